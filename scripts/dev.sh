@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian machine and for CI: installs what is missing, builds,
+# then launches the updater, runs the test suite, or runs it under the sanitizers.
+#   scripts/dev.sh run        build and launch the updater
+#   scripts/dev.sh test       build and run every test suite (no display needed)
+#   scripts/dev.sh sanitize   the same under AddressSanitizer and UBSan, in build-sanitize/
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+mode=${1:-run}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
+          qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core)
+
+install_missing() {
+    local missing=()
+    for package in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Configures and builds `$1` with the extra CMake arguments that follow.
+build() {
+    local dir=$1
+    shift
+    local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    [ "${CI:-}" = true ] && options+=(-DFLASHLOADER_WERROR=ON)
+    cmake -S . -B "$dir" "${options[@]}" "$@"
+    cmake --build "$dir" --parallel "$jobs"
+}
+
+run_tests() {
+    local dir=$1
+    shift
+    QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure \
+        --parallel $((jobs * 2)) "$@"
+}
+
+install_missing
+case "$mode" in
+    run)
+        build build
+        exec ./build/src/FlashLoader
+        ;;
+    test)
+        build build
+        run_tests build
+        ;;
+    sanitize)
+        build build-sanitize -DFLASHLOADER_SANITIZE=ON
+        export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
+        export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+        export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        run_tests build-sanitize
+        ;;
+    *)
+        echo "usage: $0 run|test|sanitize" >&2
+        exit 2
+        ;;
+esac

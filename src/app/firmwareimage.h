@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+
+class QString;
+
+// A raw image padded with 0xFF to whole blocks; `data` holds `size` + 512 bytes at least.
+struct PaddedImage
+{
+    std::unique_ptr<char[]> data;
+    qint32 size = 0;
+};
+
+// Reads the whole file or nothing: a folder, a missing or unreadable file, a short read or an
+// image too large for the 32-bit size word all give nullopt, so no partial image is ever sent.
+std::optional<PaddedImage> readPaddedImage(const QString &path);

@@ -1,0 +1,335 @@
+#include "app/flashloader.h"
+
+#include "app/blockchecksum.h"
+#include "app/firmwareimage.h"
+#include "app/notice.h"
+#include "detect/bootloader_detector.h"
+#include "serial/replytext.h"
+#include "ui_flashloader.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QIcon>
+#include <QSerialPort>
+#include <QThread>
+#include <QtEndian>
+
+namespace {
+
+const char startCommand[] = {'\x14', '\xAA', '\xEE', '\x44'};
+
+constexpr int startReplyLimitMs = 5000;
+constexpr int sizeReplyLimitMs = 5000;
+constexpr double settlingSeconds = 5.0;
+constexpr double blockReplySeconds = 2.0;
+
+} // namespace
+
+FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_FlashLoader)
+{
+    ui->setupUi(this);
+    setFixedSize(558, 280);
+    setWindowTitle(QStringLiteral("Brivox Vantyx Firmware updater"));
+    setWindowIcon(QIcon(QString::fromLatin1(appIconPath)));
+    setFocusPolicy(Qt::StrongFocus);
+    ui->pushButton_Flash->setEnabled(false);
+    refreshPortList();
+
+    // Protocol limits: a coarse timer may fire up to 5 % early.
+    startWatchdog.setSingleShot(true);
+    startWatchdog.setTimerType(Qt::PreciseTimer);
+    startWatchdog.setInterval(startReplyLimitMs);
+    connect(&startWatchdog, SIGNAL(timeout()), this, SLOT(OK_recieved()));
+
+    sizeWatchdog.setSingleShot(true);
+    sizeWatchdog.setTimerType(Qt::PreciseTimer);
+    sizeWatchdog.setInterval(sizeReplyLimitMs);
+    connect(&sizeWatchdog, &QTimer::timeout, this, &FlashLoader::sizeWordTimedOut);
+
+    // Only wakes the block wait at its limit; nothing is connected to it.
+    replyWake.setSingleShot(true);
+    replyWake.setTimerType(Qt::PreciseTimer);
+}
+
+FlashLoader::~FlashLoader()
+{
+    delete ui;
+}
+
+void FlashLoader::disableControls()
+{
+    ui->pushButton_Browse->setEnabled(false);
+    ui->pushButton_Detect->setEnabled(false);
+    ui->pushButton_Flash->setEnabled(false);
+    ui->pushButton_Rescan->setEnabled(false);
+    ui->comboBox_select_device->setEnabled(false);
+}
+
+void FlashLoader::enableControls()
+{
+    ui->pushButton_Browse->setEnabled(true);
+    ui->pushButton_Detect->setEnabled(true);
+    ui->pushButton_Flash->setEnabled(true);
+    ui->pushButton_Rescan->setEnabled(true);
+    ui->comboBox_select_device->setEnabled(true);
+}
+
+void FlashLoader::openSerialPort()
+{
+    connection.open(ui->comboBox_select_device->currentText(), this, SLOT(serialRecieve()));
+}
+
+void FlashLoader::closeSerialPort()
+{
+    connection.close();
+}
+
+void FlashLoader::refreshPortList()
+{
+    ui->comboBox_select_device->clear();
+    ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : std::as_const(ports))
+        ui->comboBox_select_device->insertItem(ui->comboBox_select_device->count(),
+                                               info.portName());
+}
+
+void FlashLoader::on_pushButton_Rescan_clicked()
+{
+    refreshPortList();
+}
+
+void FlashLoader::on_pushButton_Detect_clicked()
+{
+    Bootloader_detector detector(ui->comboBox_select_device->currentText(), nullptr);
+    detector.exec();
+    if (detector.isDetected()) {
+        ui->pushButton_Flash->setEnabled(true);
+        detectWatch.start();
+    }
+}
+
+void FlashLoader::on_pushButton_Browse_clicked()
+{
+    selectFirmwareFile();
+}
+
+void FlashLoader::selectFirmwareFile()
+{
+    QFileDialog dialog(nullptr, QString(), QString(), QString());
+    dialog.setWindowTitle(QStringLiteral("Select file"));
+    dialog.setNameFilter(QStringLiteral("Text files (*.bin)"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList files = dialog.selectedFiles();
+    if (!files.isEmpty())
+        ui->lineEdit_Selected_file->setText(files.first());
+}
+
+void FlashLoader::on_pushButton_Flash_clicked()
+{
+    if (ui->lineEdit_Selected_file->text().isEmpty()) {
+        showNotice(QStringLiteral("Select file"), QMessageBox::Warning);
+        return;
+    }
+    disableControls();
+    openSerialPort();
+    okSeen = false;
+    okCount = 0;
+    abortRequested = false;
+
+    state = DownloadState::Settling;
+    waitForSettling();
+    if (QSerialPort *port = connection.port())
+        port->write(startCommand, sizeof startCommand);
+    detectWatch.stop();
+    state = DownloadState::StartSent;
+    startWatchdog.start();
+}
+
+void FlashLoader::waitForSettling()
+{
+    // The bootloader needs its time after detection; events stay unprocessed meanwhile, so
+    // nothing can start in between. Sleeps in short steps instead of spinning.
+    while (!(detectWatch.elapsedSeconds() > settlingSeconds)) {
+        disableControls();
+        const double left = settlingSeconds * 1000 + 1 - detectWatch.elapsedMilliseconds();
+        QThread::msleep(qBound<unsigned long>(1, static_cast<unsigned long>(left), 20));
+    }
+}
+
+void FlashLoader::OK_recieved()
+{
+    if (okSeen)
+        return;
+    showNotice(QStringLiteral("Failed to flash!"), QMessageBox::Warning);
+    enableControls();
+    ui->pushButton_Flash->setEnabled(false);
+    closeSerialPort();
+    finishDownload();
+}
+
+void FlashLoader::serialRecieve()
+{
+    if (QSerialPort *port = connection.port())
+        handleReply(port->readAll());
+}
+
+void FlashLoader::handleReply(const QByteArray &data)
+{
+    if (isOkReply(data)) {
+        okSeen = true;
+        const qint32 before = okCount++;
+        if (before == 0) {
+            loadFirmwareImage();
+        } else if (before == 1) {
+            sendFirmwareBlocks();
+            return;
+        } else {
+            return;
+        }
+    }
+    // Anything else before the blocks (an echo, noise, half an "OK") has no effect.
+    if (okCount == 2)
+        blockReply = QString::fromLatin1(data.toHex());
+}
+
+void FlashLoader::loadFirmwareImage()
+{
+    std::optional<PaddedImage> image = readPaddedImage(ui->lineEdit_Selected_file->text());
+    if (!image) {
+        closeSerialPort();
+        showWarningBox(this, QStringLiteral("Error opening the file."));
+        enableControls();
+        ui->pushButton_Flash->setEnabled(false);
+        startWatchdog.stop();
+        state = DownloadState::Idle;
+        return;
+    }
+    firmwareBuffer = std::move(image->data);
+    imageSize = image->size;
+
+    if (QSerialPort *port = connection.port()) {
+        char sizeWord[4];
+        qToLittleEndian<qint32>(imageSize, sizeWord);
+        port->write(sizeWord, sizeof sizeWord);
+    }
+    ui->progressBar->setMaximum(imageSize - 1);
+    state = DownloadState::SizeSent;
+    sizeWatchdog.start();
+}
+
+void FlashLoader::sizeWordTimedOut()
+{
+    if (state != DownloadState::SizeSent)
+        return;
+    // Closed before the box opens, so a late "OK" cannot start the blocks underneath it.
+    closeSerialPort();
+    showWarningBox(this, QStringLiteral("Failed to flash!"));
+    finishDownload();
+}
+
+void FlashLoader::sendFirmwareBlocks()
+{
+    sizeWatchdog.stop();
+    state = DownloadState::Blocks;
+    blockOffset = 0;
+    while (blockOffset < imageSize) {
+        const char *block = firmwareBuffer.get() + blockOffset;
+        if (QSerialPort *port = connection.port())
+            port->write(block, blockSize);
+        const char checksum = char(blockChecksum(block));
+        blockReply.clear();
+        if (QSerialPort *port = connection.port()) {
+            port->write(&checksum, 1);
+            port->flush();
+        }
+
+        Stopwatch watch;
+        watch.reset();
+        watch.start();
+        if (!awaitBlockReply(watch)) {
+            if (abortRequested) {
+                finishDownload();
+                return;
+            }
+            showWarningBox(this, QStringLiteral("Failed to flash!"));
+            watch.stop();
+            enableControls();
+            ui->progressBar->setValue(0);
+            closeSerialPort();
+            finishDownload();
+            return;
+        }
+
+        ui->progressBar->setValue(blockOffset);
+        if (blockReply == QLatin1String("28"))
+            continue;
+        if (blockReply != QLatin1String("14")) {
+            showWarningBox(this, QStringLiteral("Failed to flash!"));
+            ui->progressBar->setValue(0);
+            closeSerialPort();
+            finishDownload();
+            return;
+        }
+        blockOffset += blockSize;
+    }
+
+    ui->progressBar->setValue(imageSize - 1);
+    showNotice(QStringLiteral("Firmware sent"), QMessageBox::Information);
+    closeSerialPort();
+    ui->progressBar->setValue(0);
+    finishDownload();
+}
+
+bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
+{
+    for (;;) {
+        // Sleep in the dispatcher until data, an event or the limit arrives.
+        const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
+        replyWake.start(static_cast<int>(qBound(1.0, left, blockReplySeconds * 1000 + 1)));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        if (abortRequested)
+            break;
+        // readyRead() is not emitted again while the slot running this loop is active, so
+        // the reply waits in the port's buffer.
+        if (QSerialPort *port = connection.port(); port && port->bytesAvailable() > 0)
+            handleReply(port->readAll());
+        if (watch.elapsedSeconds() > blockReplySeconds)
+            break;
+        if (!blockReply.isEmpty()) {
+            replyWake.stop();
+            return true;
+        }
+    }
+    replyWake.stop();
+    return false;
+}
+
+void FlashLoader::finishDownload()
+{
+    startWatchdog.stop();
+    sizeWatchdog.stop();
+    enableControls();
+    ui->pushButton_Flash->setEnabled(false);
+    firmwareBuffer.reset();
+    state = DownloadState::Idle;
+}
+
+void FlashLoader::abortDownload()
+{
+    // Nothing more reaches the device once the operator closes the window.
+    abortRequested = true;
+    closeSerialPort();
+    startWatchdog.stop();
+    sizeWatchdog.stop();
+    if (state != DownloadState::Blocks)
+        finishDownload(); // the block loop sees the flag and finishes itself
+}
+
+void FlashLoader::closeEvent(QCloseEvent *event)
+{
+    if (state != DownloadState::Idle)
+        abortDownload();
+    QMainWindow::closeEvent(event);
+}

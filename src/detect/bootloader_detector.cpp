@@ -1,0 +1,92 @@
+#include "detect/bootloader_detector.h"
+
+#include "app/notice.h"
+#include "serial/replytext.h"
+#include "ui_bootloader_detector.h"
+
+#include <QIcon>
+#include <QSerialPort>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+const char wakeUpCommand[] = "Quenlark boot!\r";
+constexpr int wakeUpIntervalMs = 55;
+
+} // namespace
+
+Bootloader_detector::Bootloader_detector(QWidget *parent) : QDialog(parent)
+{
+    setUp();
+    setWindowIcon(QIcon(QString::fromLatin1(appIconPath)));
+}
+
+Bootloader_detector::Bootloader_detector(const QString &portName, QWidget *parent)
+    : QDialog(parent), portName(portName)
+{
+    setUp();
+    open_connection();
+}
+
+void Bootloader_detector::setUp()
+{
+    timer = new QTimer(this);
+    timer->setTimerType(Qt::PreciseTimer);
+    ui = new Ui_Bootloader_detector;
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Detection"));
+    connect(timer, &QTimer::timeout, this, &Bootloader_detector::detect_bootloader);
+}
+
+Bootloader_detector::~Bootloader_detector()
+{
+    closeSerialPort();
+    delete ui;
+}
+
+void Bootloader_detector::closeSerialPort()
+{
+    connection.close();
+}
+
+void Bootloader_detector::on_pushButton_BootLoad_clicked()
+{
+    detected = false;
+    if (clickCount != 0) {
+        ++clickCount;
+        // Gives a wake-up already on the line time to finish before the port goes.
+        QThread::msleep(200);
+        hide();
+        return;
+    }
+    clickCount = 1;
+    setWindowTitle(QStringLiteral("Waiting"));
+    ui->pushButton_BootLoad->setText(QStringLiteral("Stop"));
+    timer->setInterval(wakeUpIntervalMs);
+    timer->start();
+}
+
+void Bootloader_detector::serialRecieve()
+{
+    QSerialPort *port = connection.port();
+    if (!port)
+        return;
+    if (!isOkReply(port->readAll()))
+        return;
+    detected = true;
+    timer->stop();
+    closeSerialPort();
+    hide();
+}
+
+void Bootloader_detector::open_connection()
+{
+    connection.open(portName, this, SLOT(serialRecieve()));
+}
+
+void Bootloader_detector::detect_bootloader()
+{
+    if (QSerialPort *port = connection.port())
+        port->write(wakeUpCommand, sizeof wakeUpCommand - 1);
+}

@@ -1,0 +1,54 @@
+#include "serial/serialconnection.h"
+
+#include <QSerialPort>
+
+SerialConnection::~SerialConnection()
+{
+    if (m_port) {
+        m_port->close();
+        delete m_port;
+    }
+    // Without a running event loop the deferred deletes would never happen.
+    for (const QPointer<QSerialPort> &port : std::as_const(m_closing))
+        delete port.data();
+}
+
+void SerialConnection::open(const QString &name, QObject *receiver, const char *slot)
+{
+    if (m_openCount > 0 && m_port) {
+        m_port->close();
+        delete m_port;
+        m_port = nullptr;
+        --m_openCount;
+    } else if (m_port) {
+        // A port whose open failed: already counted, but still ours to release.
+        delete m_port;
+        m_port = nullptr;
+    }
+
+    m_port = new QSerialPort(name);
+    m_port->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    m_port->open(QIODevice::ReadWrite);
+    if (m_port->isOpen())
+        ++m_openCount;
+    else
+        --m_openCount;
+    QObject::connect(m_port, SIGNAL(readyRead()), receiver, slot);
+}
+
+void SerialConnection::close()
+{
+    if (!m_port)
+        return;
+    --m_openCount;
+    m_port->close();
+    m_port->disconnect();
+    m_port->deleteLater();
+    m_closing.removeAll(nullptr);
+    m_closing.append(m_port);
+    m_port = nullptr;
+}

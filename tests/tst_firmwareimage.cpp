@@ -1,0 +1,114 @@
+#include "app/blockchecksum.h"
+#include "app/firmwareimage.h"
+#include "testrig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestFirmwareImage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checksum_data();
+    void checksum();
+    void padsToWholeBlocks_data();
+    void padsToWholeBlocks();
+    void refusesWhatCannotBeReadWhole();
+    void opensNamesOutsideAscii();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestFirmwareImage::checksum_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<int>("expected");
+
+    QByteArray ascending(256, '\0');
+    for (int i = 0; i < 256; ++i)
+        ascending[i] = char(i);
+    QByteArray single(256, '\0');
+    single[0] = 1;
+    QByteArray wraps(256, '\0');
+    wraps[0] = char(0x80);
+    wraps[1] = char(0x80);
+    wraps[2] = char(0x05);
+
+    QTest::newRow("all 0xFF") << QByteArray(256, char(0xFF)) << 0xFF;
+    QTest::newRow("all zero") << QByteArray(256, '\0') << 0xFF;
+    QTest::newRow("ascending") << ascending << 0x7F;
+    QTest::newRow("one 0x01") << single << 0xFE;
+    QTest::newRow("sum wraps") << wraps << 0xFA;
+}
+
+void TestFirmwareImage::checksum()
+{
+    QFETCH(QByteArray, block);
+    QFETCH(int, expected);
+    QCOMPARE(int(blockChecksum(block.constData())), expected);
+}
+
+void TestFirmwareImage::padsToWholeBlocks_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("padded");
+    QTest::newRow("empty") << 0 << 0;
+    QTest::newRow("1") << 1 << 256;
+    QTest::newRow("255") << 255 << 256;
+    QTest::newRow("256") << 256 << 256;
+    QTest::newRow("257") << 257 << 512;
+    QTest::newRow("512") << 512 << 512;
+    QTest::newRow("1000") << 1000 << 1024;
+}
+
+void TestFirmwareImage::padsToWholeBlocks()
+{
+    QFETCH(int, length);
+    QFETCH(int, padded);
+    const QByteArray content = patternImage(length, quint32(length));
+    const QString path = writeFile(dir.path(), QStringLiteral("image.bin"), content);
+
+    std::optional<PaddedImage> image = readPaddedImage(path);
+    QVERIFY(image);
+    QCOMPARE(image->size, padded);
+    // The buffer is the file, then 0xFF up to its end, 512 bytes past the content.
+    const QByteArray buffer(image->data.get(), length + 512);
+    QCOMPARE(buffer.left(length), content);
+    QCOMPARE(buffer.mid(length), QByteArray(512, char(0xFF)));
+}
+
+void TestFirmwareImage::refusesWhatCannotBeReadWhole()
+{
+    QVERIFY(!readPaddedImage(dir.path() + QStringLiteral("/missing.bin")));
+    QVERIFY(!readPaddedImage(dir.path())); // a folder
+    QVERIFY(!readPaddedImage(QString()));
+
+    // Too large for the signed size with its 512 spare bytes; sparse, so it costs no disk.
+    const QString huge = dir.path() + QStringLiteral("/huge.bin");
+    QFile file(huge);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(qint64(std::numeric_limits<qint32>::max()) - 512 - 100));
+    file.close();
+    QVERIFY(!readPaddedImage(huge));
+
+    // Nothing to read from a device that is not a regular file.
+    QVERIFY(!readPaddedImage(QStringLiteral("/dev/null")));
+}
+
+void TestFirmwareImage::opensNamesOutsideAscii()
+{
+    const QByteArray content = patternImage(300);
+    const QString path =
+        writeFile(dir.path(), QStringLiteral("Überfirmware-\u00e9\u4e2d.bin"), content);
+    std::optional<PaddedImage> image = readPaddedImage(path);
+    QVERIFY(image);
+    QCOMPARE(image->size, 512);
+    QCOMPARE(QByteArray(image->data.get(), 300), content);
+}
+
+QTEST_GUILESS_MAIN(TestFirmwareImage)
+#include "tst_firmwareimage.moc"

@@ -1,0 +1,118 @@
+#include "app/flashloader.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <QTest>
+
+namespace {
+
+QStringList portNames()
+{
+    QStringList names;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        names << info.portName();
+    return names;
+}
+
+QStringList items(const QComboBox *box)
+{
+    QStringList names;
+    for (int i = 0; i < box->count(); ++i)
+        names << box->itemText(i);
+    return names;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buildsWithoutWarnings();
+    void fixedSizeTitleAndIcon();
+    void controlsAtStartUp();
+    void portListFollowsEnumeration();
+    void slotsInDeclaredOrder();
+};
+
+void TestMainWindow::buildsWithoutWarnings()
+{
+    // A misspelt on_<object>_<signal> slot only prints a warning while the form is set up.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    FlashLoader window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+}
+
+void TestMainWindow::fixedSizeTitleAndIcon()
+{
+    FlashLoader window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(558, 280));
+    QCOMPARE(window.minimumSize(), QSize(558, 280));
+    QCOMPARE(window.maximumSize(), QSize(558, 280));
+    window.resize(800, 400);
+    QCOMPARE(window.size(), QSize(558, 280));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Brivox Vantyx Firmware updater"));
+    QCOMPARE(window.objectName(), QStringLiteral("FlashLoader"));
+    QCOMPARE(QString::fromLatin1(window.metaObject()->className()), QStringLiteral("FlashLoader"));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(window.windowIcon().availableSizes().value(0), QSize(800, 800));
+    QCOMPARE(window.focusPolicy(), Qt::StrongFocus);
+}
+
+void TestMainWindow::controlsAtStartUp()
+{
+    FlashLoader window;
+    auto *flash = window.findChild<QPushButton *>(QStringLiteral("pushButton_Flash"));
+    QVERIFY(!flash->isEnabled());
+    for (const char *name : {"pushButton_Browse", "pushButton_Detect", "pushButton_Rescan"})
+        QVERIFY2(window.findChild<QPushButton *>(QString::fromLatin1(name))->isEnabled(), name);
+    QVERIFY(window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"))->isEnabled());
+    QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->isEnabled());
+    QCOMPARE(window.serialConnection().port(), nullptr);
+    QCOMPARE(window.serialConnection().openCount(), 0);
+    QCOMPARE(window.downloadState(), FlashLoader::DownloadState::Idle);
+}
+
+void TestMainWindow::portListFollowsEnumeration()
+{
+    FlashLoader window;
+    auto *box = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
+    QCOMPARE(items(box), portNames());
+
+    // Rescan replaces whatever the list held, and selects the first port.
+    box->addItem(QStringLiteral("/dev/not-a-port"));
+    box->setCurrentIndex(box->count() - 1);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Rescan")),
+                      Qt::LeftButton);
+    QCOMPARE(items(box), portNames());
+    QCOMPARE(box->currentIndex(), box->count() ? 0 : -1);
+    for (int i = 0; i < box->count(); ++i) {
+        QVERIFY(box->itemIcon(i).isNull());
+        QVERIFY(!box->itemData(i).isValid());
+    }
+}
+
+void TestMainWindow::slotsInDeclaredOrder()
+{
+    const QMetaObject *meta = &FlashLoader::staticMetaObject;
+    QStringList names;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+        names << QString::fromLatin1(meta->method(i).name());
+    QCOMPARE(names,
+             QStringList(
+                 {QStringLiteral("on_pushButton_Detect_clicked"), QStringLiteral("serialRecieve"),
+                  QStringLiteral("on_pushButton_Rescan_clicked"),
+                  QStringLiteral("on_pushButton_Browse_clicked"),
+                  QStringLiteral("on_pushButton_Flash_clicked"), QStringLiteral("OK_recieved")}));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+// The device's side of the line: a Quenlark bootloader played on a pseudo-terminal or a
+// serial port, on its own thread, scripted to misbehave on purpose.
+namespace devicesim {
+
+// Monotonic nanoseconds; every time in a Record is on this clock.
+qint64 nowNs();
+
+inline constexpr int imageBlockSize = 256;
+inline const QByteArray ack("\x14", 1);
+inline const QByteArray resend("\x28", 1);
+
+struct Script
+{
+    // Detection: the reply to a wake-up command; empty means the device never answers.
+    QByteArray wakeUpReply = "OK";
+    int answerWakeUpNumber = 1; // answer from the n-th wake-up of a detection on
+    int wakeUpQuietMs = 250;    // ignore wake-ups a closing detection still had on the line
+
+    QByteArray startReply = "OK";
+    bool splitStartReply = false; // the reply in two writes, 60 ms apart
+    bool silentAfterStart = false;
+    QByteArray sizeReply = "OK";
+    bool silentAfterSize = false;
+
+    int silentFromBlock = -1; // no reply to this block index, nor to any after it
+    int blockDelayMs = 0;
+    // The reply to one block; by default 0x14 for a good checksum and 0x28 for a bad one.
+    std::function<QByteArray(int block, int attempt, bool checksumOk)> blockReply;
+
+    // Paces the exchange as an 8N1 line at this rate would (10 bits a byte); 0 is instant.
+    int lineRate = 0;
+};
+
+struct BlockRecord
+{
+    int index = 0;
+    int attempt = 0;
+    QByteArray data;
+    quint8 checksum = 0;
+    bool checksumOk = false;
+    QByteArray reply; // empty when the device stayed silent
+    qint64 at = 0;
+};
+
+struct Record
+{
+    QByteArray received; // every byte from the host, in order
+    QList<qint64> wakeUps;
+    QList<qint64> wakeUpAnswers; // when each answer was due to go out
+    QList<qint64> startCommands;
+    QList<QByteArray> sizeWords;
+    QList<BlockRecord> blocks;
+    int resends = 0;
+    int badChecksums = 0;
+    int downloadsCompleted = 0;
+    QByteArray image;          // blocks accepted in the current download
+    QByteArray completedImage; // the image of the last download the device completed
+    qint64 firstBlockAt = 0;
+    qint64 lastReplyAt = 0;
+};
+
+class Device
+{
+public:
+    explicit Device(Script script = Script());
+    ~Device();
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+
+    // A new pseudo-terminal pair, raw; the host opens portName(). False with a reason.
+    bool openPty(QString *error);
+    // An existing serial port at 115200 8N1, no flow control.
+    bool openPort(const QString &name, QString *error);
+    QString portName() const { return m_portName; }
+
+    void start();
+    void stop();
+
+    Record record() const;
+    void setScript(const Script &script);
+    // Forgets the parse state and pending replies and drops what waits on the line.
+    void reset();
+    // Blocks until `done` holds for the record or `timeoutMs` passes.
+    bool waitFor(const std::function<bool(const Record &)> &done, int timeoutMs) const;
+
+private:
+    enum class Phase { Listening, Size, Blocks };
+
+    void run();
+    void feed(const char *bytes, qint64 count, qint64 now);
+    qint64 arrival(qint64 count, qint64 now);
+    qint64 reply(const QByteArray &bytes, qint64 at); // returns when it goes out
+    void onWakeUp(qint64 at);
+    void onStart(qint64 at);
+    void onSize(const QByteArray &word, qint64 at);
+    void onBlock(const QByteArray &block, qint64 at);
+    void flushLine();
+
+    Script m_script;
+    QString m_portName;
+    int m_fd = -1;
+    int m_slaveFd = -1; // held open so the host's closes never hang up the line
+    int m_wakePipe[2] = {-1, -1};
+    std::thread m_thread;
+    bool m_stopping = false;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    Record m_record;
+    Phase m_phase = Phase::Listening;
+    QByteArray m_pending;
+    int m_wakeUpsThisDetection = 0;
+    qint64 m_lastWakeUpAnswer = 0;
+    quint32 m_expectedBlocks = 0;
+    int m_blockIndex = 0;
+    int m_attempt = 0;
+    qint64 m_inLineFreeAt = 0;
+    qint64 m_outLineFreeAt = 0;
+    std::multimap<qint64, QByteArray> m_replies; // due time -> bytes
+};
+
+} // namespace devicesim
