@@ -144,3 +144,33 @@ QString writeFile(const QString &dir, const QString &name, const QByteArray &byt
         qFatal("cannot write %s", qPrintable(path));
     return path;
 }
+
+QByteArray expectedDownload(const QByteArray &image)
+{
+    const QByteArray padded = paddedImage(image);
+    QByteArray bytes = startCommand;
+    const quint32 size = quint32(padded.size());
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char((size >> shift) & 0xFF));
+    for (qsizetype at = 0; at < padded.size(); at += 256) {
+        const QByteArray block = padded.mid(at, 256);
+        unsigned sum = 0;
+        for (char byte : block)
+            sum += quint8(byte);
+        bytes.append(block).append(char(~sum & 0xFF));
+    }
+    return bytes;
+}
+
+QByteArray afterDetection(const QByteArray &received)
+{
+    qsizetype at = 0;
+    while (received.mid(at, wakeUpCommand.size()) == wakeUpCommand)
+        at += wakeUpCommand.size();
+    return received.mid(at);
+}
+
+double msBetween(qint64 fromNs, qint64 toNs)
+{
+    return double(toNs - fromNs) / 1e6;
+}

@@ -9,12 +9,12 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 
 #include <functional>
 
-class QPushButton;
 class QWidget;
 
 // What a modal box showed before the answerer dismissed it.
@@ -72,6 +72,16 @@ public:
     FlashLoader window;
     ModalAnswerer answerer;
 };
+
+inline const QByteArray wakeUpCommand("Quenlark boot!\r");
+inline const QByteArray startCommand("\x14\xAA\xEE\x44", 4);
+
+// What the host must send for `image` from the start command on: start, size word, and each
+// padded block followed by its checksum, computed here independently of the updater.
+QByteArray expectedDownload(const QByteArray &image);
+// The host's bytes with the leading whole wake-up commands of the detection taken off.
+QByteArray afterDetection(const QByteArray &received);
+double msBetween(qint64 fromNs, qint64 toNs);
 
 // 0xFF-padded to whole blocks, as the device must receive it.
 QByteArray paddedImage(const QByteArray &image);

@@ -130,6 +130,16 @@ bool Device::waitFor(const std::function<bool(const Record &)> &done, int timeou
                               [&] { return done(m_record); });
 }
 
+void Device::inject(const QByteArray &bytes)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_replies.emplace(nowNs(), bytes);
+    }
+    const char wake = 0;
+    [[maybe_unused]] ssize_t n = ::write(m_wakePipe[1], &wake, 1);
+}
+
 void Device::reset()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -90,6 +90,8 @@ public:
 
     Record record() const;
     void setScript(const Script &script);
+    // Sends bytes unasked, as a device that talks out of turn.
+    void inject(const QByteArray &bytes);
     // Forgets the parse state and pending replies and drops what waits on the line.
     void reset();
     // Blocks until `done` holds for the record or `timeoutMs` passes.

@@ -1,0 +1,186 @@
+#include "detect/bootloader_detector.h"
+#include "testrig.h"
+
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTest>
+
+namespace {
+
+QPushButton *startStop(QDialog *dialog)
+{
+    return dialog->findChild<QPushButton *>(QStringLiteral("pushButton_BootLoad"));
+}
+
+// Records, at the moment the dialog hides, whether it still held its port.
+class HideWatcher : public QObject
+{
+public:
+    bool hidden = false;
+    bool portHeldAtHide = true;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Hide && !hidden) {
+            hidden = true;
+            portHeldAtHide =
+                static_cast<Bootloader_detector *>(watched)->serialConnection().port() != nullptr;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestDetection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wakeUpEvery55ms();
+    void okClosesPortAndEnablesFlash();
+    void okBeforeStartIsHonoured();
+    void otherRepliesDoNotCount_data();
+    void otherRepliesDoNotCount();
+    void stopOrCloseLeaveFlashAsItWas_data();
+    void stopOrCloseLeaveFlashAsItWas();
+    void parentOnlyConstructor();
+};
+
+void TestDetection::wakeUpEvery55ms()
+{
+    devicesim::Script script;
+    script.answerWakeUpNumber = 8;
+    Rig rig(script);
+    qint64 pressedAt = 0;
+    rig.answerer.onDetector = [&](QDialog *dialog) {
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Detection"));
+        QCOMPARE(startStop(dialog)->text(), QStringLiteral("Start"));
+        pressedAt = devicesim::nowNs();
+        startStop(dialog)->click();
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Waiting"));
+        QCOMPARE(startStop(dialog)->text(), QStringLiteral("Stop"));
+    };
+    QVERIFY(rig.detect());
+
+    const devicesim::Record record = rig.device.record();
+    QVERIFY(record.wakeUps.size() >= 8);
+    QCOMPARE(record.received, wakeUpCommand.repeated(record.wakeUps.size()));
+    // Not at once: the first command waits one interval.
+    const double first = msBetween(pressedAt, record.wakeUps.first());
+    QVERIFY2(first >= 54 && first < 110, qPrintable(QString::number(first)));
+    const double span = msBetween(record.wakeUps.first(), record.wakeUps.at(7));
+    QVERIFY2(span >= 7 * 54 && span < 7 * 55 + 60, qPrintable(QString::number(span)));
+    QVERIFY(!rig.answerer.lastDetectorHadIcon);
+}
+
+void TestDetection::okClosesPortAndEnablesFlash()
+{
+    Rig rig;
+    HideWatcher watcher;
+    rig.answerer.onDetector = [&](QDialog *dialog) {
+        dialog->installEventFilter(&watcher);
+        startStop(dialog)->click();
+    };
+    QVERIFY(!rig.button("pushButton_Flash")->isEnabled());
+    QVERIFY(rig.detect());
+    QVERIFY(watcher.hidden);
+    QVERIFY(!watcher.portHeldAtHide);
+    QCOMPARE(rig.window.serialConnection().port(), nullptr);
+    QVERIFY(rig.answerer.boxes.isEmpty());
+    // Nothing follows the reply: the dialog is gone, and the main window opens its port later.
+    const int wakeUps = rig.device.record().wakeUps.size();
+    QTest::qWait(150);
+    QCOMPARE(rig.device.record().wakeUps.size(), wakeUps);
+}
+
+void TestDetection::okBeforeStartIsHonoured()
+{
+    Rig rig;
+    rig.answerer.onDetector = [&](QDialog *) { rig.device.inject("OK"); };
+    QVERIFY(rig.detect());
+    QVERIFY(rig.device.record().wakeUps.isEmpty());
+}
+
+void TestDetection::otherRepliesDoNotCount_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("OK CR LF") << QByteArray("OK\r\n");
+    QTest::newRow("lower case") << QByteArray("ok");
+    QTest::newRow("leading blank") << QByteArray(" OK");
+    QTest::newRow("half") << QByteArray("O");
+}
+
+void TestDetection::otherRepliesDoNotCount()
+{
+    QFETCH(QByteArray, reply);
+    devicesim::Script script;
+    script.wakeUpReply = reply;
+    script.wakeUpQuietMs = 0;
+    Rig rig(script);
+    rig.answerer.onDetector = [&](QDialog *dialog) {
+        startStop(dialog)->click();
+        QTimer::singleShot(500, startStop(dialog), &QPushButton::click);
+    };
+    QVERIFY(!rig.detect());
+    QVERIFY(rig.device.record().wakeUpAnswers.size() >= 5);
+}
+
+void TestDetection::stopOrCloseLeaveFlashAsItWas_data()
+{
+    QTest::addColumn<bool>("detectFirst");
+    QTest::addColumn<bool>("byStop");
+    QTest::newRow("Stop, Flash off") << false << true;
+    QTest::newRow("Stop, Flash on") << true << true;
+    QTest::newRow("close, Flash off") << false << false;
+    QTest::newRow("close, Flash on") << true << false;
+}
+
+void TestDetection::stopOrCloseLeaveFlashAsItWas()
+{
+    QFETCH(bool, detectFirst);
+    QFETCH(bool, byStop);
+    Rig rig;
+    if (detectFirst)
+        QVERIFY(rig.detect());
+    devicesim::Script silent;
+    silent.wakeUpReply.clear();
+    rig.device.setScript(silent);
+
+    int wakeUpsAtEnd = -1;
+    qint64 stoppedAt = 0;
+    rig.answerer.onDetector = [&](QDialog *dialog) {
+        startStop(dialog)->click();
+        QTimer::singleShot(300, dialog, [&, dialog] {
+            wakeUpsAtEnd = rig.device.record().wakeUps.size();
+            stoppedAt = devicesim::nowNs();
+            if (byStop)
+                startStop(dialog)->click();
+            else
+                dialog->reject();
+        });
+    };
+    QCOMPARE(rig.detect(), detectFirst);
+    if (byStop) // the 200 ms pause after Stop blocks everything, wake-ups included
+        QVERIFY(msBetween(stoppedAt, devicesim::nowNs()) >= 199);
+    QTest::qWait(200);
+    QVERIFY(wakeUpsAtEnd >= 3);
+    QVERIFY(rig.device.record().wakeUps.size() <= wakeUpsAtEnd + 1);
+    for (const char *name : {"pushButton_Browse", "pushButton_Detect", "pushButton_Rescan"})
+        QVERIFY(rig.button(name)->isEnabled());
+}
+
+void TestDetection::parentOnlyConstructor()
+{
+    Bootloader_detector detector;
+    QVERIFY(!detector.windowIcon().isNull());
+    QCOMPARE(detector.windowTitle(), QStringLiteral("Detection"));
+    QCOMPARE(detector.serialConnection().port(), nullptr);
+    QCOMPARE(detector.serialConnection().openCount(), 0);
+    QVERIFY(!detector.isDetected());
+    QCOMPARE(detector.size(), QSize(197, 152));
+}
+
+QTEST_MAIN(TestDetection)
+#include "tst_detection.moc"

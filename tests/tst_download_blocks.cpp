@@ -1,0 +1,111 @@
+#include "testrig.h"
+
+#include <QApplication>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+// Downloads that fail once the blocks flow, and one that the operator cuts short.
+class TestDownloadBlocks : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badReply();
+    void noReply_data();
+    void noReply();
+    void closingTheWindowAborts(); // last: it ends the application's event loop
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestDownloadBlocks::badReply()
+{
+    devicesim::Script script;
+    script.blockReply = [](int block, int, bool) {
+        return block == 1 ? QByteArray("\x14\x14", 2) : devicesim::ack;
+    };
+    Rig rig(script);
+    const QByteArray image = patternImage(1024);
+    QVERIFY(rig.detect());
+    rig.flash(writeFile(dir.path(), QStringLiteral("image.bin"), image));
+    QVERIFY(rig.waitForBox(QStringLiteral("Failed to flash!"), 3000));
+
+    const devicesim::Record record = rig.device.record();
+    // Failed at once on the reply, not by the time limit.
+    QVERIFY(msBetween(record.blocks.at(1).at, devicesim::nowNs()) < 1500);
+    QCOMPARE(record.blocks.size(), 2);
+    QCOMPARE(afterDetection(record.received), expectedDownload(image).left(8 + 2 * 257));
+    const ShownBox box = rig.answerer.boxes.last();
+    QCOMPARE(box.title, QStringLiteral(" "));
+    QCOMPARE(box.parent, &rig.window);
+    QCOMPARE(rig.window.findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(), 0);
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+}
+
+void TestDownloadBlocks::noReply_data()
+{
+    QTest::addColumn<QByteArray>("reply"); // to block 2; empty for none
+    QTest::newRow("silence after block 2") << QByteArray();
+    QTest::newRow("OK during the blocks") << QByteArray("OK");
+}
+
+void TestDownloadBlocks::noReply()
+{
+    QFETCH(QByteArray, reply);
+    devicesim::Script script;
+    if (reply.isEmpty())
+        script.silentFromBlock = 2;
+    else
+        script.blockReply = [reply](int block, int, bool) {
+            return block == 2 ? reply : devicesim::ack;
+        };
+    Rig rig(script);
+    const QByteArray image = patternImage(1280);
+    QVERIFY(rig.detect());
+    rig.flash(writeFile(dir.path(), QStringLiteral("image.bin"), image));
+    QVERIFY(rig.waitForBox(QStringLiteral("Failed to flash!"), 4000));
+    const qint64 failedAt = devicesim::nowNs();
+
+    const devicesim::Record record = rig.device.record();
+    const double waited = msBetween(record.blocks.at(2).at, failedAt);
+    QVERIFY2(waited >= 2000 && waited < 2500, qPrintable(QString::number(waited)));
+    QCOMPARE(afterDetection(record.received), expectedDownload(image).left(8 + 3 * 257));
+    QCOMPARE(rig.answerer.boxes.last().title, QStringLiteral(" "));
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+}
+
+void TestDownloadBlocks::closingTheWindowAborts()
+{
+    devicesim::Script script;
+    script.blockDelayMs = 10;
+    Rig rig(script);
+    const QString path = writeFile(dir.path(), QStringLiteral("image.bin"), patternImage(64 * 256));
+    QVERIFY(rig.detect());
+
+    // As in the program: the download runs inside the application's event loop, and closing
+    // the window must let that loop return.
+    QTimer::singleShot(0, &rig.window, [&] { rig.flash(path); });
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (rig.device.record().blocks.size() >= 5) {
+            closer.stop();
+            rig.window.close();
+        }
+    });
+    closer.start(5);
+    QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+    QCOMPARE(QApplication::exec(), 0);
+
+    const int sent = rig.device.record().received.size();
+    QVERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+    QTest::qWait(300);
+    const devicesim::Record record = rig.device.record();
+    QCOMPARE(record.received.size(), sent);
+    QVERIFY(record.blocks.size() < 10);
+    QVERIFY(rig.answerer.boxes.isEmpty());
+}
+
+QTEST_MAIN(TestDownloadBlocks)
+#include "tst_download_blocks.moc"

@@ -1,0 +1,92 @@
+#include "testrig.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+// Downloads that end before any block: no answer to the start command, or a device that goes
+// quiet after the size word.
+class TestDownloadStart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emptyFileField();
+    void noOkToStart_data();
+    void noOkToStart();
+    void silenceAfterSizeWord();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestDownloadStart::emptyFileField()
+{
+    Rig rig;
+    QVERIFY(rig.detect());
+    rig.flash(QString());
+    QCOMPARE(rig.answerer.boxes.size(), 1);
+    QCOMPARE(rig.answerer.boxes.first().text, QStringLiteral("Select file"));
+    QCOMPARE(rig.answerer.boxes.first().icon, QMessageBox::Warning);
+    QCOMPARE(rig.answerer.boxes.first().title, QStringLiteral("Information"));
+    // Nothing else happens: no port, nothing sent, Flash still ready.
+    QCOMPARE(rig.window.serialConnection().port(), nullptr);
+    QCOMPARE(rig.device.record().startCommands.size(), 0);
+    QVERIFY(rig.button("pushButton_Flash")->isEnabled());
+}
+
+void TestDownloadStart::noOkToStart_data()
+{
+    QTest::addColumn<bool>("split");
+    QTest::newRow("silent device") << false;
+    QTest::newRow("OK split over two reads") << true;
+}
+
+void TestDownloadStart::noOkToStart()
+{
+    QFETCH(bool, split);
+    devicesim::Script script;
+    script.silentAfterStart = !split;
+    script.splitStartReply = split;
+    Rig rig(script);
+    QVERIFY(rig.detect());
+    rig.flash(writeFile(dir.path(), QStringLiteral("image.bin"), patternImage(600)));
+    QVERIFY(rig.waitForBox(QStringLiteral("Failed to flash!"), 7000));
+    const qint64 failedAt = devicesim::nowNs();
+
+    const devicesim::Record record = rig.device.record();
+    const double waited = msBetween(record.startCommands.first(), failedAt);
+    QVERIFY2(waited >= 5000 && waited < 5500, qPrintable(QString::number(waited)));
+    const ShownBox box = rig.answerer.boxes.last();
+    QCOMPARE(box.title, QStringLiteral("Information")); // the notice, not the warning box
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.parent, nullptr);
+    QCOMPARE(afterDetection(record.received), startCommand);
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+}
+
+void TestDownloadStart::silenceAfterSizeWord()
+{
+    devicesim::Script script;
+    script.silentAfterSize = true;
+    Rig rig(script);
+    const QByteArray image = patternImage(700);
+    QVERIFY(rig.detect());
+    rig.flash(writeFile(dir.path(), QStringLiteral("image.bin"), image));
+    QVERIFY(rig.waitForBox(QStringLiteral("Failed to flash!"), 7000));
+    const qint64 failedAt = devicesim::nowNs();
+
+    const devicesim::Record record = rig.device.record();
+    QCOMPARE(record.sizeWords, QList<QByteArray>{QByteArray("\x00\x03\x00\x00", 4)});
+    // The size word went out with the reply to the start command; its bound is 5 s.
+    const double waited = msBetween(record.startCommands.first(), failedAt);
+    QVERIFY2(waited >= 5000 && waited < 5600, qPrintable(QString::number(waited)));
+    const ShownBox box = rig.answerer.boxes.last();
+    QCOMPARE(box.title, QStringLiteral(" "));
+    QCOMPARE(box.parent, &rig.window);
+    QCOMPARE(afterDetection(record.received), expectedDownload(image).left(8));
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+    QCOMPARE(rig.answerer.boxes.size(), 1);
+}
+
+QTEST_MAIN(TestDownloadStart)
+#include "tst_download_start.moc"
