@@ -2,8 +2,10 @@
 # One entry point for a fresh Debian machine and for CI: installs what is missing, builds,
 # then launches the updater, runs the test suite, or runs it under the sanitizers.
 #   scripts/dev.sh run        build and launch the updater
-#   scripts/dev.sh test       build and run every test suite (no display needed)
-#   scripts/dev.sh sanitize   the same under AddressSanitizer and UBSan, in build-sanitize/
+#   scripts/dev.sh test       build and run every test suite but the fault soak (no display)
+#   scripts/dev.sh sanitize   every suite and the soak under AddressSanitizer and UBSan,
+#                             in build-sanitize/
+#   scripts/dev.sh soak       the randomized fault soak alone (about 3 minutes)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -52,7 +54,11 @@ case "$mode" in
         ;;
     test)
         build build
-        run_tests build
+        run_tests build -LE soak
+        ;;
+    soak)
+        build build
+        run_tests build -L soak
         ;;
     sanitize)
         build build-sanitize -DFLASHLOADER_SANITIZE=ON
@@ -62,7 +68,7 @@ case "$mode" in
         run_tests build-sanitize
         ;;
     *)
-        echo "usage: $0 run|test|sanitize" >&2
+        echo "usage: $0 run|test|sanitize|soak" >&2
         exit 2
         ;;
 esac

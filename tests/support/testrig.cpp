@@ -54,7 +54,6 @@ Rig::Rig(const devicesim::Script &script) : device(script)
     QString error;
     if (!device.openPty(&error))
         qFatal("%s", qPrintable(error));
-    device.start();
     auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
     ports->clear();
     ports->addItem(device.portName());

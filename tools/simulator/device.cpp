@@ -1,16 +1,12 @@
 #include "device.h"
 
+#include "lines.h"
+
 #include <QtEndian>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
+#include <future>
 
 namespace devicesim {
 
@@ -20,29 +16,6 @@ const QByteArray wakeUpCommand("Quenlark boot!\r");
 const QByteArray startCommand("\x14\xAA\xEE\x44", 4);
 constexpr qint64 msNs = 1000000;
 constexpr int blockFrame = imageBlockSize + 1;
-
-void makeRaw(int fd, bool setRate)
-{
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0)
-        return;
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (setRate) {
-        cfsetispeed(&tio, B115200);
-        cfsetospeed(&tio, B115200);
-    }
-    tcsetattr(fd, TCSANOW, &tio);
-}
-
-QString systemError(const QString &what)
-{
-    return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-}
 
 } // namespace
 
@@ -57,44 +30,46 @@ Device::Device(Script script) : m_script(std::move(script)) {}
 Device::~Device()
 {
     stop();
-    for (int fd : {m_fd, m_slaveFd, m_wakePipe[0], m_wakePipe[1]})
-        if (fd >= 0)
-            ::close(fd);
 }
 
+#ifdef Q_OS_UNIX
 bool Device::openPty(QString *error)
 {
-    char name[256] = {};
-    if (openpty(&m_fd, &m_slaveFd, name, nullptr, nullptr) != 0) {
-        *error = systemError(QStringLiteral("cannot create a pseudo-terminal"));
+    m_line = openPtyLine(&m_portName, error);
+    if (!m_line)
         return false;
-    }
-    // Raw before the host opens it, so nothing it sends is echoed or translated.
-    makeRaw(m_slaveFd, true);
-    fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) | O_NONBLOCK);
-    m_portName = QString::fromLocal8Bit(name);
+    start();
     return true;
 }
+#endif
 
 bool Device::openPort(const QString &name, QString *error)
 {
-    m_fd = ::open(name.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0) {
-        *error = systemError(QStringLiteral("cannot open ") + name);
+    // A serial port belongs to the thread that made it, so the worker opens it.
+    std::promise<QString> opened;
+    std::future<QString> result = opened.get_future();
+    m_thread = std::thread([this, name, &opened] {
+        QString reason;
+        m_line = openSerialLine(name, &reason);
+        const bool ok = m_line != nullptr;
+        opened.set_value(ok ? QString() : reason);
+        if (!ok)
+            return;
+        run();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_line.reset();
+    });
+    *error = result.get();
+    if (!error->isEmpty()) {
+        m_thread.join();
         return false;
     }
-    makeRaw(m_fd, true);
     m_portName = name;
     return true;
 }
 
 void Device::start()
 {
-    if (m_thread.joinable() || m_fd < 0)
-        return;
-    if (pipe(m_wakePipe) != 0)
-        return;
-    m_stopping = false;
     m_thread = std::thread([this] { run(); });
 }
 
@@ -105,9 +80,9 @@ void Device::stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
+        if (m_line)
+            m_line->wake();
     }
-    const char wake = 0;
-    [[maybe_unused]] ssize_t n = ::write(m_wakePipe[1], &wake, 1);
     m_thread.join();
 }
 
@@ -132,17 +107,15 @@ bool Device::waitFor(const std::function<bool(const Record &)> &done, int timeou
 
 void Device::inject(const QByteArray &bytes)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_replies.emplace(nowNs(), bytes);
-    }
-    const char wake = 0;
-    [[maybe_unused]] ssize_t n = ::write(m_wakePipe[1], &wake, 1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_replies.emplace(nowNs(), Pending{bytes, false});
+    if (m_line)
+        m_line->wake();
 }
 
 void Device::reset()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_replies.clear();
     m_pending.clear();
     m_phase = Phase::Listening;
@@ -150,16 +123,13 @@ void Device::reset()
     m_lastWakeUpAnswer = 0;
     m_record.image.clear();
     m_inLineFreeAt = m_outLineFreeAt = 0;
-    flushLine();
-}
-
-void Device::flushLine()
-{
-    // Drops what the host has not read yet as well as what it sent and we did not parse.
-    if (m_slaveFd >= 0)
-        tcflush(m_slaveFd, TCIOFLUSH);
-    if (m_fd >= 0)
-        tcflush(m_fd, TCIOFLUSH);
+    if (!m_thread.joinable())
+        return;
+    // The line is the worker's: it flushes, and we wait until it has.
+    const int request = ++m_flushRequests;
+    if (m_line)
+        m_line->wake();
+    m_changed.wait(lock, [&] { return m_flushesDone >= request || m_stopping; });
 }
 
 void Device::run()
@@ -171,35 +141,41 @@ void Device::run()
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stopping)
                 return;
+            if (m_flushRequests > m_flushesDone) {
+                m_line->flush();
+                m_flushesDone = m_flushRequests;
+                m_changed.notify_all();
+            }
             if (!m_replies.empty()) {
                 const qint64 wait = m_replies.begin()->first - nowNs();
                 timeoutMs = int(std::clamp<qint64>((wait + msNs - 1) / msNs, 0, 100));
             }
         }
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
-        ::poll(fds, 2, timeoutMs);
+        const qint64 n = m_line->read(buffer, sizeof buffer, timeoutMs);
 
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping)
             return;
-        if (fds[0].revents & POLLIN) {
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n > 0)
-                feed(buffer, n, nowNs());
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-            // A serial adapter unplugged; keep going without spinning.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        if (n > 0 && m_flushRequests == m_flushesDone)
+            feed(buffer, n, nowNs());
         const qint64 now = nowNs();
         while (!m_replies.empty() && m_replies.begin()->first <= now) {
-            const QByteArray bytes = m_replies.begin()->second;
+            const Pending due = m_replies.begin()->second;
             m_replies.erase(m_replies.begin());
-            // Non-blocking: with nobody on the line a reply is lost, as on a real wire.
-            [[maybe_unused]] ssize_t n = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+            m_line->write(due.bytes);
             m_record.lastReplyAt = now;
+            if (Download *download = current())
+                download->lastReplyAt = now;
+            if (due.completes)
+                complete();
         }
         m_changed.notify_all();
     }
+}
+
+Download *Device::current()
+{
+    return m_record.downloads.isEmpty() ? nullptr : &m_record.downloads.last();
 }
 
 qint64 Device::arrival(qint64 count, qint64 now)
@@ -212,7 +188,15 @@ qint64 Device::arrival(qint64 count, qint64 now)
     return m_inLineFreeAt;
 }
 
-qint64 Device::reply(const QByteArray &bytes, qint64 at)
+void Device::complete()
+{
+    if (Download *download = current())
+        download->complete = true;
+    ++m_record.downloadsCompleted;
+    m_record.completedImage = m_record.image;
+}
+
+qint64 Device::reply(const QByteArray &bytes, qint64 at, bool completes)
 {
     qint64 due = at;
     if (m_script.lineRate > 0) {
@@ -220,7 +204,7 @@ qint64 Device::reply(const QByteArray &bytes, qint64 at)
         due = start + qint64(bytes.size()) * 10 * 1000000000LL / m_script.lineRate;
         m_outLineFreeAt = due;
     }
-    m_replies.emplace(due, bytes);
+    m_replies.emplace(due, Pending{bytes, completes});
     return due;
 }
 
@@ -278,6 +262,9 @@ void Device::onWakeUp(qint64 at)
 void Device::onStart(qint64 at)
 {
     m_record.startCommands.append(at);
+    Download download;
+    download.startedAt = at;
+    m_record.downloads.append(download);
     m_wakeUpsThisDetection = 0;
     m_phase = Phase::Size;
     if (m_script.silentAfterStart)
@@ -294,17 +281,19 @@ void Device::onSize(const QByteArray &word, qint64 at)
 {
     m_record.sizeWords.append(word);
     m_record.image.clear();
-    m_expectedBlocks = qFromLittleEndian<quint32>(word.constData()) / imageBlockSize;
+    const quint32 size = qFromLittleEndian<quint32>(word.constData());
+    m_expectedBlocks = size / imageBlockSize;
+    if (Download *download = current())
+        download->size = size;
     m_blockIndex = 0;
     m_attempt = 0;
     m_phase = Phase::Blocks;
-    if (!m_script.silentAfterSize)
-        reply(m_script.sizeReply, at);
-    if (m_expectedBlocks == 0 && !m_script.silentAfterSize) {
-        ++m_record.downloadsCompleted;
-        m_record.completedImage.clear();
+    if (m_script.silentAfterSize)
+        return;
+    const bool empty = m_expectedBlocks == 0;
+    reply(m_script.sizeReply, at, empty);
+    if (empty)
         m_phase = Phase::Listening;
-    }
 }
 
 void Device::onBlock(const QByteArray &frame, qint64 at)
@@ -319,34 +308,44 @@ void Device::onBlock(const QByteArray &frame, qint64 at)
         sum = quint8(sum + quint8(byte));
     block.checksumOk = quint8(~sum) == block.checksum;
     block.at = at;
-    if (!block.checksumOk)
+    Download *download = current();
+    if (!block.checksumOk) {
         ++m_record.badChecksums;
+        if (download)
+            ++download->badChecksums;
+    }
     if (m_record.firstBlockAt == 0)
         m_record.firstBlockAt = at;
 
     const bool silent = m_script.silentFromBlock >= 0 && block.index >= m_script.silentFromBlock;
-    if (!silent) {
+    if (!silent)
         block.reply = m_script.blockReply
                           ? m_script.blockReply(block.index, block.attempt, block.checksumOk)
                           : (block.checksumOk ? ack : resend);
-        reply(block.reply, at + qint64(m_script.blockDelayMs) * msNs);
-    }
-    m_record.blocks.append(block);
-
+    bool completes = false;
     if (block.reply == ack) {
         m_record.image.append(block.data);
         ++m_blockIndex;
         m_attempt = 0;
-        if (quint32(m_blockIndex) == m_expectedBlocks) {
-            ++m_record.downloadsCompleted;
-            m_record.completedImage = m_record.image;
+        if (download)
+            ++download->blocks;
+        completes = quint32(m_blockIndex) == m_expectedBlocks;
+        if (completes)
             m_phase = Phase::Listening;
-        }
     } else {
         ++m_attempt;
-        if (block.reply == resend)
+        if (block.reply == resend) {
             ++m_record.resends;
+            if (download)
+                ++download->resends;
+        }
     }
+    if (!silent) {
+        const int delayMs = m_script.blockDelay ? m_script.blockDelay(block.index, block.attempt)
+                                                : m_script.blockDelayMs;
+        reply(block.reply, at + qint64(delayMs) * msNs, completes);
+    }
+    m_record.blocks.append(block);
 }
 
 } // namespace devicesim

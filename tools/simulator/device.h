@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -36,6 +37,8 @@ struct Script
 
     int silentFromBlock = -1; // no reply to this block index, nor to any after it
     int blockDelayMs = 0;
+    // When set, the delay before the reply to this block, instead of blockDelayMs.
+    std::function<int(int block, int attempt)> blockDelay;
     // The reply to one block; by default 0x14 for a good checksum and 0x28 for a bad one.
     std::function<QByteArray(int block, int attempt, bool checksumOk)> blockReply;
 
@@ -54,6 +57,18 @@ struct BlockRecord
     qint64 at = 0;
 };
 
+// One download as the device saw it, from its start command on.
+struct Download
+{
+    qint64 startedAt = 0;
+    qint64 lastReplyAt = 0;
+    qint64 size = -1; // from the size word; -1 until it came
+    int blocks = 0;   // accepted
+    int resends = 0;
+    int badChecksums = 0;
+    bool complete = false;
+};
+
 struct Record
 {
     QByteArray received; // every byte from the host, in order
@@ -62,6 +77,7 @@ struct Record
     QList<qint64> startCommands;
     QList<QByteArray> sizeWords;
     QList<BlockRecord> blocks;
+    QList<Download> downloads;
     int resends = 0;
     int badChecksums = 0;
     int downloadsCompleted = 0;
@@ -69,6 +85,20 @@ struct Record
     QByteArray completedImage; // the image of the last download the device completed
     qint64 firstBlockAt = 0;
     qint64 lastReplyAt = 0;
+};
+
+// Where the device's bytes come and go: a pseudo-terminal or a serial port.
+class Line
+{
+public:
+    virtual ~Line() = default;
+    // Waits up to timeoutMs for bytes; returns how many were read, 0 for none.
+    virtual qint64 read(char *buffer, qint64 size, int timeoutMs) = 0;
+    virtual void write(const QByteArray &bytes) = 0;
+    // Drops whatever waits on the line in either direction.
+    virtual void flush() = 0;
+    // Cuts a wait in read() short, from any thread.
+    virtual void wake() {}
 };
 
 class Device
@@ -79,20 +109,25 @@ public:
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
 
-    // A new pseudo-terminal pair, raw; the host opens portName(). False with a reason.
+#ifdef Q_OS_UNIX
+    // A new pseudo-terminal pair, raw; the host opens portName().
     bool openPty(QString *error);
-    // An existing serial port at 115200 8N1, no flow control.
+#endif
+    // An existing serial port at 115200 8N1 without flow control, as the updater sets it.
     bool openPort(const QString &name, QString *error);
-    QString portName() const { return m_portName; }
+    QString portName() const
+    {
+        return m_portName;
+    }
 
-    void start();
     void stop();
 
     Record record() const;
     void setScript(const Script &script);
     // Sends bytes unasked, as a device that talks out of turn.
     void inject(const QByteArray &bytes);
-    // Forgets the parse state and pending replies and drops what waits on the line.
+    // Forgets the parse state and pending replies and drops what waits on the line; returns
+    // once the line is clear.
     void reset();
     // Blocks until `done` holds for the record or `timeoutMs` passes.
     bool waitFor(const std::function<bool(const Record &)> &done, int timeoutMs) const;
@@ -100,26 +135,30 @@ public:
 private:
     enum class Phase { Listening, Size, Blocks };
 
+    void start();
     void run();
     void feed(const char *bytes, qint64 count, qint64 now);
     qint64 arrival(qint64 count, qint64 now);
-    qint64 reply(const QByteArray &bytes, qint64 at); // returns when it goes out
+    // Queues a reply; returns when it goes out. A download counts as complete only once the
+    // reply that completes it is on the line.
+    qint64 reply(const QByteArray &bytes, qint64 at, bool completes = false);
+    void complete();
     void onWakeUp(qint64 at);
     void onStart(qint64 at);
     void onSize(const QByteArray &word, qint64 at);
     void onBlock(const QByteArray &block, qint64 at);
-    void flushLine();
+    Download *current();
 
     Script m_script;
     QString m_portName;
-    int m_fd = -1;
-    int m_slaveFd = -1; // held open so the host's closes never hang up the line
-    int m_wakePipe[2] = {-1, -1};
+    std::unique_ptr<Line> m_line;
     std::thread m_thread;
-    bool m_stopping = false;
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
+    bool m_stopping = false;
+    int m_flushRequests = 0;
+    int m_flushesDone = 0;
     Record m_record;
     Phase m_phase = Phase::Listening;
     QByteArray m_pending;
@@ -130,7 +169,12 @@ private:
     int m_attempt = 0;
     qint64 m_inLineFreeAt = 0;
     qint64 m_outLineFreeAt = 0;
-    std::multimap<qint64, QByteArray> m_replies; // due time -> bytes
+    struct Pending
+    {
+        QByteArray bytes;
+        bool completes = false;
+    };
+    std::multimap<qint64, Pending> m_replies; // by due time
 };
 
 } // namespace devicesim

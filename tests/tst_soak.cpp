@@ -1,0 +1,188 @@
+#include "testrig.h"
+
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <memory>
+#include <random>
+
+// Randomized downloads against a misbehaving device. Every trial prints its seed; replay one
+// with SOAK_SEED=<seed> SOAK_RUNS=1. SOAK_SECONDS bounds the whole run (default 150).
+
+namespace {
+
+struct Trial
+{
+    quint32 seed = 0;
+    int imageSize = 0;
+    devicesim::Script script;
+    bool shouldSucceed = true;
+    QString description;
+};
+
+Trial makeTrial(quint32 seed)
+{
+    std::mt19937 random(seed);
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    Trial trial;
+    trial.seed = seed;
+    static const int edgeSizes[] = {0, 1, 255, 256, 257, 1000};
+    switch (pick(0, 3)) {
+    case 0:
+        trial.imageSize = edgeSizes[pick(0, 5)];
+        break;
+    case 1:
+        trial.imageSize = pick(2, 8192);
+        break;
+    case 2:
+        trial.imageSize = pick(8193, 64 * 1024);
+        break;
+    default:
+        trial.imageSize = pick(64 * 1024, 400 * 1024);
+        break;
+    }
+    const int blocks = (trial.imageSize + 255) / 256;
+    devicesim::Script &script = trial.script;
+    QStringList faults;
+
+    if (pick(0, 1)) {
+        const double rate = pick(1, 30) / 100.0;
+        auto chance = std::make_shared<std::mt19937>(seed ^ 0x5eed);
+        script.blockReply = [chance, rate](int, int attempt, bool ok) {
+            const bool again =
+                attempt < 5 && std::uniform_real_distribution<double>(0, 1)(*chance) < rate;
+            return !ok || again ? devicesim::resend : devicesim::ack;
+        };
+        faults << QStringLiteral("resends %1%").arg(rate * 100);
+    }
+    if (blocks > 0 && pick(0, 2) == 0) {
+        // A few slow replies, some close to the 2 s limit, none past it.
+        auto delays = std::make_shared<std::map<int, int>>();
+        for (int i = pick(1, 3); i > 0; --i)
+            (*delays)[pick(0, blocks - 1)] = pick(100, 1500);
+        script.blockDelay = [delays](int block, int attempt) {
+            const auto found = delays->find(block);
+            return found != delays->end() && attempt == 0 ? found->second : 0;
+        };
+        faults << QStringLiteral("%1 slow blocks").arg(delays->size());
+    }
+    switch (pick(0, 7)) {
+    case 0: {
+        const int bad = pick(0, qMax(0, blocks - 1));
+        auto inner = script.blockReply;
+        const QByteArray garbage = QByteArray(1, char(pick(0x30, 0x7A))).repeated(pick(1, 3));
+        script.blockReply = [inner, bad, garbage](int block, int attempt, bool ok) {
+            if (block == bad)
+                return garbage;
+            return inner ? inner(block, attempt, ok) : ok ? devicesim::ack : devicesim::resend;
+        };
+        trial.shouldSucceed = blocks == 0;
+        faults << QStringLiteral("garbage %1 on block %2")
+                      .arg(QString::fromLatin1(garbage.toHex()))
+                      .arg(bad);
+        break;
+    }
+    case 1:
+        script.silentAfterStart = true;
+        trial.shouldSucceed = false;
+        faults << QStringLiteral("silent after start");
+        break;
+    case 2:
+        script.silentAfterSize = true;
+        trial.shouldSucceed = false;
+        faults << QStringLiteral("silent after size word");
+        break;
+    case 3:
+        script.silentFromBlock = pick(0, blocks);
+        trial.shouldSucceed = script.silentFromBlock >= blocks;
+        faults << QStringLiteral("silent from block %1").arg(script.silentFromBlock);
+        break;
+    case 4:
+        script.splitStartReply = true;
+        trial.shouldSucceed = false;
+        faults << QStringLiteral("split OK");
+        break;
+    default:
+        break;
+    }
+    trial.description =
+        QStringLiteral("%1 bytes, %2")
+            .arg(trial.imageSize)
+            .arg(faults.isEmpty() ? QStringLiteral("clean") : faults.join(QStringLiteral(", ")));
+    return trial;
+}
+
+quint32 envNumber(const char *name, quint32 fallback)
+{
+    bool ok = false;
+    const quint32 value = qEnvironmentVariable(name).toUInt(&ok);
+    return ok ? value : fallback;
+}
+
+} // namespace
+
+class TestSoak : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void randomizedDownloads();
+};
+
+void TestSoak::randomizedDownloads()
+{
+    const quint32 base = envNumber("SOAK_SEED", std::random_device()());
+    const quint32 runs = envNumber("SOAK_RUNS", 1000);
+    const quint32 seconds = envNumber("SOAK_SECONDS", 150);
+    qInfo("soak: first seed %u, %u s at most", base, seconds);
+
+    QTemporaryDir dir;
+    Rig rig;
+    QDeadlineTimer budget(qint64(seconds) * 1000);
+    int done = 0, succeeded = 0;
+    for (quint32 i = 0; i < runs && !budget.hasExpired(); ++i) {
+        const Trial trial = makeTrial(base + i);
+        qInfo("trial %u seed %u: %s", i, trial.seed, qPrintable(trial.description));
+        const QByteArray image = patternImage(trial.imageSize, trial.seed);
+        const QString path = writeFile(dir.path(), QStringLiteral("soak.bin"), image);
+
+        rig.device.reset();
+        rig.device.setScript(trial.script);
+        const int completedBefore = rig.device.record().downloadsCompleted;
+        const int boxesBefore = int(rig.answerer.boxes.size());
+        QVERIFY2(rig.detect(), "detection failed");
+        rig.flash(path);
+
+        // Bounded: settling is over, so 5 s for each reply before the blocks, then each block's
+        // 2 s limit at most for the slow ones, and a margin for the rest.
+        const int limitMs = 12000 + 2100 * 3 + (trial.imageSize / 256) * 3;
+        QTRY_VERIFY_WITH_TIMEOUT(rig.answerer.boxes.size() > boxesBefore &&
+                                     rig.window.downloadState() == FlashLoader::DownloadState::Idle,
+                                 limitMs);
+        const devicesim::Record record = rig.device.record();
+        const bool sent = rig.answerer.boxes.last().text == QStringLiteral("Firmware sent");
+        const bool assembled = record.downloadsCompleted == completedBefore + 1 &&
+                               record.completedImage == paddedImage(image);
+        QVERIFY2(sent == assembled, qPrintable(QStringLiteral("seed %1: shown %2, assembled %3")
+                                                   .arg(trial.seed)
+                                                   .arg(sent)
+                                                   .arg(assembled)));
+        QVERIFY2(sent == trial.shouldSucceed,
+                 qPrintable(QStringLiteral("seed %1: outcome %2").arg(trial.seed).arg(sent)));
+        QCOMPARE(rig.answerer.boxes.size(), boxesBefore + 1);
+        QVERIFY2(rig.isIdle(),
+                 qPrintable(QStringLiteral("seed %1: %2").arg(trial.seed).arg(rig.idleReport())));
+        ++done;
+        succeeded += sent;
+    }
+    qInfo("soak: %d trials, %d succeeded, %d failed as the device meant", done, succeeded,
+          done - succeeded);
+    QVERIFY(done > 0);
+}
+
+QTEST_MAIN(TestSoak)
+#include "tst_soak.moc"
