@@ -9,8 +9,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QIcon>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QThread>
 #include <QtEndian>
@@ -23,6 +25,7 @@ constexpr int startReplyLimitMs = 5000;
 constexpr int sizeReplyLimitMs = 5000;
 constexpr double settlingSeconds = 5.0;
 constexpr double blockReplySeconds = 2.0;
+constexpr int eventStepMs = 10;
 
 } // namespace
 
@@ -233,6 +236,37 @@ void FlashLoader::sendFirmwareBlocks()
 {
     sizeWatchdog.stop();
     state = DownloadState::Blocks;
+    switch (transferBlocks()) {
+    case BlockOutcome::Sent:
+        ui->progressBar->setValue(imageSize - 1);
+        showNotice(QStringLiteral("Firmware sent"), QMessageBox::Information);
+        closeSerialPort();
+        ui->progressBar->setValue(0);
+        break;
+    case BlockOutcome::BadReply:
+        showWarningBox(this, QStringLiteral("Failed to flash!"));
+        ui->progressBar->setValue(0);
+        closeSerialPort();
+        break;
+    case BlockOutcome::TimedOut:
+        showWarningBox(this, QStringLiteral("Failed to flash!"));
+        enableControls();
+        ui->progressBar->setValue(0);
+        closeSerialPort();
+        break;
+    case BlockOutcome::Aborted:
+        break; // the port is already closed
+    }
+    finishDownload();
+}
+
+FlashLoader::BlockOutcome FlashLoader::transferBlocks()
+{
+    // The bar is painted at the event pace of the wait, not at every block it moves.
+    ui->progressBar->setUpdatesEnabled(false);
+    const auto paintAgain = qScopeGuard([this] { ui->progressBar->setUpdatesEnabled(true); });
+    eventClock.invalidate();
+
     blockOffset = 0;
     while (blockOffset < imageSize) {
         const char *block = firmwareBuffer.get() + blockOffset;
@@ -248,62 +282,56 @@ void FlashLoader::sendFirmwareBlocks()
         Stopwatch watch;
         watch.reset();
         watch.start();
-        if (!awaitBlockReply(watch)) {
-            if (abortRequested) {
-                finishDownload();
-                return;
-            }
-            showWarningBox(this, QStringLiteral("Failed to flash!"));
-            watch.stop();
-            enableControls();
-            ui->progressBar->setValue(0);
-            closeSerialPort();
-            finishDownload();
-            return;
-        }
-
+        if (!awaitBlockReply(watch))
+            return abortRequested ? BlockOutcome::Aborted : BlockOutcome::TimedOut;
         ui->progressBar->setValue(blockOffset);
         if (blockReply == QLatin1String("28"))
             continue;
-        if (blockReply != QLatin1String("14")) {
-            showWarningBox(this, QStringLiteral("Failed to flash!"));
-            ui->progressBar->setValue(0);
-            closeSerialPort();
-            finishDownload();
-            return;
-        }
+        if (blockReply != QLatin1String("14"))
+            return BlockOutcome::BadReply;
         blockOffset += blockSize;
     }
-
-    ui->progressBar->setValue(imageSize - 1);
-    showNotice(QStringLiteral("Firmware sent"), QMessageBox::Information);
-    closeSerialPort();
-    ui->progressBar->setValue(0);
-    finishDownload();
+    return BlockOutcome::Sent;
 }
 
 bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
 {
     for (;;) {
-        // Sleep in the dispatcher until data, an event or the limit arrives.
-        const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
-        replyWake.start(static_cast<int>(qBound(1.0, left, blockReplySeconds * 1000 + 1)));
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        // Events at least every few milliseconds, however fast the device: the bar moves, the
+        // timers run and the window can be closed, without a pass of the event loop per block.
+        if (!eventClock.isValid() || eventClock.elapsed() >= eventStepMs) {
+            // The bar is painted here, at this pace, not at every block its value changes.
+            ui->progressBar->setUpdatesEnabled(true);
+            QCoreApplication::processEvents();
+            ui->progressBar->setUpdatesEnabled(false);
+            eventClock.start();
+        }
         if (abortRequested)
-            break;
+            return false;
         // readyRead() is not emitted again while the slot running this loop is active, so
         // the reply waits in the port's buffer.
-        if (QSerialPort *port = connection.port(); port && port->bytesAvailable() > 0)
+        QSerialPort *port = connection.port();
+        if (port && port->bytesAvailable() > 0)
             handleReply(port->readAll());
         if (watch.elapsedSeconds() > blockReplySeconds)
-            break;
-        if (!blockReply.isEmpty()) {
-            replyWake.stop();
+            return false;
+        if (!blockReply.isEmpty())
             return true;
+
+        // Sleep until the reply comes, the limit is reached or events are due.
+        const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
+        const int step = int(qBound(1.0, qMin(left, double(eventStepMs - eventClock.elapsed())),
+                                    double(eventStepMs)));
+        if (port && port->isOpen()) {
+            port->waitForReadyRead(step);
+        } else {
+            // Nothing to wait on: sleep in the dispatcher, woken by an event or the timer.
+            replyWake.start(step);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            replyWake.stop();
+            eventClock.start();
         }
     }
-    replyWake.stop();
-    return false;
 }
 
 void FlashLoader::finishDownload()

@@ -3,6 +3,7 @@
 #include "serial/serialconnection.h"
 #include "serial/stopwatch.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPortInfo>
@@ -54,7 +55,9 @@ private:
     void handleReply(const QByteArray &data);
     void loadFirmwareImage();
     void sizeWordTimedOut();
+    enum class BlockOutcome { Sent, BadReply, TimedOut, Aborted };
     void sendFirmwareBlocks();
+    BlockOutcome transferBlocks();
     bool awaitBlockReply(const Stopwatch &watch);
     void finishDownload();
     void abortDownload();
@@ -77,4 +80,5 @@ private:
     QTimer startWatchdog;
     QTimer sizeWatchdog;
     QTimer replyWake;
+    QElapsedTimer eventClock; // since the block wait last processed events
 };

@@ -136,7 +136,7 @@ void Device::run()
 {
     char buffer[4096];
     for (;;) {
-        int timeoutMs = 100;
+        qint64 timeoutNs = 100 * msNs;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stopping)
@@ -148,10 +148,10 @@ void Device::run()
             }
             if (!m_replies.empty()) {
                 const qint64 wait = m_replies.begin()->first - nowNs();
-                timeoutMs = int(std::clamp<qint64>((wait + msNs - 1) / msNs, 0, 100));
+                timeoutNs = std::clamp<qint64>(wait, 0, timeoutNs);
             }
         }
-        const qint64 n = m_line->read(buffer, sizeof buffer, timeoutMs);
+        const qint64 n = m_line->read(buffer, sizeof buffer, timeoutNs);
 
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopping)

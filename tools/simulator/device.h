@@ -92,8 +92,8 @@ class Line
 {
 public:
     virtual ~Line() = default;
-    // Waits up to timeoutMs for bytes; returns how many were read, 0 for none.
-    virtual qint64 read(char *buffer, qint64 size, int timeoutMs) = 0;
+    // Waits up to timeoutNs for bytes; returns how many were read, 0 for none.
+    virtual qint64 read(char *buffer, qint64 size, qint64 timeoutNs) = 0;
     virtual void write(const QByteArray &bytes) = 0;
     // Drops whatever waits on the line in either direction.
     virtual void flush() = 0;

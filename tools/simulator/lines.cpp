@@ -32,10 +32,12 @@ public:
                 ::close(fd);
     }
 
-    qint64 read(char *buffer, qint64 size, int timeoutMs) override
+    qint64 read(char *buffer, qint64 size, qint64 timeoutNs) override
     {
+        // To the microsecond: replies paced as on a real line must leave on time.
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (::poll(fds, 2, timeoutMs) <= 0)
+        const timespec timeout{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
+        if (::ppoll(fds, 2, &timeout, nullptr) <= 0)
             return 0;
         if (fds[1].revents & POLLIN) {
             char drain[64];
@@ -117,10 +119,11 @@ public:
         return false;
     }
 
-    qint64 read(char *buffer, qint64 size, int timeoutMs) override
+    qint64 read(char *buffer, qint64 size, qint64 timeoutNs) override
     {
         // No wake-up pipe for a serial port: short waits keep stop() and inject() prompt.
-        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(qMin(timeoutMs, 10)))
+        const int timeoutMs = int(qBound(qint64(0), (timeoutNs + 999999) / 1000000, qint64(10)));
+        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(timeoutMs))
             return 0;
         return qMax<qint64>(0, m_port.read(buffer, size));
     }

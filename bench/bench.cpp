@@ -1,0 +1,266 @@
+// Measures the updater against the line's limits, with the real window offscreen and the
+// simulated device in a process of its own, so that the CPU counted is the updater's alone.
+//   flashloader_bench            full run, medians of several runs (a few minutes)
+//   flashloader_bench --quick    one short run of each, as CI does
+
+#include "app/flashloader.h"
+#include "referencehost.h"
+#include "testrig.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+
+const QString simulator = QStringLiteral(VANTYX_SIM_PATH);
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The simulator in its own process, and the summary line it prints when the download ends.
+class Simulator
+{
+public:
+    bool start(const QStringList &extra)
+    {
+        process.start(simulator,
+                      QStringList{QStringLiteral("--pty"), QStringLiteral("--once")} + extra);
+        if (!process.waitForReadyRead(5000))
+            return false;
+        const QByteArray line = process.readLine().trimmed();
+        port = QString::fromLocal8Bit(line.mid(6));
+        return line.startsWith("port: ");
+    }
+
+    // Seconds from the start command to the last reply, and blocks accepted; false on failure.
+    bool finish(double *seconds, int *blocks)
+    {
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000))
+            return false;
+        static const QRegularExpression summary(
+            QStringLiteral("download: blocks=(\\d+) .* time=([0-9.]+)s result=ok"));
+        const QRegularExpressionMatch match =
+            summary.match(QString::fromLatin1(process.readAllStandardOutput()));
+        if (!match.hasMatch())
+            return false;
+        *blocks = match.captured(1).toInt();
+        *seconds = match.captured(2).toDouble();
+        return true;
+    }
+
+    QProcess process;
+    QString port;
+};
+
+struct UpdaterRun
+{
+    bool ok = false;
+    double simSeconds = 0; // the device's view: start command to last reply
+    int blocks = 0;
+    double cpuPerSecond = 0; // the updater's process, first to last acknowledged block
+};
+
+UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
+                      const QString &imagePath)
+{
+    UpdaterRun run;
+    Simulator sim;
+    if (!sim.start(simArguments))
+        return run;
+
+    FlashLoader window;
+    ModalAnswerer answerer;
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
+    ports->clear();
+    ports->addItem(sim.port);
+    window.show();
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Detect")),
+                      Qt::LeftButton);
+    auto *flash = window.findChild<QPushButton *>(QStringLiteral("pushButton_Flash"));
+    if (!flash->isEnabled())
+        return run;
+
+    double cpuFirst = -1, cpuLast = -1;
+    QElapsedTimer wall;
+    qint64 wallFirst = 0, wallLast = 0;
+    auto *progress = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
+        if (value == 256) {
+            cpuFirst = processCpuSeconds();
+            wall.start();
+        } else if (value == image.size() - 1 && cpuFirst >= 0) {
+            cpuLast = processCpuSeconds();
+            wallLast = wall.nsecsElapsed();
+        }
+    });
+    window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->setText(imagePath);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    QTest::mouseClick(flash, Qt::LeftButton);
+    QDeadlineTimer deadline(120000);
+    while (answerer.boxes.isEmpty() && !deadline.hasExpired())
+        QTest::qWait(10);
+    if (qEnvironmentVariableIsSet("BENCH_DEBUG")) {
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        auto us = [](const timeval &t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
+        std::fprintf(stderr,
+                     "updater run: user %.0f us, sys %.0f us, minor faults %ld, "
+                     "voluntary switches %ld, involuntary %ld\n",
+                     us(after.ru_utime) - us(before.ru_utime),
+                     us(after.ru_stime) - us(before.ru_stime), after.ru_minflt - before.ru_minflt,
+                     after.ru_nvcsw - before.ru_nvcsw, after.ru_nivcsw - before.ru_nivcsw);
+    }
+    if (answerer.count(QStringLiteral("Firmware sent")) != 1) {
+        std::fprintf(stderr, "the updater said: \"%s\" %s\n",
+                     answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes.last().title),
+                     answerer.boxes.isEmpty() ? "nothing" : qPrintable(answerer.boxes.last().text));
+        return run;
+    }
+    run.ok = sim.finish(&run.simSeconds, &run.blocks) && cpuLast >= 0;
+    if (!run.ok)
+        std::fprintf(stderr, "no summary from the simulator, or no progress seen\n");
+    if (wallLast > wallFirst)
+        run.cpuPerSecond = (cpuLast - cpuFirst) / (double(wallLast - wallFirst) / 1e9);
+    return run;
+}
+
+bool runReference(const QStringList &simArguments, const QByteArray &image, double *seconds,
+                  int *blocks)
+{
+    Simulator sim;
+    if (!sim.start(simArguments))
+        return false;
+    const double cpuBefore = processCpuSeconds();
+    const QString failure = runReferenceHost(sim.port, image);
+    if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
+        std::fprintf(stderr, "reference host CPU: %.3f s\n", processCpuSeconds() - cpuBefore);
+    if (!failure.isEmpty()) {
+        std::fprintf(stderr, "reference host: %s\n", qPrintable(failure));
+        return false;
+    }
+    return sim.finish(seconds, blocks);
+}
+
+int fail(const char *what)
+{
+    std::fprintf(stderr, "flashloader_bench: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
+    // --rate-only: just the first measure, for profiling the block loop.
+    const bool rateOnly = app.arguments().contains(QStringLiteral("--rate-only"));
+    const int runs = quick ? 1 : 3;
+    QTemporaryDir dir;
+
+    // 1. Block rate against a device that answers at once, and the reference host's.
+    const QByteArray big = patternImage(quick ? 256 * 1024 : 1024 * 1024, 1);
+    const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
+    QList<double> updaterRates, referenceRates, rateCpu;
+    for (int i = 0; i < runs; ++i) {
+        const UpdaterRun run = runUpdater({}, big, bigPath);
+        if (!run.ok)
+            return fail("block rate: the updater's download failed");
+        updaterRates << run.blocks / run.simSeconds;
+        rateCpu << run.cpuPerSecond;
+        double seconds = 0;
+        int blocks = 0;
+        if (!runReference({}, big, &seconds, &blocks))
+            return fail("block rate: the reference host's download failed");
+        referenceRates << blocks / seconds;
+    }
+
+    if (rateOnly) {
+        std::printf("block rate: updater %.0f b/s (%.2f CPU s per s), reference %.0f b/s\n",
+                    median(updaterRates), median(rateCpu), median(referenceRates));
+        return 0;
+    }
+
+    // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
+    const QByteArray wire = patternImage(quick ? 16 * 1024 : 64 * 1024, 2);
+    const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
+    const double lineLimit = 256.0 / 258.0 * 11520.0;
+    QList<double> wireRates, referenceWire;
+    for (int i = 0; i < runs; ++i) {
+        const UpdaterRun run =
+            runUpdater({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, wirePath);
+        if (!run.ok)
+            return fail("wire pacing: the download failed");
+        wireRates << run.blocks * 256.0 / run.simSeconds;
+        double seconds = 0;
+        int blocks = 0;
+        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &seconds,
+                          &blocks))
+            return fail("wire pacing: the reference host's download failed");
+        referenceWire << blocks * 256.0 / seconds;
+    }
+
+    // 3. CPU while waiting on a device that takes 20 ms a block.
+    const QByteArray slow = patternImage(quick ? 64 * 256 : 256 * 256, 3);
+    const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
+    QList<double> cpu;
+    for (int i = 0; i < runs; ++i) {
+        const UpdaterRun run =
+            runUpdater({QStringLiteral("--block-delay"), QStringLiteral("20")}, slow, slowPath);
+        if (!run.ok)
+            return fail("CPU: the download failed");
+        cpu << run.cpuPerSecond;
+    }
+
+    const double blockRatio = median(updaterRates) / median(referenceRates);
+    const double wireRatio = median(wireRates) / lineLimit;
+    std::printf("%-38s %14s %16s %8s %8s\n", "measure (median of runs)", "updater", "limit",
+                "ratio", "goal");
+    std::printf("%-38s %10.0f b/s %12.0f b/s %8.3f %8s\n",
+                qPrintable(QStringLiteral("block rate, %1 KiB, no delay").arg(big.size() / 1024)),
+                median(updaterRates), median(referenceRates), blockRatio, ">=0.90");
+    std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
+                qPrintable(QStringLiteral("wire pacing, %1 KiB at 115200").arg(wire.size() / 1024)),
+                median(wireRates), lineLimit, wireRatio, ">=0.97");
+    std::printf(
+        "%-38s %12.4f s %16s %8s %8s\n",
+        qPrintable(QStringLiteral("CPU per s of blocks, %1 blocks, 20 ms").arg(slow.size() / 256)),
+        median(cpu), "", "", "<0.05");
+    std::printf("runs: %d; block rates: updater", runs);
+    for (double rate : std::as_const(updaterRates))
+        std::printf(" %.0f", rate);
+    std::printf(", reference");
+    for (double rate : std::as_const(referenceRates))
+        std::printf(" %.0f", rate);
+    std::printf("; wire: reference host %.0f B/s", median(referenceWire));
+    std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f\n", blockRatio,
+                wireRatio, median(cpu));
+    return 0;
+}
