@@ -25,7 +25,8 @@ constexpr int startReplyLimitMs = 5000;
 constexpr int sizeReplyLimitMs = 5000;
 constexpr double settlingSeconds = 5.0;
 constexpr double blockReplySeconds = 2.0;
-constexpr int eventStepMs = 10;
+constexpr int eventStepMs = 16;
+constexpr int quickReplyMs = 1;
 
 } // namespace
 
@@ -264,6 +265,7 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
 {
     // The bar is painted at the event pace of the wait, not at every block it moves.
     ui->progressBar->setUpdatesEnabled(false);
+    paintedProgress = ui->progressBar->value();
     const auto paintAgain = qScopeGuard([this] { ui->progressBar->setUpdatesEnabled(true); });
     eventClock.invalidate();
 
@@ -296,16 +298,12 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
 
 bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
 {
+    bool waitedOnPort = false;
     for (;;) {
-        // Events at least every few milliseconds, however fast the device: the bar moves, the
-        // timers run and the window can be closed, without a pass of the event loop per block.
-        if (!eventClock.isValid() || eventClock.elapsed() >= eventStepMs) {
-            // The bar is painted here, at this pace, not at every block its value changes.
-            ui->progressBar->setUpdatesEnabled(true);
-            QCoreApplication::processEvents();
-            ui->progressBar->setUpdatesEnabled(false);
-            eventClock.start();
-        }
+        // Events at least every few milliseconds, however fast the device, but not a pass of
+        // the event loop per block.
+        if (!eventClock.isValid() || eventClock.elapsed() >= eventStepMs)
+            processEventsDuringBlocks(false);
         if (abortRequested)
             return false;
         // readyRead() is not emitted again while the slot running this loop is active, so
@@ -318,20 +316,34 @@ bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
         if (!blockReply.isEmpty())
             return true;
 
-        // Sleep until the reply comes, the limit is reached or events are due.
         const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
-        const int step = int(qBound(1.0, qMin(left, double(eventStepMs - eventClock.elapsed())),
-                                    double(eventStepMs)));
-        if (port && port->isOpen()) {
-            port->waitForReadyRead(step);
-        } else {
-            // Nothing to wait on: sleep in the dispatcher, woken by an event or the timer.
-            replyWake.start(step);
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            replyWake.stop();
-            eventClock.start();
+        const int leftMs = static_cast<int>(qBound(1.0, left, blockReplySeconds * 1000 + 1));
+        if (port && port->isOpen() && !waitedOnPort) {
+            // A quick device answers within a millisecond: wait on the port alone.
+            waitedOnPort = true;
+            port->waitForReadyRead(qMin(leftMs, quickReplyMs));
+            continue;
         }
+        // A slower one: sleep in the dispatcher until the reply, an event or the limit.
+        replyWake.start(leftMs);
+        processEventsDuringBlocks(true);
+        replyWake.stop();
     }
+}
+
+void FlashLoader::processEventsDuringBlocks(bool wait)
+{
+    // The bar is painted here, and only when it moved, not at every block it moves.
+    const bool moved = ui->progressBar->value() != paintedProgress;
+    if (moved) {
+        ui->progressBar->setUpdatesEnabled(true); // schedules the paint
+        paintedProgress = ui->progressBar->value();
+    }
+    QCoreApplication::processEvents(wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
+                                         : QEventLoop::AllEvents);
+    if (moved)
+        ui->progressBar->setUpdatesEnabled(false);
+    eventClock.start();
 }
 
 void FlashLoader::finishDownload()

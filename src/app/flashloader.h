@@ -59,6 +59,7 @@ private:
     void sendFirmwareBlocks();
     BlockOutcome transferBlocks();
     bool awaitBlockReply(const Stopwatch &watch);
+    void processEventsDuringBlocks(bool wait);
     void finishDownload();
     void abortDownload();
 
@@ -81,4 +82,5 @@ private:
     QTimer sizeWatchdog;
     QTimer replyWake;
     QElapsedTimer eventClock; // since the block wait last processed events
+    int paintedProgress = 0;  // the bar's value when it was last allowed to paint
 };
