@@ -179,17 +179,23 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const bool quick = app.arguments().contains(QStringLiteral("--quick"));
-    // --rate-only: just the first measure, for profiling the block loop.
-    const bool rateOnly = app.arguments().contains(QStringLiteral("--rate-only"));
-    const int runs = quick ? 1 : 3;
+    const QStringList arguments = app.arguments();
+    const bool quick = arguments.contains(QStringLiteral("--quick"));
+    // --only rate|wire|cpu runs one measure, --runs N changes the count: for profiling.
+    const qsizetype only = arguments.indexOf(QStringLiteral("--only"));
+    const QString measure = only > 0 ? arguments.value(only + 1) : QString();
+    const qsizetype runsAt = arguments.indexOf(QStringLiteral("--runs"));
+    const int runs = runsAt > 0 ? qMax(1, arguments.value(runsAt + 1).toInt()) : quick ? 1 : 3;
+    auto wanted = [&](const char *name) {
+        return measure.isEmpty() || measure == QLatin1String(name);
+    };
     QTemporaryDir dir;
 
     // 1. Block rate against a device that answers at once, and the reference host's.
     const QByteArray big = patternImage(quick ? 256 * 1024 : 1024 * 1024, 1);
     const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
     QList<double> updaterRates, referenceRates, rateCpu;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < runs && wanted("rate"); ++i) {
         const UpdaterRun run = runUpdater({}, big, bigPath);
         if (!run.ok)
             return fail("block rate: the updater's download failed");
@@ -202,18 +208,12 @@ int main(int argc, char **argv)
         referenceRates << blocks / seconds;
     }
 
-    if (rateOnly) {
-        std::printf("block rate: updater %.0f b/s (%.2f CPU s per s), reference %.0f b/s\n",
-                    median(updaterRates), median(rateCpu), median(referenceRates));
-        return 0;
-    }
-
     // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
     const QByteArray wire = patternImage(quick ? 16 * 1024 : 64 * 1024, 2);
     const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
     const double lineLimit = 256.0 / 258.0 * 11520.0;
     QList<double> wireRates, referenceWire;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < runs && wanted("wire"); ++i) {
         const UpdaterRun run =
             runUpdater({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, wirePath);
         if (!run.ok)
@@ -231,7 +231,7 @@ int main(int argc, char **argv)
     const QByteArray slow = patternImage(quick ? 64 * 256 : 256 * 256, 3);
     const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
     QList<double> cpu;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < runs && wanted("cpu"); ++i) {
         const UpdaterRun run =
             runUpdater({QStringLiteral("--block-delay"), QStringLiteral("20")}, slow, slowPath);
         if (!run.ok)
@@ -239,7 +239,8 @@ int main(int argc, char **argv)
         cpu << run.cpuPerSecond;
     }
 
-    const double blockRatio = median(updaterRates) / median(referenceRates);
+    const double blockRatio =
+        referenceRates.isEmpty() ? 0 : median(updaterRates) / median(referenceRates);
     const double wireRatio = median(wireRates) / lineLimit;
     std::printf("%-38s %14s %16s %8s %8s\n", "measure (median of runs)", "updater", "limit",
                 "ratio", "goal");
@@ -259,6 +260,7 @@ int main(int argc, char **argv)
     std::printf(", reference");
     for (double rate : std::as_const(referenceRates))
         std::printf(" %.0f", rate);
+    std::printf("; updater CPU at the fast device %.2f s per s", median(rateCpu));
     std::printf("; wire: reference host %.0f B/s", median(referenceWire));
     std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f\n", blockRatio,
                 wireRatio, median(cpu));

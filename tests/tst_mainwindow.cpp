@@ -1,12 +1,16 @@
 #include "app/flashloader.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -37,6 +41,7 @@ private slots:
     void fixedSizeTitleAndIcon();
     void controlsAtStartUp();
     void portListFollowsEnumeration();
+    void browseChoosesOrKeepsTheFile();
     void slotsInDeclaredOrder();
 };
 
@@ -98,6 +103,46 @@ void TestMainWindow::portListFollowsEnumeration()
         QVERIFY(box->itemIcon(i).isNull());
         QVERIFY(!box->itemData(i).isValid());
     }
+}
+
+void TestMainWindow::browseChoosesOrKeepsTheFile()
+{
+    // Qt's own dialog: a platform one cannot be answered from here.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    FlashLoader window;
+    window.show();
+    auto *field = window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"));
+    auto *browse = window.findChild<QPushButton *>(QStringLiteral("pushButton_Browse"));
+    field->setText(QStringLiteral("/images/previous.bin"));
+    const QString chosen = QDir::temp().filePath(QStringLiteral("not-yet-there.bin"));
+
+    QString title, filter;
+    bool accept = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        filter = dialog->nameFilters().join(QLatin1Char(';'));
+        if (accept) {
+            // Typed into the dialog's name field, as the operator would, then Open.
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(chosen);
+            static_cast<QDialog *>(dialog)->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    answer.start(20);
+
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(title, QStringLiteral("Select file"));
+    QCOMPARE(filter, QStringLiteral("Text files (*.bin)"));
+    QCOMPARE(field->text(), QStringLiteral("/images/previous.bin")); // cancelled: kept
+
+    accept = true; // any name, even one that does not exist yet
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(field->text(), chosen);
 }
 
 void TestMainWindow::slotsInDeclaredOrder()

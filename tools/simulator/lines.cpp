@@ -7,7 +7,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#ifdef Q_OS_MACOS
+#include <util.h>
+#else
 #include <pty.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -36,9 +40,14 @@ public:
     {
         // To the microsecond: replies paced as on a real line must leave on time.
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+#ifdef Q_OS_LINUX
         const timespec timeout{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
         if (::ppoll(fds, 2, &timeout, nullptr) <= 0)
             return 0;
+#else
+        if (::poll(fds, 2, int((timeoutNs + 999999) / 1000000)) <= 0)
+            return 0;
+#endif
         if (fds[1].revents & POLLIN) {
             char drain[64];
             [[maybe_unused]] ssize_t n = ::read(m_wake[0], drain, sizeof drain);
