@@ -56,19 +56,20 @@ public:
         return line.startsWith("port: ");
     }
 
-    // Seconds from the start command to the last reply, and blocks accepted; false on failure.
-    bool finish(double *seconds, int *blocks)
+    // Image bytes per second of the blocks, from the first block to the last reply, and the
+    // blocks accepted; false on failure.
+    bool finish(double *rate, int *blocks)
     {
         if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000))
             return false;
         static const QRegularExpression summary(
-            QStringLiteral("download: blocks=(\\d+) .* time=([0-9.]+)s result=ok"));
+            QStringLiteral("download: blocks=(\\d+) .* rate=([0-9]+)B/s result=ok"));
         const QRegularExpressionMatch match =
             summary.match(QString::fromLatin1(process.readAllStandardOutput()));
         if (!match.hasMatch())
             return false;
         *blocks = match.captured(1).toInt();
-        *seconds = match.captured(2).toDouble();
+        *rate = match.captured(2).toDouble();
         return true;
     }
 
@@ -79,7 +80,7 @@ public:
 struct UpdaterRun
 {
     bool ok = false;
-    double simSeconds = 0; // the device's view: start command to last reply
+    double rate = 0; // image bytes per second of the blocks, as the device saw them
     int blocks = 0;
     double cpuPerSecond = 0; // the updater's process, first to last acknowledged block
 };
@@ -93,7 +94,7 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
         return run;
 
     FlashLoader window;
-    ModalAnswerer answerer;
+    ModalAnswerer answerer(100);
     auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
     ports->clear();
     ports->addItem(sim.port);
@@ -141,7 +142,7 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
                      answerer.boxes.isEmpty() ? "nothing" : qPrintable(answerer.boxes.last().text));
         return run;
     }
-    run.ok = sim.finish(&run.simSeconds, &run.blocks) && cpuLast >= 0;
+    run.ok = sim.finish(&run.rate, &run.blocks) && cpuLast >= 0;
     if (!run.ok)
         std::fprintf(stderr, "no summary from the simulator, or no progress seen\n");
     if (wallLast > wallFirst)
@@ -149,7 +150,7 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
     return run;
 }
 
-bool runReference(const QStringList &simArguments, const QByteArray &image, double *seconds,
+bool runReference(const QStringList &simArguments, const QByteArray &image, double *rate,
                   int *blocks)
 {
     Simulator sim;
@@ -163,7 +164,7 @@ bool runReference(const QStringList &simArguments, const QByteArray &image, doub
         std::fprintf(stderr, "reference host: %s\n", qPrintable(failure));
         return false;
     }
-    return sim.finish(seconds, blocks);
+    return sim.finish(rate, blocks);
 }
 
 int fail(const char *what)
@@ -199,13 +200,13 @@ int main(int argc, char **argv)
         const UpdaterRun run = runUpdater({}, big, bigPath);
         if (!run.ok)
             return fail("block rate: the updater's download failed");
-        updaterRates << run.blocks / run.simSeconds;
+        updaterRates << run.rate / 256;
         rateCpu << run.cpuPerSecond;
-        double seconds = 0;
+        double rate = 0;
         int blocks = 0;
-        if (!runReference({}, big, &seconds, &blocks))
+        if (!runReference({}, big, &rate, &blocks))
             return fail("block rate: the reference host's download failed");
-        referenceRates << blocks / seconds;
+        referenceRates << rate / 256;
     }
 
     // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
@@ -218,13 +219,13 @@ int main(int argc, char **argv)
             runUpdater({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, wirePath);
         if (!run.ok)
             return fail("wire pacing: the download failed");
-        wireRates << run.blocks * 256.0 / run.simSeconds;
-        double seconds = 0;
+        wireRates << run.rate;
+        double rate = 0;
         int blocks = 0;
-        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &seconds,
+        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &rate,
                           &blocks))
             return fail("wire pacing: the reference host's download failed");
-        referenceWire << blocks * 256.0 / seconds;
+        referenceWire << rate;
     }
 
     // 3. CPU while waiting on a device that takes 20 ms a block.

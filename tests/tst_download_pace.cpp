@@ -92,10 +92,12 @@ void TestDownloadPace::slowDeviceCostsLittleCpu()
     const double share = (cpuAtLast - cpuAtFirst) / transfer;
     qInfo("slow device: %.3f s of blocks, %.4f CPU s, %.4f CPU s per s", transfer,
           cpuAtLast - cpuAtFirst, share);
+    // A wait that spins costs a whole core. The benchmark measures the figure itself, alone
+    // on the machine; here other suites run alongside, so the bound leaves room.
 #ifdef FLASHLOADER_SANITIZED
-    QVERIFY2(share < 0.25, qPrintable(QString::number(share)));
+    QVERIFY2(share < 0.30, qPrintable(QString::number(share)));
 #else
-    QVERIFY2(share < 0.05, qPrintable(QString::number(share)));
+    QVERIFY2(share < 0.10, qPrintable(QString::number(share)));
 #endif
 }
 

@@ -83,8 +83,8 @@ void TestSimulatorTool::updaterDownloadsThroughTool()
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
     const QByteArray summary = sim.readAllStandardOutput().trimmed();
-    const QRegularExpression line(QStringLiteral(
-        "^download: blocks=12 resends=(\\d+) bytes=3072 time=\\d+\\.\\d{3}s result=ok$"));
+    const QRegularExpression line(QStringLiteral("^download: blocks=12 resends=(\\d+) bytes=3072 "
+                                                 "time=\\d+\\.\\d{3}s rate=\\d+B/s result=ok$"));
     const QRegularExpressionMatch match = line.match(QString::fromLatin1(summary));
     QVERIFY2(match.hasMatch(), summary.constData());
     QVERIFY(match.captured(1).toInt() > 0); // a rate of 0.3 over 12 blocks resends some

@@ -27,6 +27,7 @@ constexpr double settlingSeconds = 5.0;
 constexpr double blockReplySeconds = 2.0;
 constexpr int eventStepMs = 16;
 constexpr int quickReplyMs = 1;
+constexpr int paintStepMs = 40;
 
 } // namespace
 
@@ -268,6 +269,7 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
     paintedProgress = ui->progressBar->value();
     const auto paintAgain = qScopeGuard([this] { ui->progressBar->setUpdatesEnabled(true); });
     eventClock.invalidate();
+    lastReplyMs = 0;
 
     blockOffset = 0;
     while (blockOffset < imageSize) {
@@ -313,12 +315,14 @@ bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
             handleReply(port->readAll());
         if (watch.elapsedSeconds() > blockReplySeconds)
             return false;
-        if (!blockReply.isEmpty())
+        if (!blockReply.isEmpty()) {
+            lastReplyMs = watch.elapsedMilliseconds();
             return true;
+        }
 
         const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
         const int leftMs = static_cast<int>(qBound(1.0, left, blockReplySeconds * 1000 + 1));
-        if (port && port->isOpen() && !waitedOnPort) {
+        if (port && port->isOpen() && !waitedOnPort && lastReplyMs <= quickReplyMs) {
             // A quick device answers within a millisecond: wait on the port alone.
             waitedOnPort = true;
             port->waitForReadyRead(qMin(leftMs, quickReplyMs));
@@ -333,11 +337,14 @@ bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
 
 void FlashLoader::processEventsDuringBlocks(bool wait)
 {
-    // The bar is painted here, and only when it moved, not at every block it moves.
-    const bool moved = ui->progressBar->value() != paintedProgress;
+    // The bar is painted here, when it moved, at most every paintStepMs: painting it at every
+    // block would cost more than the rest of the transfer.
+    const bool moved = ui->progressBar->value() != paintedProgress &&
+                       (!paintClock.isValid() || paintClock.elapsed() >= paintStepMs);
     if (moved) {
         ui->progressBar->setUpdatesEnabled(true); // schedules the paint
         paintedProgress = ui->progressBar->value();
+        paintClock.start();
     }
     QCoreApplication::processEvents(wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
                                          : QEventLoop::AllEvents);

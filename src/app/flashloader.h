@@ -82,5 +82,7 @@ private:
     QTimer sizeWatchdog;
     QTimer replyWake;
     QElapsedTimer eventClock; // since the block wait last processed events
-    int paintedProgress = 0;  // the bar's value when it was last allowed to paint
+    QElapsedTimer paintClock; // since the bar was last allowed to paint
+    int paintedProgress = 0;  // its value then
+    double lastReplyMs = 0;   // how long the device took to answer the previous block
 };

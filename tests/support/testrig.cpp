@@ -11,10 +11,10 @@
 
 #include <random>
 
-ModalAnswerer::ModalAnswerer(QObject *parent) : QObject(parent)
+ModalAnswerer::ModalAnswerer(int intervalMs, QObject *parent) : QObject(parent)
 {
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
-    m_timer.start(10);
+    m_timer.start(intervalMs);
 }
 
 int ModalAnswerer::count(const QString &text) const

@@ -8,6 +8,10 @@
 #include <chrono>
 #include <future>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
 namespace devicesim {
 
 namespace {
@@ -134,6 +138,10 @@ void Device::reset()
 
 void Device::run()
 {
+#ifdef Q_OS_LINUX
+    // Paced replies are due to the microsecond; the default 50 us of slack would blur them.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
     char buffer[4096];
     for (;;) {
         qint64 timeoutNs = 100 * msNs;
@@ -211,6 +219,8 @@ qint64 Device::reply(const QByteArray &bytes, qint64 at, bool completes)
 void Device::feed(const char *bytes, qint64 count, qint64 now)
 {
     m_record.received.append(bytes, count);
+    if (m_pending.isEmpty())
+        m_frameReadAt = now;
     m_pending.append(bytes, count);
     const qint64 at = arrival(count, now);
     for (;;) {
@@ -243,6 +253,7 @@ void Device::feed(const char *bytes, qint64 count, qint64 now)
             const QByteArray frame = m_pending.left(blockFrame);
             m_pending.remove(0, blockFrame);
             onBlock(frame, at);
+            m_frameReadAt = now;
         }
     }
 }
@@ -308,7 +319,10 @@ void Device::onBlock(const QByteArray &frame, qint64 at)
         sum = quint8(sum + quint8(byte));
     block.checksumOk = quint8(~sum) == block.checksum;
     block.at = at;
+    block.readAt = m_frameReadAt;
     Download *download = current();
+    if (download && download->firstBlockAt == 0)
+        download->firstBlockAt = block.readAt;
     if (!block.checksumOk) {
         ++m_record.badChecksums;
         if (download)

@@ -53,14 +53,16 @@ struct BlockRecord
     QByteArray data;
     quint8 checksum = 0;
     bool checksumOk = false;
-    QByteArray reply; // empty when the device stayed silent
-    qint64 at = 0;
+    QByteArray reply;  // empty when the device stayed silent
+    qint64 at = 0;     // when its last byte arrived (on a paced line, when it would have)
+    qint64 readAt = 0; // when its first byte was read
 };
 
 // One download as the device saw it, from its start command on.
 struct Download
 {
     qint64 startedAt = 0;
+    qint64 firstBlockAt = 0; // when the first block's first byte was read
     qint64 lastReplyAt = 0;
     qint64 size = -1; // from the size word; -1 until it came
     int blocks = 0;   // accepted
@@ -162,6 +164,7 @@ private:
     Record m_record;
     Phase m_phase = Phase::Listening;
     QByteArray m_pending;
+    qint64 m_frameReadAt = 0; // when the first byte still pending was read
     int m_wakeUpsThisDetection = 0;
     qint64 m_lastWakeUpAnswer = 0;
     quint32 m_expectedBlocks = 0;

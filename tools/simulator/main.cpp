@@ -55,14 +55,19 @@ bool parseNumber(const QCommandLineParser &parser, const QString &name, double l
     return ok && *value >= low && *value <= high;
 }
 
+// time: from the start command to the last reply; rate: image bytes per second of the blocks.
 QString summary(const devicesim::Download &download)
 {
+    const qint64 bytes = qint64(download.blocks) * devicesim::imageBlockSize;
     const double seconds = double(download.lastReplyAt - download.startedAt) / 1e9;
-    return QStringLiteral("download: blocks=%1 resends=%2 bytes=%3 time=%4s result=%5")
+    const double blockSeconds = double(download.lastReplyAt - download.firstBlockAt) / 1e9;
+    const double rate = download.firstBlockAt > 0 && blockSeconds > 0 ? bytes / blockSeconds : 0;
+    return QStringLiteral("download: blocks=%1 resends=%2 bytes=%3 time=%4s rate=%5B/s result=%6")
         .arg(download.blocks)
         .arg(download.resends)
-        .arg(qint64(download.blocks) * devicesim::imageBlockSize)
+        .arg(bytes)
         .arg(seconds > 0 ? seconds : 0.0, 0, 'f', 3)
+        .arg(rate, 0, 'f', 0)
         .arg(download.complete ? QStringLiteral("ok") : QStringLiteral("incomplete"));
 }
 
@@ -210,8 +215,11 @@ int main(int argc, char **argv)
                     std::fprintf(stderr, "vantyx-sim: cannot write %s: %s\n",
                                  qPrintable(options.output), qPrintable(file.errorString()));
             }
-            if (options.once)
+            if (options.once) {
+                // A device does not vanish with its last reply still on the line.
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 return 0;
+            }
         }
     }
     const devicesim::Record record = device.record();
