@@ -261,6 +261,9 @@ int main(int argc, char **argv)
     std::printf(", reference");
     for (double rate : std::as_const(referenceRates))
         std::printf(" %.0f", rate);
+    std::printf("; CPU per s at 20 ms a block:");
+    for (double share : std::as_const(cpu))
+        std::printf(" %.4f", share);
     std::printf("; updater CPU at the fast device %.2f s per s", median(rateCpu));
     std::printf("; wire: reference host %.0f B/s", median(referenceWire));
     std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f\n", blockRatio,

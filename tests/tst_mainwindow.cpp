@@ -42,7 +42,6 @@ private slots:
     void controlsAtStartUp();
     void portListFollowsEnumeration();
     void browseChoosesOrKeepsTheFile();
-    void slotsInDeclaredOrder();
 };
 
 void TestMainWindow::buildsWithoutWarnings()
@@ -143,20 +142,6 @@ void TestMainWindow::browseChoosesOrKeepsTheFile()
     accept = true; // any name, even one that does not exist yet
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(field->text(), chosen);
-}
-
-void TestMainWindow::slotsInDeclaredOrder()
-{
-    const QMetaObject *meta = &FlashLoader::staticMetaObject;
-    QStringList names;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-        names << QString::fromLatin1(meta->method(i).name());
-    QCOMPARE(names,
-             QStringList(
-                 {QStringLiteral("on_pushButton_Detect_clicked"), QStringLiteral("serialRecieve"),
-                  QStringLiteral("on_pushButton_Rescan_clicked"),
-                  QStringLiteral("on_pushButton_Browse_clicked"),
-                  QStringLiteral("on_pushButton_Flash_clicked"), QStringLiteral("OK_recieved")}));
 }
 
 QTEST_MAIN(TestMainWindow)
