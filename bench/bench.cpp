@@ -8,7 +8,6 @@
 #include "testrig.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
@@ -95,10 +94,7 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
 
     FlashLoader window;
     ModalAnswerer answerer(100);
-    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
-    ports->clear();
-    ports->addItem(sim.port);
-    window.show();
+    showOnPort(window, sim.port);
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Detect")),
                       Qt::LeftButton);
     auto *flash = window.findChild<QPushButton *>(QStringLiteral("pushButton_Flash"));
@@ -119,23 +115,10 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
         }
     });
     window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->setText(imagePath);
-    rusage before{};
-    getrusage(RUSAGE_SELF, &before);
     QTest::mouseClick(flash, Qt::LeftButton);
     QDeadlineTimer deadline(120000);
     while (answerer.boxes.isEmpty() && !deadline.hasExpired())
         QTest::qWait(10);
-    if (qEnvironmentVariableIsSet("BENCH_DEBUG")) {
-        rusage after{};
-        getrusage(RUSAGE_SELF, &after);
-        auto us = [](const timeval &t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
-        std::fprintf(stderr,
-                     "updater run: user %.0f us, sys %.0f us, minor faults %ld, "
-                     "voluntary switches %ld, involuntary %ld\n",
-                     us(after.ru_utime) - us(before.ru_utime),
-                     us(after.ru_stime) - us(before.ru_stime), after.ru_minflt - before.ru_minflt,
-                     after.ru_nvcsw - before.ru_nvcsw, after.ru_nivcsw - before.ru_nivcsw);
-    }
     if (answerer.count(QStringLiteral("Firmware sent")) != 1) {
         std::fprintf(stderr, "the updater said: \"%s\" %s\n",
                      answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes.last().title),
@@ -156,10 +139,7 @@ bool runReference(const QStringList &simArguments, const QByteArray &image, doub
     Simulator sim;
     if (!sim.start(simArguments))
         return false;
-    const double cpuBefore = processCpuSeconds();
     const QString failure = runReferenceHost(sim.port, image);
-    if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
-        std::fprintf(stderr, "reference host CPU: %.3f s\n", processCpuSeconds() - cpuBefore);
     if (!failure.isEmpty()) {
         std::fprintf(stderr, "reference host: %s\n", qPrintable(failure));
         return false;

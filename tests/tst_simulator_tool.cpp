@@ -1,6 +1,5 @@
 #include "testrig.h"
 
-#include <QComboBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -66,10 +65,7 @@ void TestSimulatorTool::updaterDownloadsThroughTool()
 
     FlashLoader window;
     ModalAnswerer answerer;
-    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
-    ports->clear();
-    ports->addItem(QString::fromLocal8Bit(first.mid(6)));
-    window.show();
+    showOnPort(window, QString::fromLocal8Bit(first.mid(6)));
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Detect")),
                       Qt::LeftButton);
     const QByteArray image = patternImage(3000, 11);

@@ -168,8 +168,6 @@ void FlashLoader::OK_recieved()
     if (okSeen)
         return;
     showNotice(QStringLiteral("Failed to flash!"), QMessageBox::Warning);
-    enableControls();
-    ui->pushButton_Flash->setEnabled(false);
     closeSerialPort();
     finishDownload();
 }
@@ -205,10 +203,7 @@ void FlashLoader::loadFirmwareImage()
     if (!image) {
         closeSerialPort();
         showWarningBox(this, QStringLiteral("Error opening the file."));
-        enableControls();
-        ui->pushButton_Flash->setEnabled(false);
-        startWatchdog.stop();
-        state = DownloadState::Idle;
+        finishDownload();
         return;
     }
     firmwareBuffer = std::move(image->data);
@@ -245,14 +240,8 @@ void FlashLoader::sendFirmwareBlocks()
         closeSerialPort();
         ui->progressBar->setValue(0);
         break;
-    case BlockOutcome::BadReply:
+    case BlockOutcome::Failed: // a bad reply, or none in time
         showWarningBox(this, QStringLiteral("Failed to flash!"));
-        ui->progressBar->setValue(0);
-        closeSerialPort();
-        break;
-    case BlockOutcome::TimedOut:
-        showWarningBox(this, QStringLiteral("Failed to flash!"));
-        enableControls();
         ui->progressBar->setValue(0);
         closeSerialPort();
         break;
@@ -287,12 +276,12 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
         watch.reset();
         watch.start();
         if (!awaitBlockReply(watch))
-            return abortRequested ? BlockOutcome::Aborted : BlockOutcome::TimedOut;
+            return abortRequested ? BlockOutcome::Aborted : BlockOutcome::Failed;
         ui->progressBar->setValue(blockOffset);
         if (blockReply == QLatin1String("28"))
             continue;
         if (blockReply != QLatin1String("14"))
-            return BlockOutcome::BadReply;
+            return BlockOutcome::Failed;
         blockOffset += blockSize;
     }
     return BlockOutcome::Sent;
@@ -368,8 +357,6 @@ void FlashLoader::abortDownload()
     // Nothing more reaches the device once the operator closes the window.
     abortRequested = true;
     closeSerialPort();
-    startWatchdog.stop();
-    sizeWatchdog.stop();
     if (state != DownloadState::Blocks)
         finishDownload(); // the block loop sees the flag and finishes itself
 }

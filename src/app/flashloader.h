@@ -55,7 +55,7 @@ private:
     void handleReply(const QByteArray &data);
     void loadFirmwareImage();
     void sizeWordTimedOut();
-    enum class BlockOutcome { Sent, BadReply, TimedOut, Aborted };
+    enum class BlockOutcome { Sent, Failed, Aborted };
     void sendFirmwareBlocks();
     BlockOutcome transferBlocks();
     bool awaitBlockReply(const Stopwatch &watch);

@@ -41,7 +41,6 @@ void ModalAnswerer::poll()
     if (!dialog || !dialog->inherits("Bootloader_detector") || dialog == m_lastDetector)
         return;
     m_lastDetector = dialog;
-    ++detectorsSeen;
     lastDetectorHadIcon = !dialog->windowIcon().isNull();
     if (onDetector)
         onDetector(dialog);
@@ -49,15 +48,20 @@ void ModalAnswerer::poll()
         dialog->findChild<QPushButton *>(QStringLiteral("pushButton_BootLoad"))->click();
 }
 
+void showOnPort(FlashLoader &window, const QString &port)
+{
+    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
+    ports->clear();
+    ports->addItem(port);
+    window.show();
+}
+
 Rig::Rig(const devicesim::Script &script) : device(script)
 {
     QString error;
     if (!device.openPty(&error))
         qFatal("%s", qPrintable(error));
-    auto *ports = window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
-    ports->clear();
-    ports->addItem(device.portName());
-    window.show();
+    showOnPort(window, device.portName());
     if (!QTest::qWaitForWindowExposed(&window))
         qWarning("window not exposed");
 }

@@ -42,7 +42,6 @@ public:
     QList<ShownBox> boxes;
     bool pressStart = true;
     std::function<void(QDialog *)> onDetector;
-    int detectorsSeen = 0;
     bool lastDetectorHadIcon = false;
 
     int count(const QString &text) const;
@@ -53,6 +52,9 @@ private:
     QTimer m_timer;
     QPointer<QDialog> m_lastDetector;
 };
+
+// Puts `port` alone into the window's port list (ptys are never enumerated) and shows it.
+void showOnPort(FlashLoader &window, const QString &port);
 
 // The real window wired to a simulated device on a fresh pseudo-terminal.
 class Rig

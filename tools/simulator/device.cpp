@@ -323,13 +323,6 @@ void Device::onBlock(const QByteArray &frame, qint64 at)
     Download *download = current();
     if (download && download->firstBlockAt == 0)
         download->firstBlockAt = block.readAt;
-    if (!block.checksumOk) {
-        ++m_record.badChecksums;
-        if (download)
-            ++download->badChecksums;
-    }
-    if (m_record.firstBlockAt == 0)
-        m_record.firstBlockAt = at;
 
     const bool silent = m_script.silentFromBlock >= 0 && block.index >= m_script.silentFromBlock;
     if (!silent)

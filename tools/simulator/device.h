@@ -67,7 +67,6 @@ struct Download
     qint64 size = -1; // from the size word; -1 until it came
     int blocks = 0;   // accepted
     int resends = 0;
-    int badChecksums = 0;
     bool complete = false;
 };
 
@@ -81,11 +80,9 @@ struct Record
     QList<BlockRecord> blocks;
     QList<Download> downloads;
     int resends = 0;
-    int badChecksums = 0;
     int downloadsCompleted = 0;
     QByteArray image;          // blocks accepted in the current download
     QByteArray completedImage; // the image of the last download the device completed
-    qint64 firstBlockAt = 0;
     qint64 lastReplyAt = 0;
 };
 
