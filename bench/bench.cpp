@@ -3,35 +3,19 @@
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
 
-#include "app/flashloader.h"
 #include "referencehost.h"
 #include "testrig.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QLineEdit>
-#include <QProcess>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
 
 namespace {
-
-const QString simulator = QStringLiteral(VANTYX_SIM_PATH);
-
-double processCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double median(QList<double> values)
 {
@@ -40,47 +24,31 @@ double median(QList<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// The simulator in its own process, and the summary line it prints when the download ends.
-class Simulator
+// Image bytes per second of the blocks, from the first block to the last reply, as the
+// simulator's summary line gives it; false when it did not complete a download.
+bool simulatorRate(SimulatorProcess &sim, double *rate)
 {
-public:
-    bool start(const QStringList &extra)
-    {
-        process.start(simulator,
-                      QStringList{QStringLiteral("--pty"), QStringLiteral("--once")} + extra);
-        if (!process.waitForReadyRead(5000))
-            return false;
-        const QByteArray line = process.readLine().trimmed();
-        port = QString::fromLocal8Bit(line.mid(6));
-        return line.startsWith("port: ");
-    }
+    if (!sim.finish())
+        return false;
+    static const QRegularExpression summary(
+        QStringLiteral("download: .* rate=([0-9]+)B/s result=ok"));
+    const QRegularExpressionMatch match =
+        summary.match(QString::fromLatin1(sim.process.readAllStandardOutput()));
+    if (!match.hasMatch())
+        return false;
+    *rate = match.captured(1).toDouble();
+    return true;
+}
 
-    // Image bytes per second of the blocks, from the first block to the last reply, and the
-    // blocks accepted; false on failure.
-    bool finish(double *rate, int *blocks)
-    {
-        if (process.state() != QProcess::NotRunning && !process.waitForFinished(10000))
-            return false;
-        static const QRegularExpression summary(
-            QStringLiteral("download: blocks=(\\d+) .* rate=([0-9]+)B/s result=ok"));
-        const QRegularExpressionMatch match =
-            summary.match(QString::fromLatin1(process.readAllStandardOutput()));
-        if (!match.hasMatch())
-            return false;
-        *blocks = match.captured(1).toInt();
-        *rate = match.captured(2).toDouble();
-        return true;
-    }
-
-    QProcess process;
-    QString port;
-};
+QStringList simulatorArguments(const QStringList &extra)
+{
+    return QStringList{QStringLiteral("--pty"), QStringLiteral("--once")} + extra;
+}
 
 struct UpdaterRun
 {
     bool ok = false;
-    double rate = 0; // image bytes per second of the blocks, as the device saw them
-    int blocks = 0;
+    double rate = 0;         // image bytes per second of the blocks, as the device saw them
     double cpuPerSecond = 0; // the updater's process, first to last acknowledged block
 };
 
@@ -88,65 +56,59 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
                       const QString &imagePath)
 {
     UpdaterRun run;
-    Simulator sim;
-    if (!sim.start(simArguments))
+    SimulatorProcess sim;
+    if (!sim.start(simulatorArguments(simArguments)))
         return run;
 
-    FlashLoader window;
-    ModalAnswerer answerer(100);
-    showOnPort(window, sim.port);
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Detect")),
-                      Qt::LeftButton);
-    auto *flash = window.findChild<QPushButton *>(QStringLiteral("pushButton_Flash"));
-    if (!flash->isEnabled())
+    Operator updater(100);
+    updater.usePort(sim.port);
+    if (!updater.detect())
         return run;
 
     double cpuFirst = -1, cpuLast = -1;
     QElapsedTimer wall;
-    qint64 wallFirst = 0, wallLast = 0;
-    auto *progress = window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    qint64 wallLast = 0;
+    auto *progress = updater.window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
         if (value == 256) {
-            cpuFirst = processCpuSeconds();
+            cpuFirst = cpuSeconds(CpuOf::Process);
             wall.start();
         } else if (value == image.size() - 1 && cpuFirst >= 0) {
-            cpuLast = processCpuSeconds();
+            cpuLast = cpuSeconds(CpuOf::Process);
             wallLast = wall.nsecsElapsed();
         }
     });
-    window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->setText(imagePath);
-    QTest::mouseClick(flash, Qt::LeftButton);
+    updater.flash(imagePath);
     QDeadlineTimer deadline(120000);
-    while (answerer.boxes.isEmpty() && !deadline.hasExpired())
+    while (updater.answerer.boxes.isEmpty() && !deadline.hasExpired())
         QTest::qWait(10);
-    if (answerer.count(QStringLiteral("Firmware sent")) != 1) {
+    const QList<ShownBox> &boxes = updater.answerer.boxes;
+    if (updater.answerer.count(QStringLiteral("Firmware sent")) != 1) {
         std::fprintf(stderr, "the updater said: \"%s\" %s\n",
-                     answerer.boxes.isEmpty() ? "" : qPrintable(answerer.boxes.last().title),
-                     answerer.boxes.isEmpty() ? "nothing" : qPrintable(answerer.boxes.last().text));
+                     boxes.isEmpty() ? "" : qPrintable(boxes.last().title),
+                     boxes.isEmpty() ? "nothing" : qPrintable(boxes.last().text));
         return run;
     }
-    run.ok = sim.finish(&run.rate, &run.blocks) && cpuLast >= 0;
+    run.ok = simulatorRate(sim, &run.rate) && cpuLast >= 0;
     if (!run.ok)
         std::fprintf(stderr, "no summary from the simulator, or no progress seen\n");
-    if (wallLast > wallFirst)
-        run.cpuPerSecond = (cpuLast - cpuFirst) / (double(wallLast - wallFirst) / 1e9);
+    if (wallLast > 0)
+        run.cpuPerSecond = (cpuLast - cpuFirst) / (double(wallLast) / 1e9);
     return run;
 }
 
-bool runReference(const QStringList &simArguments, const QByteArray &image, double *rate,
-                  int *blocks)
+bool runReference(const QStringList &simArguments, const QByteArray &image, double *rate)
 {
-    Simulator sim;
-    if (!sim.start(simArguments))
+    SimulatorProcess sim;
+    if (!sim.start(simulatorArguments(simArguments)))
         return false;
     const QString failure = runReferenceHost(sim.port, image);
     if (!failure.isEmpty()) {
         std::fprintf(stderr, "reference host: %s\n", qPrintable(failure));
         return false;
     }
-    return sim.finish(rate, blocks);
+    return simulatorRate(sim, rate);
 }
-
 int fail(const char *what)
 {
     std::fprintf(stderr, "flashloader_bench: %s\n", what);
@@ -183,8 +145,7 @@ int main(int argc, char **argv)
         updaterRates << run.rate / 256;
         rateCpu << run.cpuPerSecond;
         double rate = 0;
-        int blocks = 0;
-        if (!runReference({}, big, &rate, &blocks))
+        if (!runReference({}, big, &rate))
             return fail("block rate: the reference host's download failed");
         referenceRates << rate / 256;
     }
@@ -201,9 +162,7 @@ int main(int argc, char **argv)
             return fail("wire pacing: the download failed");
         wireRates << run.rate;
         double rate = 0;
-        int blocks = 0;
-        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &rate,
-                          &blocks))
+        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &rate))
             return fail("wire pacing: the reference host's download failed");
         referenceWire << rate;
     }

@@ -1,6 +1,6 @@
 #include "referencehost.h"
 
-#include <QtEndian>
+#include "wire.h"
 
 #include <cerrno>
 #include <cstring>
@@ -54,26 +54,22 @@ QString runReferenceHost(const QString &port, const QByteArray &paddedImage)
     tcsetattr(fd, TCSANOW, &tio);
 
     QString failure;
-    char sizeWord[4];
-    qToLittleEndian<quint32>(quint32(paddedImage.size()), sizeWord);
-    if (!writeAll(fd, "\x14\xAA\xEE\x44", 4) || readExactly(fd, 2) != "OK")
+    const QByteArray sizeWord = devicesim::sizeWord(quint32(paddedImage.size()));
+    if (!writeAll(fd, devicesim::startCommand.constData(), 4) || readExactly(fd, 2) != "OK")
         failure = QStringLiteral("no OK to the start command");
-    else if (!writeAll(fd, sizeWord, 4) || readExactly(fd, 2) != "OK")
+    else if (!writeAll(fd, sizeWord.constData(), 4) || readExactly(fd, 2) != "OK")
         failure = QStringLiteral("no OK to the size word");
     for (qsizetype offset = 0; failure.isEmpty() && offset < paddedImage.size();) {
-        QByteArray frame = paddedImage.mid(offset, 256);
-        quint8 sum = 0;
-        for (char byte : std::as_const(frame))
-            sum = quint8(sum + quint8(byte));
-        frame.append(char(~sum));
+        QByteArray frame = paddedImage.mid(offset, devicesim::imageBlockSize);
+        frame.append(char(devicesim::checksum(frame)));
         if (!writeAll(fd, frame.constData(), frame.size())) {
             failure = QStringLiteral("write failed");
             break;
         }
         const QByteArray reply = readExactly(fd, 1);
-        if (reply == "\x14")
-            offset += 256;
-        else if (reply != "\x28")
+        if (reply == devicesim::ack)
+            offset += devicesim::imageBlockSize;
+        else if (reply != devicesim::resend)
             failure = QStringLiteral("bad reply at offset %1").arg(offset);
     }
     ::close(fd);

@@ -67,11 +67,14 @@ void TestDetection::wakeUpEvery55ms()
     const devicesim::Record record = rig.device.record();
     QVERIFY(record.wakeUps.size() >= 8);
     QCOMPARE(record.received, wakeUpCommand.repeated(record.wakeUps.size()));
-    // Not at once: the first command waits one interval.
-    const double first = msBetween(pressedAt, record.wakeUps.first());
-    QVERIFY2(first >= 54 && first < 110, qPrintable(QString::number(first)));
-    const double span = msBetween(record.wakeUps.first(), record.wakeUps.at(7));
-    QVERIFY2(span >= 7 * 54 && span < 7 * 55 + 60, qPrintable(QString::number(span)));
+    // The k-th command is due k intervals after Start, never sooner: a precise repeating timer
+    // keeps to its schedule, and a late tick on a loaded machine only makes it arrive later, so
+    // the lower bound is tight and the upper one loose.
+    for (int k = 1; k <= 8; ++k) {
+        const double at = msBetween(pressedAt, record.wakeUps.at(k - 1));
+        QVERIFY2(at >= k * 55 - 1 && at < k * 55 + 300,
+                 qPrintable(QStringLiteral("command %1 at %2 ms").arg(k).arg(at)));
+    }
     QVERIFY(!rig.answerer.lastDetectorHadIcon);
 }
 

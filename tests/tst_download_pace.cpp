@@ -4,21 +4,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/resource.h>
-
-namespace {
-
-// CPU seconds of the calling thread; the simulated device runs on a thread of its own.
-double threadCpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-} // namespace
-
 class TestDownloadPace : public QObject
 {
     Q_OBJECT
@@ -50,7 +35,7 @@ void TestDownloadPace::quickSecondDownloadIsNotFailedByFirstWatchdog()
     QCOMPARE(record.startCommands.size(), 2);
     // The case that matters: Flash again before the first start command's 5 s ran out.
     QVERIFY(msBetween(record.startCommands.first(), secondPressed) < 5000);
-    QCOMPARE(record.downloadsCompleted, 2);
+    QCOMPARE(record.completedDownloads(), 2);
     QCOMPARE(record.completedImage, paddedImage(second));
 
     // Past both start commands' 5 s marks, nothing has failed either download.
@@ -69,17 +54,18 @@ void TestDownloadPace::slowDeviceCostsLittleCpu()
     const QString path = writeFile(dir.path(), QStringLiteral("slow.bin"), image);
     QVERIFY(rig.detect());
 
-    // Sampled on the window's own thread as the bar moves: from the first acknowledged block
-    // to the last, so the settling wait and the closing notice are not counted.
+    // Sampled on the window's own thread (the device has one of its own) as the bar moves: from the
+    // first acknowledged block to the last, so the settling wait and the closing notice are not
+    // counted.
     auto *progress = rig.window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     double cpuAtFirst = -1, cpuAtLast = -1;
     qint64 firstAt = 0, lastAt = 0;
     QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
         if (value == 256) {
-            cpuAtFirst = threadCpuSeconds();
+            cpuAtFirst = cpuSeconds(CpuOf::Thread);
             firstAt = devicesim::nowNs();
         } else if (value == image.size() - 1) {
-            cpuAtLast = threadCpuSeconds();
+            cpuAtLast = cpuSeconds(CpuOf::Thread);
             lastAt = devicesim::nowNs();
         }
     });
@@ -112,7 +98,8 @@ void TestDownloadPace::fastDeviceTime()
     const devicesim::Record record = rig.device.record();
     QCOMPARE(record.completedImage, image);
     QCOMPARE(afterDetection(record.received), expectedDownload(image));
-    const double transfer = msBetween(record.startCommands.first(), record.lastReplyAt) / 1000;
+    const double transfer =
+        msBetween(record.startCommands.first(), record.downloads.first().lastReplyAt) / 1000;
     qInfo("64 KiB against a zero-delay device: %.3f s from the start command, %.0f blocks/s",
           transfer, 256 / transfer);
 }

@@ -1,10 +1,11 @@
 #include "testrig.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-// Downloads that end before any block: no answer to the start command, or a device that goes
-// quiet after the size word.
+// Downloads that end before any block: no answer to the start command, an image that cannot
+// be read whole, or a device that goes quiet after the size word.
 class TestDownloadStart : public QObject
 {
     Q_OBJECT
@@ -13,6 +14,8 @@ private slots:
     void emptyFileField();
     void noOkToStart_data();
     void noOkToStart();
+    void unreadableImage_data();
+    void unreadableImage();
     void silenceAfterSizeWord();
 
 private:
@@ -64,6 +67,38 @@ void TestDownloadStart::noOkToStart()
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
 }
 
+void TestDownloadStart::unreadableImage_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing") << dir.path() + QStringLiteral("/missing.bin");
+    QTest::newRow("folder") << dir.path();
+
+    // Too large for the signed 32-bit size with its 512 spare bytes; sparse, so it costs nothing.
+    const QString huge = dir.path() + QStringLiteral("/huge.bin");
+    QFile file(huge);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.resize(qint64(std::numeric_limits<qint32>::max()) - 300))
+        qFatal("cannot make %s", qPrintable(huge));
+    QTest::newRow("too large") << huge;
+}
+
+void TestDownloadStart::unreadableImage()
+{
+    QFETCH(QString, path);
+    Rig rig;
+    QVERIFY(rig.detect());
+    rig.flash(path);
+    QVERIFY(rig.waitForBox(QStringLiteral("Error opening the file."), 3000));
+    QCOMPARE(warningBoxFault(rig.answerer.boxes.last(), &rig.window), QString());
+    QCOMPARE(rig.answerer.boxes.size(), 1);
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+
+    // Nothing but the start command went out: no size word, no part of any image.
+    QTest::qWait(300);
+    QCOMPARE(afterDetection(rig.device.record().received), startCommand);
+    QCOMPARE(rig.answerer.boxes.size(), 1);
+}
+
 void TestDownloadStart::silenceAfterSizeWord()
 {
     devicesim::Script script;
@@ -80,9 +115,7 @@ void TestDownloadStart::silenceAfterSizeWord()
     // The size word went out with the reply to the start command; its bound is 5 s.
     const double waited = msBetween(record.startCommands.first(), failedAt);
     QVERIFY2(waited >= 5000 && waited < 5600, qPrintable(QString::number(waited)));
-    const ShownBox box = rig.answerer.boxes.last();
-    QCOMPARE(box.title, QStringLiteral(" "));
-    QCOMPARE(box.parent, &rig.window);
+    QCOMPARE(warningBoxFault(rig.answerer.boxes.last(), &rig.window), QString());
     QCOMPARE(afterDetection(record.received), expectedDownload(image).left(8));
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
     QCOMPARE(rig.answerer.boxes.size(), 1);

@@ -53,7 +53,7 @@ void TestDownloadSuccess::imageArrivesByteExact()
         QCOMPARE(record.blocks.at(i).index, i);
         QVERIFY(record.blocks.at(i).checksumOk);
     }
-    QCOMPARE(record.downloadsCompleted, 1);
+    QCOMPARE(record.completedDownloads(), 1);
     QCOMPARE(record.completedImage, paddedImage(image));
     if (length == 1000)
         QCOMPARE(record.blocks.at(3).data.right(24), QByteArray(24, char(0xFF)));
@@ -88,7 +88,7 @@ void TestDownloadSuccess::resendRepeatsTheSameBlock()
 
     const devicesim::Record record = rig.device.record();
     QCOMPARE(record.blocks.size(), 6);
-    QCOMPARE(record.resends, 3);
+    QCOMPARE(record.downloads.last().resends, 3);
     for (int i = 1; i <= 4; ++i) {
         QCOMPARE(record.blocks.at(i).index, 1);
         QCOMPARE(record.blocks.at(i).attempt, i - 1);

@@ -1,5 +1,4 @@
-#include "app/blockchecksum.h"
-#include "app/firmwareimage.h"
+#include "protocol/firmwareimage.h"
 #include "testrig.h"
 
 #include <QDir>
@@ -12,8 +11,6 @@ class TestFirmwareImage : public QObject
     Q_OBJECT
 
 private slots:
-    void checksum_data();
-    void checksum();
     void padsToWholeBlocks_data();
     void padsToWholeBlocks();
     void refusesWhatCannotBeReadWhole();
@@ -22,35 +19,6 @@ private slots:
 private:
     QTemporaryDir dir;
 };
-
-void TestFirmwareImage::checksum_data()
-{
-    QTest::addColumn<QByteArray>("block");
-    QTest::addColumn<int>("expected");
-
-    QByteArray ascending(256, '\0');
-    for (int i = 0; i < 256; ++i)
-        ascending[i] = char(i);
-    QByteArray single(256, '\0');
-    single[0] = 1;
-    QByteArray wraps(256, '\0');
-    wraps[0] = char(0x80);
-    wraps[1] = char(0x80);
-    wraps[2] = char(0x05);
-
-    QTest::newRow("all 0xFF") << QByteArray(256, char(0xFF)) << 0xFF;
-    QTest::newRow("all zero") << QByteArray(256, '\0') << 0xFF;
-    QTest::newRow("ascending") << ascending << 0x7F;
-    QTest::newRow("one 0x01") << single << 0xFE;
-    QTest::newRow("sum wraps") << wraps << 0xFA;
-}
-
-void TestFirmwareImage::checksum()
-{
-    QFETCH(QByteArray, block);
-    QFETCH(int, expected);
-    QCOMPARE(int(blockChecksum(block.constData())), expected);
-}
 
 void TestFirmwareImage::padsToWholeBlocks_data()
 {

@@ -82,7 +82,7 @@ void TestMainWindow::controlsAtStartUp()
     QVERIFY(window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->isEnabled());
     QCOMPARE(window.serialConnection().port(), nullptr);
     QCOMPARE(window.serialConnection().openCount(), 0);
-    QCOMPARE(window.downloadState(), FlashLoader::DownloadState::Idle);
+    QVERIFY(!window.isDownloading());
 }
 
 void TestMainWindow::portListFollowsEnumeration()

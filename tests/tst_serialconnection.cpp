@@ -1,13 +1,15 @@
+#include "pseudoterminal.h"
 #include "serial/serialconnection.h"
+#include "testrig.h"
 
 #include <QPointer>
 #include <QSerialPort>
 #include <QTest>
 
-#include <fcntl.h>
-#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+
+using devicesim::Pty;
 
 // Stands in for a window: counts deliveries and may close the link from inside one.
 class Receiver : public QObject
@@ -28,31 +30,6 @@ public slots:
         if (closeOnRead)
             connection->close();
     }
-};
-
-class Pty
-{
-public:
-    Pty()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            termios tio{};
-            tcgetattr(slave, &tio);
-            cfmakeraw(&tio);
-            tcsetattr(slave, TCSANOW, &tio);
-            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-            path = QString::fromLocal8Bit(name);
-        }
-    }
-    ~Pty()
-    {
-        ::close(master);
-        ::close(slave);
-    }
-    int master = -1;
-    int slave = -1;
-    QString path;
 };
 
 class TestSerialConnection : public QObject
@@ -101,15 +78,7 @@ void TestSerialConnection::deliversToReceiver()
     QTRY_COMPARE(receiver.received, QByteArray("OK"));
 
     QCOMPARE(link.port()->write("\x14\xAA", 2), qint64(2));
-    QByteArray sent;
-    QTRY_VERIFY([&] {
-        char chunk[16];
-        const ssize_t n = ::read(pty.master, chunk, sizeof chunk);
-        if (n > 0)
-            sent.append(chunk, n);
-        return sent.size() >= 2;
-    }());
-    QCOMPARE(sent, QByteArray("\x14\xAA", 2));
+    QCOMPARE(readFor(pty.master, 2, 2000), QByteArray("\x14\xAA", 2));
     link.close();
 }
 

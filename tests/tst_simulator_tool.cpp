@@ -1,41 +1,11 @@
+#include "pseudoterminal.h"
 #include "testrig.h"
 
-#include <QLineEdit>
-#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-bool finished(QProcess &process)
-{
-    return process.state() == QProcess::NotRunning || process.waitForFinished(5000);
-}
-
-const QString tool = QStringLiteral(VANTYX_SIM_PATH);
-
-// Reads the master side until `count` bytes came or the time is up.
-QByteArray readFrom(int fd, int count, int timeoutMs)
-{
-    QByteArray bytes;
-    QDeadlineTimer deadline(timeoutMs);
-    while (bytes.size() < count && !deadline.hasExpired()) {
-        char chunk[64];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n > 0)
-            bytes.append(chunk, n);
-        else
-            QThread::msleep(2);
-    }
-    return bytes;
-}
-
-} // namespace
 
 class TestSimulatorTool : public QObject
 {
@@ -55,30 +25,23 @@ private:
 void TestSimulatorTool::updaterDownloadsThroughTool()
 {
     const QString output = dir.filePath(QStringLiteral("received.bin"));
-    QProcess sim;
-    sim.start(tool, {QStringLiteral("--pty"), QStringLiteral("--once"), QStringLiteral("--output"),
-                     output, QStringLiteral("--resend-rate"), QStringLiteral("0.3"),
-                     QStringLiteral("--seed"), QStringLiteral("4")});
-    QVERIFY(sim.waitForReadyRead(5000));
-    const QByteArray first = sim.readLine().trimmed();
-    QVERIFY2(first.startsWith("port: /dev/"), first.constData());
+    SimulatorProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--pty"), QStringLiteral("--once"),
+                       QStringLiteral("--output"), output, QStringLiteral("--resend-rate"),
+                       QStringLiteral("0.3"), QStringLiteral("--seed"), QStringLiteral("4")}));
+    QVERIFY2(sim.port.startsWith(QStringLiteral("/dev/")), qPrintable(sim.port));
 
-    FlashLoader window;
-    ModalAnswerer answerer;
-    showOnPort(window, QString::fromLocal8Bit(first.mid(6)));
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Detect")),
-                      Qt::LeftButton);
+    Operator updater;
+    updater.usePort(sim.port);
+    QVERIFY(updater.detect());
     const QByteArray image = patternImage(3000, 11);
-    window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))
-        ->setText(writeFile(dir.path(), QStringLiteral("image.bin"), image));
-    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_Flash")),
-                      Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(QStringLiteral("Firmware sent")), 1, 10000);
+    updater.flash(writeFile(dir.path(), QStringLiteral("image.bin"), image));
+    QVERIFY(updater.waitForBox(QStringLiteral("Firmware sent"), 10000));
 
-    QVERIFY(finished(sim));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
-    const QByteArray summary = sim.readAllStandardOutput().trimmed();
+    QVERIFY(sim.finish());
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.process.exitCode(), 0);
+    const QByteArray summary = sim.process.readAllStandardOutput().trimmed();
     const QRegularExpression line(QStringLiteral("^download: blocks=12 resends=(\\d+) bytes=3072 "
                                                  "time=\\d+\\.\\d{3}s rate=\\d+B/s result=ok$"));
     const QRegularExpressionMatch match = line.match(QString::fromLatin1(summary));
@@ -92,36 +55,30 @@ void TestSimulatorTool::updaterDownloadsThroughTool()
 
 void TestSimulatorTool::portModeChecksEveryChecksum()
 {
-    int master = -1, slave = -1;
-    char name[256] = {};
-    QCOMPARE(openpty(&master, &slave, name, nullptr, nullptr), 0);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    QProcess sim;
-    sim.start(tool,
-              {QStringLiteral("--port"), QString::fromLocal8Bit(name), QStringLiteral("--once")});
-    QVERIFY(sim.waitForReadyRead(5000));
-    QCOMPARE(sim.readLine().trimmed(), QByteArray("port: ") + name);
+    devicesim::Pty pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.error));
+    SimulatorProcess sim;
+    QVERIFY(sim.start({QStringLiteral("--port"), pty.path, QStringLiteral("--once")}));
+    QCOMPARE(sim.port, pty.path);
 
     // The host's side by hand: start, size word for one block, a bad checksum, then a good one.
-    QCOMPARE(::write(master, startCommand.constData(), 4), ssize_t(4));
-    QCOMPARE(readFrom(master, 2, 2000), QByteArray("OK"));
-    QCOMPARE(::write(master, "\x00\x01\x00\x00", 4), ssize_t(4));
-    QCOMPARE(readFrom(master, 2, 2000), QByteArray("OK"));
+    QCOMPARE(::write(pty.master, startCommand.constData(), 4), ssize_t(4));
+    QCOMPARE(readFor(pty.master, 2, 2000), QByteArray("OK"));
+    QCOMPARE(::write(pty.master, "\x00\x01\x00\x00", 4), ssize_t(4));
+    QCOMPARE(readFor(pty.master, 2, 2000), QByteArray("OK"));
     QByteArray frame(256, char(0x01));
     frame.append(char(0x01)); // the sum is 0x00, so the checksum must be 0xFF
-    QCOMPARE(::write(master, frame.constData(), 257), ssize_t(257));
-    QCOMPARE(readFrom(master, 1, 2000), devicesim::resend);
+    QCOMPARE(::write(pty.master, frame.constData(), 257), ssize_t(257));
+    QCOMPARE(readFor(pty.master, 1, 2000), devicesim::resend);
     frame[256] = char(0xFF);
-    QCOMPARE(::write(master, frame.constData(), 100), ssize_t(100)); // any chunking
-    QCOMPARE(::write(master, frame.constData() + 100, 157), ssize_t(157));
-    QCOMPARE(readFrom(master, 1, 2000), devicesim::ack);
+    QCOMPARE(::write(pty.master, frame.constData(), 100), ssize_t(100)); // any chunking
+    QCOMPARE(::write(pty.master, frame.constData() + 100, 157), ssize_t(157));
+    QCOMPARE(readFor(pty.master, 1, 2000), devicesim::ack);
 
-    QVERIFY(finished(sim));
-    QCOMPARE(sim.exitCode(), 0);
-    QVERIFY(sim.readAllStandardOutput().startsWith("download: blocks=1 resends=1 bytes=256 time="));
-    ::close(master);
-    ::close(slave);
+    QVERIFY(sim.finish());
+    QCOMPARE(sim.process.exitCode(), 0);
+    QVERIFY(sim.process.readAllStandardOutput().startsWith(
+        "download: blocks=1 resends=1 bytes=256 time="));
 }
 
 void TestSimulatorTool::badArguments_data()
@@ -153,8 +110,8 @@ void TestSimulatorTool::badArguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
     QProcess sim;
-    sim.start(tool, arguments);
-    QVERIFY(finished(sim));
+    sim.start(simulatorPath(), arguments);
+    QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 2);
     const QString error = QString::fromLocal8Bit(sim.readAllStandardError());
     QVERIFY2(error.startsWith(QStringLiteral("vantyx-sim: ")) && error.contains(message),
@@ -165,8 +122,8 @@ void TestSimulatorTool::badArguments()
 void TestSimulatorTool::portThatCannotBeOpened()
 {
     QProcess sim;
-    sim.start(tool, {QStringLiteral("--port"), QStringLiteral("/dev/no-such-port")});
-    QVERIFY(finished(sim));
+    sim.start(simulatorPath(), {QStringLiteral("--port"), QStringLiteral("/dev/no-such-port")});
+    QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 1);
     QCOMPARE(
         QString::fromLocal8Bit(sim.readAllStandardError()),

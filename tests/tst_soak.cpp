@@ -152,7 +152,7 @@ void TestSoak::randomizedDownloads()
 
         rig.device.reset();
         rig.device.setScript(trial.script);
-        const int completedBefore = rig.device.record().downloadsCompleted;
+        const int completedBefore = rig.device.record().completedDownloads();
         const int boxesBefore = int(rig.answerer.boxes.size());
         QVERIFY2(rig.detect(), "detection failed");
         rig.flash(path);
@@ -160,12 +160,11 @@ void TestSoak::randomizedDownloads()
         // Bounded: settling is over, so 5 s for each reply before the blocks, then each block's
         // 2 s limit at most for the slow ones, and a margin for the rest.
         const int limitMs = 12000 + 2100 * 3 + (trial.imageSize / 256) * 3;
-        QTRY_VERIFY_WITH_TIMEOUT(rig.answerer.boxes.size() > boxesBefore &&
-                                     rig.window.downloadState() == FlashLoader::DownloadState::Idle,
-                                 limitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.answerer.boxes.size() > boxesBefore && !rig.window.isDownloading(), limitMs);
         const devicesim::Record record = rig.device.record();
         const bool sent = rig.answerer.boxes.last().text == QStringLiteral("Firmware sent");
-        const bool assembled = record.downloadsCompleted == completedBefore + 1 &&
+        const bool assembled = record.completedDownloads() == completedBefore + 1 &&
                                record.completedImage == paddedImage(image);
         QVERIFY2(sent == assembled, qPrintable(QStringLiteral("seed %1: shown %2, assembled %3")
                                                    .arg(trial.seed)

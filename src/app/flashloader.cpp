@@ -1,10 +1,10 @@
 #include "app/flashloader.h"
 
-#include "app/blockchecksum.h"
-#include "app/firmwareimage.h"
 #include "app/notice.h"
 #include "detect/bootloader_detector.h"
-#include "serial/replytext.h"
+#include "images/appicon.h"
+#include "protocol/firmwareimage.h"
+#include "protocol/quenlark.h"
 #include "ui_flashloader.h"
 
 #include <QCloseEvent>
@@ -12,24 +12,74 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QIcon>
-#include <QScopeGuard>
+#include <QProgressBar>
 #include <QSerialPort>
 #include <QThread>
-#include <QtEndian>
 
 namespace {
 
-const char startCommand[] = {'\x14', '\xAA', '\xEE', '\x44'};
-
-constexpr int startReplyLimitMs = 5000;
-constexpr int sizeReplyLimitMs = 5000;
-constexpr double settlingSeconds = 5.0;
-constexpr double blockReplySeconds = 2.0;
-constexpr int eventStepMs = 16;
-constexpr int quickReplyMs = 1;
-constexpr int paintStepMs = 40;
+// A device that answered the last block within this long likely answers the next as fast.
+constexpr double quickReplyMs = 1;
+// How long the block wait then blocks on the port alone before it sleeps in the dispatcher.
+constexpr int portWaitMs = 1;
+// Often enough that the window stays responsive however fast the device answers, rarely enough
+// that a pass of the event loop per block does not halve the rate.
+constexpr int eventPassEveryMs = 16;
+constexpr int paintEveryMs = 40;
 
 } // namespace
+
+// Lets the window's events through while the block loop waits inside a slot, and paints the
+// bar at most every paintEveryMs meanwhile: QProgressBar::setValue() repaints at once, and a
+// repaint per block costs more than the transfer. The bar paints freely again after it.
+class FlashLoader::BlockLoopEvents
+{
+public:
+    explicit BlockLoopEvents(QProgressBar *bar) : m_bar(bar), m_paintedValue(bar->value())
+    {
+        m_wake.setSingleShot(true);
+        m_wake.setTimerType(Qt::PreciseTimer);
+        m_bar->setUpdatesEnabled(false);
+    }
+    ~BlockLoopEvents() { m_bar->setUpdatesEnabled(true); }
+
+    // Processes pending events, unless the last pass was only a moment ago.
+    void letThrough()
+    {
+        if (!m_sincePass.isValid() || m_sincePass.elapsed() >= eventPassEveryMs)
+            pass(QEventLoop::AllEvents);
+    }
+
+    // Sleeps in the event dispatcher until an event arrives or `ms` pass.
+    void sleep(int ms)
+    {
+        m_wake.start(ms);
+        pass(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        m_wake.stop();
+    }
+
+private:
+    void pass(QEventLoop::ProcessEventsFlags flags)
+    {
+        const bool paint = m_bar->value() != m_paintedValue &&
+                           (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= paintEveryMs);
+        if (paint) {
+            m_bar->setUpdatesEnabled(true); // schedules the paint for this pass
+            m_paintedValue = m_bar->value();
+            m_sincePaint.start();
+        }
+        QCoreApplication::processEvents(flags);
+        if (paint)
+            m_bar->setUpdatesEnabled(false);
+        m_sincePass.start();
+    }
+
+    QProgressBar *m_bar;
+    QTimer m_wake; // only ends a sleep; nothing is connected to it
+    QElapsedTimer m_sincePass;
+    QElapsedTimer m_sincePaint;
+    int m_paintedValue;
+};
 
 FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_FlashLoader)
 {
@@ -44,17 +94,13 @@ FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_Flash
     // Protocol limits: a coarse timer may fire up to 5 % early.
     startWatchdog.setSingleShot(true);
     startWatchdog.setTimerType(Qt::PreciseTimer);
-    startWatchdog.setInterval(startReplyLimitMs);
-    connect(&startWatchdog, SIGNAL(timeout()), this, SLOT(OK_recieved()));
+    startWatchdog.setInterval(quenlark::startReplyLimitMs);
+    connect(&startWatchdog, &QTimer::timeout, this, &FlashLoader::OK_recieved);
 
     sizeWatchdog.setSingleShot(true);
     sizeWatchdog.setTimerType(Qt::PreciseTimer);
-    sizeWatchdog.setInterval(sizeReplyLimitMs);
+    sizeWatchdog.setInterval(quenlark::sizeReplyLimitMs);
     connect(&sizeWatchdog, &QTimer::timeout, this, &FlashLoader::sizeWordTimedOut);
-
-    // Only wakes the block wait at its limit; nothing is connected to it.
-    replyWake.setSingleShot(true);
-    replyWake.setTimerType(Qt::PreciseTimer);
 }
 
 FlashLoader::~FlashLoader()
@@ -142,13 +188,12 @@ void FlashLoader::on_pushButton_Flash_clicked()
     okSeen = false;
     okCount = 0;
     abortRequested = false;
+    downloading = true;
 
-    state = DownloadState::Settling;
     waitForSettling();
     if (QSerialPort *port = connection.port())
-        port->write(startCommand, sizeof startCommand);
+        port->write(quenlark::startCommand, sizeof quenlark::startCommand);
     detectWatch.stop();
-    state = DownloadState::StartSent;
     startWatchdog.start();
 }
 
@@ -156,10 +201,11 @@ void FlashLoader::waitForSettling()
 {
     // The bootloader needs its time after detection; events stay unprocessed meanwhile, so
     // nothing can start in between. Sleeps in short steps instead of spinning.
-    while (!(detectWatch.elapsedSeconds() > settlingSeconds)) {
+    while (!quenlark::isPast(detectWatch.elapsedMilliseconds(), quenlark::settlingMs)) {
         disableControls();
-        const double left = settlingSeconds * 1000 + 1 - detectWatch.elapsedMilliseconds();
-        QThread::msleep(qBound<unsigned long>(1, static_cast<unsigned long>(left), 20));
+        const int left =
+            quenlark::msUntilPast(detectWatch.elapsedMilliseconds(), quenlark::settlingMs);
+        QThread::msleep(static_cast<unsigned long>(qMin(left, 20)));
     }
 }
 
@@ -180,21 +226,24 @@ void FlashLoader::serialRecieve()
 
 void FlashLoader::handleReply(const QByteArray &data)
 {
-    if (isOkReply(data)) {
+    if (quenlark::isOkReply(data)) {
         okSeen = true;
-        const qint32 before = okCount++;
-        if (before == 0) {
+        switch (okCount++) {
+        case 0:
             loadFirmwareImage();
-        } else if (before == 1) {
+            return;
+        case 1:
             sendFirmwareBlocks();
             return;
-        } else {
+        default:
+            // An "OK" while the blocks flow is no block reply, and none is taken after it:
+            // the block in flight ends as a time-out.
             return;
         }
     }
     // Anything else before the blocks (an echo, noise, half an "OK") has no effect.
     if (okCount == 2)
-        blockReply = QString::fromLatin1(data.toHex());
+        blockReply = data;
 }
 
 void FlashLoader::loadFirmwareImage()
@@ -209,20 +258,14 @@ void FlashLoader::loadFirmwareImage()
     firmwareBuffer = std::move(image->data);
     imageSize = image->size;
 
-    if (QSerialPort *port = connection.port()) {
-        char sizeWord[4];
-        qToLittleEndian<qint32>(imageSize, sizeWord);
-        port->write(sizeWord, sizeof sizeWord);
-    }
+    if (QSerialPort *port = connection.port())
+        port->write(quenlark::sizeWord(quint32(imageSize)));
     ui->progressBar->setMaximum(imageSize - 1);
-    state = DownloadState::SizeSent;
     sizeWatchdog.start();
 }
 
 void FlashLoader::sizeWordTimedOut()
 {
-    if (state != DownloadState::SizeSent)
-        return;
     // Closed before the box opens, so a late "OK" cannot start the blocks underneath it.
     closeSerialPort();
     showWarningBox(this, QStringLiteral("Failed to flash!"));
@@ -232,7 +275,6 @@ void FlashLoader::sizeWordTimedOut()
 void FlashLoader::sendFirmwareBlocks()
 {
     sizeWatchdog.stop();
-    state = DownloadState::Blocks;
     switch (transferBlocks()) {
     case BlockOutcome::Sent:
         ui->progressBar->setValue(imageSize - 1);
@@ -253,48 +295,48 @@ void FlashLoader::sendFirmwareBlocks()
 
 FlashLoader::BlockOutcome FlashLoader::transferBlocks()
 {
-    // The bar is painted at the event pace of the wait, not at every block it moves.
-    ui->progressBar->setUpdatesEnabled(false);
-    paintedProgress = ui->progressBar->value();
-    const auto paintAgain = qScopeGuard([this] { ui->progressBar->setUpdatesEnabled(true); });
-    eventClock.invalidate();
-    lastReplyMs = 0;
-
+    BlockLoopEvents events(ui->progressBar);
+    lastReplyWasQuick = true;
     blockOffset = 0;
     while (blockOffset < imageSize) {
-        const char *block = firmwareBuffer.get() + blockOffset;
-        if (QSerialPort *port = connection.port())
-            port->write(block, blockSize);
-        const char checksum = char(blockChecksum(block));
-        blockReply.clear();
-        if (QSerialPort *port = connection.port()) {
-            port->write(&checksum, 1);
-            port->flush();
-        }
-
-        Stopwatch watch;
-        watch.reset();
-        watch.start();
-        if (!awaitBlockReply(watch))
+        writeBlock();
+        if (!awaitBlockReply(events))
             return abortRequested ? BlockOutcome::Aborted : BlockOutcome::Failed;
         ui->progressBar->setValue(blockOffset);
-        if (blockReply == QLatin1String("28"))
-            continue;
-        if (blockReply != QLatin1String("14"))
+        switch (quenlark::blockReply(blockReply)) {
+        case quenlark::BlockReply::Accepted:
+            blockOffset += quenlark::blockSize;
+            break;
+        case quenlark::BlockReply::Resend:
+            break;
+        case quenlark::BlockReply::Bad:
             return BlockOutcome::Failed;
-        blockOffset += blockSize;
+        }
     }
     return BlockOutcome::Sent;
 }
 
-bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
+void FlashLoader::writeBlock()
 {
+    const char *block = firmwareBuffer.get() + blockOffset;
+    if (QSerialPort *port = connection.port())
+        port->write(block, quenlark::blockSize);
+    const char checksum = char(quenlark::blockChecksum(block));
+    blockReply.clear();
+    if (QSerialPort *port = connection.port()) {
+        port->write(&checksum, 1);
+        port->flush();
+    }
+}
+
+bool FlashLoader::awaitBlockReply(BlockLoopEvents &events)
+{
+    Stopwatch watch;
+    watch.reset();
+    watch.start();
     bool waitedOnPort = false;
     for (;;) {
-        // Events at least every few milliseconds, however fast the device, but not a pass of
-        // the event loop per block.
-        if (!eventClock.isValid() || eventClock.elapsed() >= eventStepMs)
-            processEventsDuringBlocks(false);
+        events.letThrough();
         if (abortRequested)
             return false;
         // readyRead() is not emitted again while the slot running this loop is active, so
@@ -302,44 +344,22 @@ bool FlashLoader::awaitBlockReply(const Stopwatch &watch)
         QSerialPort *port = connection.port();
         if (port && port->bytesAvailable() > 0)
             handleReply(port->readAll());
-        if (watch.elapsedSeconds() > blockReplySeconds)
+        const double elapsedMs = watch.elapsedMilliseconds();
+        if (quenlark::isPast(elapsedMs, quenlark::blockReplyLimitMs))
             return false;
         if (!blockReply.isEmpty()) {
-            lastReplyMs = watch.elapsedMilliseconds();
+            lastReplyWasQuick = elapsedMs <= quickReplyMs;
             return true;
         }
-
-        const double left = blockReplySeconds * 1000 + 1 - watch.elapsedMilliseconds();
-        const int leftMs = static_cast<int>(qBound(1.0, left, blockReplySeconds * 1000 + 1));
-        if (port && port->isOpen() && !waitedOnPort && lastReplyMs <= quickReplyMs) {
-            // A quick device answers within a millisecond: wait on the port alone.
+        if (port && port->isOpen() && lastReplyWasQuick && !waitedOnPort) {
+            // Waiting on the port alone costs less than a pass of the event loop.
             waitedOnPort = true;
-            port->waitForReadyRead(qMin(leftMs, quickReplyMs));
+            port->waitForReadyRead(portWaitMs);
             continue;
         }
-        // A slower one: sleep in the dispatcher until the reply, an event or the limit.
-        replyWake.start(leftMs);
-        processEventsDuringBlocks(true);
-        replyWake.stop();
+        // A slower device: sleep in the dispatcher until the reply, an event or the limit.
+        events.sleep(quenlark::msUntilPast(elapsedMs, quenlark::blockReplyLimitMs));
     }
-}
-
-void FlashLoader::processEventsDuringBlocks(bool wait)
-{
-    // The bar is painted here, when it moved, at most every paintStepMs: painting it at every
-    // block would cost more than the rest of the transfer.
-    const bool moved = ui->progressBar->value() != paintedProgress &&
-                       (!paintClock.isValid() || paintClock.elapsed() >= paintStepMs);
-    if (moved) {
-        ui->progressBar->setUpdatesEnabled(true); // schedules the paint
-        paintedProgress = ui->progressBar->value();
-        paintClock.start();
-    }
-    QCoreApplication::processEvents(wait ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
-                                         : QEventLoop::AllEvents);
-    if (moved)
-        ui->progressBar->setUpdatesEnabled(false);
-    eventClock.start();
 }
 
 void FlashLoader::finishDownload()
@@ -349,7 +369,7 @@ void FlashLoader::finishDownload()
     enableControls();
     ui->pushButton_Flash->setEnabled(false);
     firmwareBuffer.reset();
-    state = DownloadState::Idle;
+    downloading = false;
 }
 
 void FlashLoader::abortDownload()
@@ -357,13 +377,13 @@ void FlashLoader::abortDownload()
     // Nothing more reaches the device once the operator closes the window.
     abortRequested = true;
     closeSerialPort();
-    if (state != DownloadState::Blocks)
+    if (okCount < 2)
         finishDownload(); // the block loop sees the flag and finishes itself
 }
 
 void FlashLoader::closeEvent(QCloseEvent *event)
 {
-    if (state != DownloadState::Idle)
+    if (downloading)
         abortDownload();
     QMainWindow::closeEvent(event);
 }

@@ -3,11 +3,10 @@
 #include "serial/serialconnection.h"
 #include "serial/stopwatch.h"
 
-#include <QElapsedTimer>
+#include <QByteArray>
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPortInfo>
-#include <QString>
 #include <QTimer>
 
 #include <memory>
@@ -23,13 +22,12 @@ class FlashLoader : public QMainWindow
     Q_OBJECT
 
 public:
-    enum class DownloadState { Idle, Settling, StartSent, SizeSent, Blocks };
-
     explicit FlashLoader(QWidget *parent = nullptr);
     ~FlashLoader() override;
 
+    // For the tests, which check what every ending leaves behind.
     const SerialConnection &serialConnection() const { return connection; }
-    DownloadState downloadState() const { return state; }
+    bool isDownloading() const { return downloading; }
     bool holdsFirmwareBuffer() const { return firmwareBuffer != nullptr; }
 
 private slots:
@@ -44,6 +42,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    class BlockLoopEvents;
+
     void disableControls();
     void enableControls();
     void openSerialPort();
@@ -55,11 +55,11 @@ private:
     void handleReply(const QByteArray &data);
     void loadFirmwareImage();
     void sizeWordTimedOut();
-    enum class BlockOutcome { Sent, Failed, Aborted };
     void sendFirmwareBlocks();
+    enum class BlockOutcome { Sent, Failed, Aborted };
     BlockOutcome transferBlocks();
-    bool awaitBlockReply(const Stopwatch &watch);
-    void processEventsDuringBlocks(bool wait);
+    void writeBlock();
+    bool awaitBlockReply(BlockLoopEvents &events);
     void finishDownload();
     void abortDownload();
 
@@ -67,22 +67,20 @@ private:
     SerialConnection connection;
     QList<QSerialPortInfo> ports;
 
+    // Where a download stands: the "OK" replies since its start command (1: size word sent,
+    // 2: blocks flowing).
     bool okSeen = false;
     qint32 okCount = 0;
-    QString blockReply;
+    QByteArray blockReply; // the latest read while a block waits; empty until one comes
     qint32 blockOffset = 0;
     qint32 imageSize = 0;
     std::unique_ptr<char[]> firmwareBuffer;
     Stopwatch detectWatch;
 
-    DownloadState state = DownloadState::Idle;
+    bool downloading = false; // from Flash to the end of the download's ending
     bool abortRequested = false;
     // One of each per window, so that a timer armed for one download never acts on the next.
     QTimer startWatchdog;
     QTimer sizeWatchdog;
-    QTimer replyWake;
-    QElapsedTimer eventClock; // since the block wait last processed events
-    QElapsedTimer paintClock; // since the bar was last allowed to paint
-    int paintedProgress = 0;  // its value then
-    double lastReplyMs = 0;   // how long the device took to answer the previous block
+    bool lastReplyWasQuick = false;
 };

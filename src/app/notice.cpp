@@ -1,5 +1,7 @@
 #include "app/notice.h"
 
+#include "images/appicon.h"
+
 #include <QFont>
 #include <QIcon>
 

@@ -5,8 +5,6 @@
 
 class QWidget;
 
-inline constexpr char appIconPath[] = ":/img/logos/Vantyx_app_icon.png";
-
 // The styled notice: no parent, title "Information" whatever the icon, one Ok button.
 // Returns once the operator has dismissed it.
 void showNotice(const QString &text, QMessageBox::Icon icon);

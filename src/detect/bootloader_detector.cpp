@@ -1,20 +1,13 @@
 #include "detect/bootloader_detector.h"
 
-#include "app/notice.h"
-#include "serial/replytext.h"
+#include "images/appicon.h"
+#include "protocol/quenlark.h"
 #include "ui_bootloader_detector.h"
 
 #include <QIcon>
 #include <QSerialPort>
 #include <QThread>
 #include <QTimer>
-
-namespace {
-
-const char wakeUpCommand[] = "Quenlark boot!\r";
-constexpr int wakeUpIntervalMs = 55;
-
-} // namespace
 
 Bootloader_detector::Bootloader_detector(QWidget *parent) : QDialog(parent)
 {
@@ -63,7 +56,7 @@ void Bootloader_detector::on_pushButton_BootLoad_clicked()
     clickCount = 1;
     setWindowTitle(QStringLiteral("Waiting"));
     ui->pushButton_BootLoad->setText(QStringLiteral("Stop"));
-    timer->setInterval(wakeUpIntervalMs);
+    timer->setInterval(quenlark::wakeUpIntervalMs);
     timer->start();
 }
 
@@ -72,7 +65,7 @@ void Bootloader_detector::serialRecieve()
     QSerialPort *port = connection.port();
     if (!port)
         return;
-    if (!isOkReply(port->readAll()))
+    if (!quenlark::isOkReply(port->readAll()))
         return;
     detected = true;
     timer->stop();
@@ -88,5 +81,5 @@ void Bootloader_detector::open_connection()
 void Bootloader_detector::detect_bootloader()
 {
     if (QSerialPort *port = connection.port())
-        port->write(wakeUpCommand, sizeof wakeUpCommand - 1);
+        port->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
 }

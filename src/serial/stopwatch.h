@@ -18,5 +18,6 @@ struct Stopwatch
     double elapsedMilliseconds() const;
     double elapsedSeconds() const;
 
+private:
     static qint64 now();
 };

@@ -6,10 +6,23 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QTest>
 
 #include <random>
+#include <sys/resource.h>
+#include <unistd.h>
+
+QString warningBoxFault(const ShownBox &box, const QWidget *window)
+{
+    QStringList faults;
+    if (box.title != QStringLiteral(" "))
+        faults << QStringLiteral("title \"%1\"").arg(box.title);
+    if (box.parent != window)
+        faults << QStringLiteral("not over the window");
+    if (box.icon != QMessageBox::Warning)
+        faults << QStringLiteral("icon %1").arg(int(box.icon));
+    return faults.join(QStringLiteral(", "));
+}
 
 ModalAnswerer::ModalAnswerer(int intervalMs, QObject *parent) : QObject(parent)
 {
@@ -56,39 +69,33 @@ void showOnPort(FlashLoader &window, const QString &port)
     window.show();
 }
 
-Rig::Rig(const devicesim::Script &script) : device(script)
+Operator::Operator(int answerEveryMs) : answerer(answerEveryMs) {}
+
+void Operator::usePort(const QString &port)
 {
-    QString error;
-    if (!device.openPty(&error))
-        qFatal("%s", qPrintable(error));
-    showOnPort(window, device.portName());
+    showOnPort(window, port);
     if (!QTest::qWaitForWindowExposed(&window))
         qWarning("window not exposed");
 }
 
-Rig::~Rig()
-{
-    device.stop();
-}
-
-QPushButton *Rig::button(const char *name) const
+QPushButton *Operator::button(const char *name) const
 {
     return window.findChild<QPushButton *>(QString::fromLatin1(name));
 }
 
-bool Rig::detect()
+bool Operator::detect()
 {
     QTest::mouseClick(button("pushButton_Detect"), Qt::LeftButton);
     return button("pushButton_Flash")->isEnabled();
 }
 
-void Rig::flash(const QString &imagePath)
+void Operator::flash(const QString &imagePath)
 {
     window.findChild<QLineEdit *>(QStringLiteral("lineEdit_Selected_file"))->setText(imagePath);
     QTest::mouseClick(button("pushButton_Flash"), Qt::LeftButton);
 }
 
-bool Rig::waitForBox(const QString &text, int timeoutMs)
+bool Operator::waitForBox(const QString &text, int timeoutMs)
 {
     const int before = answerer.count(text);
     QDeadlineTimer deadline(timeoutMs);
@@ -97,17 +104,17 @@ bool Rig::waitForBox(const QString &text, int timeoutMs)
     return answerer.count(text) > before;
 }
 
-bool Rig::isIdle() const
+bool Operator::isIdle() const
 {
     return idleReport().isEmpty();
 }
 
-QString Rig::idleReport() const
+QString Operator::idleReport() const
 {
     QStringList faults;
     if (window.serialConnection().port())
         faults << QStringLiteral("port still held");
-    if (window.downloadState() != FlashLoader::DownloadState::Idle)
+    if (window.isDownloading())
         faults << QStringLiteral("download not idle");
     if (window.holdsFirmwareBuffer())
         faults << QStringLiteral("buffer not released");
@@ -121,13 +128,55 @@ QString Rig::idleReport() const
     return faults.join(QStringLiteral(", "));
 }
 
-QByteArray paddedImage(const QByteArray &image)
+Rig::Rig(const devicesim::Script &script) : device(script)
 {
-    QByteArray padded = image;
-    const qsizetype rest = image.size() % 256;
-    if (rest)
-        padded.append(256 - rest, char(0xFF));
-    return padded;
+    QString error;
+    if (!device.openPty(&error))
+        qFatal("%s", qPrintable(error));
+    usePort(device.portName());
+}
+
+QString simulatorPath()
+{
+    return QStringLiteral(VANTYX_SIM_PATH);
+}
+
+bool SimulatorProcess::start(const QStringList &arguments)
+{
+    process.start(simulatorPath(), arguments);
+    if (!process.waitForReadyRead(5000))
+        return false;
+    const QByteArray line = process.readLine().trimmed();
+    port = QString::fromLocal8Bit(line.mid(6));
+    return line.startsWith("port: ");
+}
+
+bool SimulatorProcess::finish(int timeoutMs)
+{
+    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+}
+
+QByteArray readFor(int fd, int count, int timeoutMs)
+{
+    QByteArray bytes;
+    QDeadlineTimer deadline(timeoutMs);
+    while (bytes.size() < count && !deadline.hasExpired()) {
+        char chunk[64];
+        const ssize_t n = ::read(fd, chunk, size_t(qMin<qsizetype>(count - bytes.size(), 64)));
+        if (n > 0)
+            bytes.append(chunk, n);
+        else
+            QTest::qWait(2); // a port in this thread writes from the event loop
+    }
+    return bytes;
+}
+
+double cpuSeconds(CpuOf whose)
+{
+    rusage usage{};
+    getrusage(whose == CpuOf::Thread ? RUSAGE_THREAD : RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 QByteArray patternImage(int size, quint32 seed)
@@ -146,23 +195,6 @@ QString writeFile(const QString &dir, const QString &name, const QByteArray &byt
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
-}
-
-QByteArray expectedDownload(const QByteArray &image)
-{
-    const QByteArray padded = paddedImage(image);
-    QByteArray bytes = startCommand;
-    const quint32 size = quint32(padded.size());
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.append(char((size >> shift) & 0xFF));
-    for (qsizetype at = 0; at < padded.size(); at += 256) {
-        const QByteArray block = padded.mid(at, 256);
-        unsigned sum = 0;
-        for (char byte : block)
-            sum += quint8(byte);
-        bytes.append(block).append(char(~sum & 0xFF));
-    }
-    return bytes;
 }
 
 QByteArray afterDetection(const QByteArray &received)

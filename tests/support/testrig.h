@@ -2,6 +2,7 @@
 
 #include "app/flashloader.h"
 #include "device.h"
+#include "wire.h"
 
 #include <QByteArray>
 #include <QFont>
@@ -9,6 +10,7 @@
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QString>
 #include <QTimer>
@@ -16,6 +18,11 @@
 #include <functional>
 
 class QWidget;
+
+using devicesim::expectedDownload;
+using devicesim::paddedImage;
+using devicesim::startCommand;
+using devicesim::wakeUpCommand;
 
 // What a modal box showed before the answerer dismissed it.
 struct ShownBox
@@ -28,6 +35,10 @@ struct ShownBox
     bool hasWindowIcon = false;
     QMessageBox::StandardButtons buttons;
 };
+
+// Empty when `box` is Qt's standard warning box over `window` (a blank title, the warning
+// icon), else what differs.
+QString warningBoxFault(const ShownBox &box, const QWidget *window);
 
 // Plays the operator for every modal window: records and dismisses each message box, and
 // presses Start in each detection dialog (or hands the dialog to `onDetector`).
@@ -56,13 +67,13 @@ private:
 // Puts `port` alone into the window's port list (ptys are never enumerated) and shows it.
 void showOnPort(FlashLoader &window, const QString &port);
 
-// The real window wired to a simulated device on a fresh pseudo-terminal.
-class Rig
+// The operator at the real window, on a port given to it.
+class Operator
 {
 public:
-    explicit Rig(const devicesim::Script &script = devicesim::Script());
-    ~Rig();
+    explicit Operator(int answerEveryMs = 10);
 
+    void usePort(const QString &port);
     QPushButton *button(const char *name) const;
     bool detect();                        // true when Flash ends up enabled
     void flash(const QString &imagePath); // returns once the start command is out
@@ -71,22 +82,42 @@ public:
     bool isIdle() const;
     QString idleReport() const;
 
-    devicesim::Device device;
     FlashLoader window;
     ModalAnswerer answerer;
 };
 
-inline const QByteArray wakeUpCommand("Quenlark boot!\r");
-inline const QByteArray startCommand("\x14\xAA\xEE\x44", 4);
+// The operator wired to a simulated device on a fresh pseudo-terminal, in this process.
+class Rig : public Operator
+{
+public:
+    explicit Rig(const devicesim::Script &script = devicesim::Script());
 
-// What the host must send for `image` from the start command on: start, size word, and each
-// padded block followed by its checksum, computed here independently of the updater.
-QByteArray expectedDownload(const QByteArray &image);
+    devicesim::Device device;
+};
+
+// vantyx-sim in a process of its own, so that its CPU is not counted as the updater's.
+class SimulatorProcess
+{
+public:
+    // Starts it with `arguments` and reads the port it prints.
+    bool start(const QStringList &arguments);
+    // Waits for it to exit of itself; false if it does not.
+    bool finish(int timeoutMs = 10000);
+
+    QProcess process;
+    QString port;
+};
+QString simulatorPath();
+
+// Reads `fd` (non-blocking) until `count` bytes came or the time is up, processing events.
+QByteArray readFor(int fd, int count, int timeoutMs);
+
+enum class CpuOf { Process, Thread };
+double cpuSeconds(CpuOf whose);
+
 // The host's bytes with the leading whole wake-up commands of the detection taken off.
 QByteArray afterDetection(const QByteArray &received);
 double msBetween(qint64 fromNs, qint64 toNs);
 
-// 0xFF-padded to whole blocks, as the device must receive it.
-QByteArray paddedImage(const QByteArray &image);
 QByteArray patternImage(int size, quint32 seed = 1);
 QString writeFile(const QString &dir, const QString &name, const QByteArray &bytes);

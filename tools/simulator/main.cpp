@@ -2,14 +2,15 @@
 // port, so the updater can be tried, measured and broken without a board.
 
 #include "device.h"
+#include "wire.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QTextStream>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
@@ -25,21 +26,8 @@ void onSignal(int)
     interrupted = true;
 }
 
-struct Options
+int usageError(const QString &message)
 {
-    bool pty = false;
-    QString port;
-    QString output;
-    bool once = false;
-    double resendRate = 0;
-    double garbageRate = 0;
-    quint32 seed = 1;
-    devicesim::Script script;
-};
-
-int usageError(const QCommandLineParser &parser, const QString &message)
-{
-    Q_UNUSED(parser);
     std::fprintf(stderr, "vantyx-sim: %s\nTry 'vantyx-sim --help' for the options.\n",
                  qPrintable(message));
     return 2;
@@ -115,53 +103,50 @@ int main(int argc, char **argv)
     });
 
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser, parser.errorText());
+        return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
-        return usageError(parser, QStringLiteral("unexpected argument: ") +
-                                      parser.positionalArguments().first());
+        return usageError(QStringLiteral("unexpected argument: ") +
+                          parser.positionalArguments().first());
 
-    Options options;
-    options.pty = parser.isSet(QStringLiteral("pty"));
-    options.port = parser.value(QStringLiteral("port"));
-    options.output = parser.value(QStringLiteral("output"));
-    options.once = parser.isSet(QStringLiteral("once"));
-    if (options.pty == parser.isSet(QStringLiteral("port")))
-        return usageError(parser, QStringLiteral("give exactly one of --pty and --port"));
+    const bool pty = parser.isSet(QStringLiteral("pty"));
+    const QString port = parser.value(QStringLiteral("port"));
+    const QString output = parser.value(QStringLiteral("output"));
+    const bool once = parser.isSet(QStringLiteral("once"));
+    if (pty == parser.isSet(QStringLiteral("port")))
+        return usageError(QStringLiteral("give exactly one of --pty and --port"));
 #ifndef Q_OS_UNIX
-    if (options.pty)
-        return usageError(parser, QStringLiteral("--pty needs a POSIX system; use --port"));
+    if (pty)
+        return usageError(QStringLiteral("--pty needs a POSIX system; use --port"));
 #endif
 
-    double seed = 1, delay = 0, block = -1, rate = 0;
-    if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &options.resendRate))
-        return usageError(parser, QStringLiteral("--resend-rate takes a number from 0 to 1"));
-    if (!parseNumber(parser, QStringLiteral("garbage-rate"), 0, 1, &options.garbageRate))
-        return usageError(parser, QStringLiteral("--garbage-rate takes a number from 0 to 1"));
+    double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0;
+    if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &resendRate))
+        return usageError(QStringLiteral("--resend-rate takes a number from 0 to 1"));
+    if (!parseNumber(parser, QStringLiteral("garbage-rate"), 0, 1, &garbageRate))
+        return usageError(QStringLiteral("--garbage-rate takes a number from 0 to 1"));
     if (!parseNumber(parser, QStringLiteral("seed"), 0, 4294967295.0, &seed))
-        return usageError(parser, QStringLiteral("--seed takes a whole number"));
+        return usageError(QStringLiteral("--seed takes a whole number"));
     if (!parseNumber(parser, QStringLiteral("block-delay"), 0, 600000, &delay))
-        return usageError(parser, QStringLiteral("--block-delay takes milliseconds, 0 or more"));
+        return usageError(QStringLiteral("--block-delay takes milliseconds, 0 or more"));
     if (!parseNumber(parser, QStringLiteral("silent-after-block"), 0, 1 << 24, &block))
-        return usageError(parser, QStringLiteral("--silent-after-block takes a block number"));
+        return usageError(QStringLiteral("--silent-after-block takes a block number"));
     if (!parseNumber(parser, QStringLiteral("line-rate"), 50, 10000000, &rate))
-        return usageError(parser, QStringLiteral("--line-rate takes a rate from 50 to 10000000"));
+        return usageError(QStringLiteral("--line-rate takes a rate from 50 to 10000000"));
 
-    devicesim::Script &script = options.script;
+    devicesim::Script script;
     script.blockDelayMs = int(delay);
     script.silentAfterStart = parser.isSet(QStringLiteral("silent-after-start"));
     script.silentAfterSize = parser.isSet(QStringLiteral("silent-after-size"));
     script.silentFromBlock = int(block);
     script.splitStartReply = parser.isSet(QStringLiteral("split-ok"));
     script.lineRate = int(rate);
-    if (options.resendRate > 0 || options.garbageRate > 0) {
+    if (resendRate > 0 || garbageRate > 0) {
         // Called on the device's thread only, one block at a time.
         auto random = std::make_shared<std::mt19937>(quint32(seed));
-        const double resendRate = options.resendRate;
-        const double garbageRate = options.garbageRate;
         script.blockReply = [random, resendRate, garbageRate](int, int, bool ok) {
             std::uniform_real_distribution<double> chance(0, 1);
             if (!ok)
@@ -173,12 +158,32 @@ int main(int argc, char **argv)
     }
 
     devicesim::Device device(script);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    device.onDownloadEnded([&](const devicesim::Download &download, const QByteArray &image) {
+        std::printf("%s\n", qPrintable(summary(download)));
+        std::fflush(stdout);
+        if (!download.complete)
+            return;
+        if (!output.isEmpty()) {
+            QFile file(output);
+            if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+                std::fprintf(stderr, "vantyx-sim: cannot write %s: %s\n", qPrintable(output),
+                             qPrintable(file.errorString()));
+        }
+        if (once) {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+            changed.notify_all();
+        }
+    });
+
     QString error;
 #ifdef Q_OS_UNIX
-    const bool opened =
-        options.pty ? device.openPty(&error) : device.openPort(options.port, &error);
+    const bool opened = pty ? device.openPty(&error) : device.openPort(port, &error);
 #else
-    const bool opened = device.openPort(options.port, &error);
+    const bool opened = device.openPort(port, &error);
 #endif
     if (!opened) {
         std::fprintf(stderr, "vantyx-sim: %s\n", qPrintable(error));
@@ -189,41 +194,14 @@ int main(int argc, char **argv)
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    int reported = 0;
-    int started = 0;
-    while (!interrupted) {
-        device.waitFor(
-            [&](const devicesim::Record &record) {
-                return record.downloads.size() != started ||
-                       (!record.downloads.isEmpty() && record.downloads.last().complete &&
-                        reported < record.downloadsCompleted);
-            },
-            50);
-        const devicesim::Record record = device.record();
-        // A download the host abandoned is reported when the next one starts.
-        for (; started < record.downloads.size(); ++started)
-            if (started > 0 && !record.downloads.at(started - 1).complete)
-                std::printf("%s\n", qPrintable(summary(record.downloads.at(started - 1))));
-        if (reported < record.downloadsCompleted && !record.downloads.isEmpty()) {
-            reported = record.downloadsCompleted;
-            std::printf("%s\n", qPrintable(summary(record.downloads.last())));
-            std::fflush(stdout);
-            if (!options.output.isEmpty()) {
-                QFile file(options.output);
-                if (!file.open(QIODevice::WriteOnly) ||
-                    file.write(record.completedImage) != record.completedImage.size())
-                    std::fprintf(stderr, "vantyx-sim: cannot write %s: %s\n",
-                                 qPrintable(options.output), qPrintable(file.errorString()));
-            }
-            if (options.once) {
-                // A device does not vanish with its last reply still on the line.
-                std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                return 0;
-            }
-        }
+    {
+        // A signal cannot notify, so the wait looks at the flag a few times a second.
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!done && !interrupted)
+            changed.wait_for(lock, std::chrono::milliseconds(100));
     }
-    const devicesim::Record record = device.record();
-    if (!record.downloads.isEmpty() && !record.downloads.last().complete)
-        std::printf("%s\n", qPrintable(summary(record.downloads.last())));
+    if (done) // a device does not vanish with its last reply still on the line
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    device.stop();
     return 0;
 }

@@ -7,7 +7,8 @@
 
 class QString;
 
-// A raw image padded with 0xFF to whole blocks; `data` holds `size` + 512 bytes at least.
+// A raw image padded with 0xFF to whole blocks; `data` holds the file's length + 512 bytes,
+// which always covers `size`.
 struct PaddedImage
 {
     std::unique_ptr<char[]> data;

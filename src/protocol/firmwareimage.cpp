@@ -1,6 +1,6 @@
-#include "app/firmwareimage.h"
+#include "protocol/firmwareimage.h"
 
-#include "app/blockchecksum.h"
+#include "protocol/quenlark.h"
 
 #include <QString>
 
@@ -28,13 +28,14 @@ std::optional<PaddedImage> readPaddedImage(const QString &path)
     constexpr std::streamoff limit = std::numeric_limits<qint32>::max() - 512;
     if (length > limit)
         return std::nullopt;
-    const std::streamoff padded = (length + blockSize - 1) / blockSize * blockSize;
+    const std::streamoff padded =
+        (length + quenlark::blockSize - 1) / quenlark::blockSize * quenlark::blockSize;
     if (padded > limit)
         return std::nullopt;
 
     const std::size_t bufferSize = std::size_t(length) + 512;
     PaddedImage image{std::unique_ptr<char[]>(new char[bufferSize]), qint32(padded)};
-    std::fill_n(image.data.get(), bufferSize, char(0xFF));
+    std::fill_n(image.data.get(), bufferSize, quenlark::padByte);
     in.seekg(0);
     in.read(image.data.get(), length);
     if (in.gcount() != length)

@@ -1,17 +1,11 @@
-#include "lines.h"
+#include "transport.h"
+
+#include "pseudoterminal.h"
 
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <poll.h>
-#ifdef Q_OS_MACOS
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -21,17 +15,17 @@ namespace devicesim {
 #ifdef Q_OS_UNIX
 namespace {
 
-class PtyLine : public Line
+class PtyTransport : public Transport
 {
 public:
-    PtyLine(int master, int slave) : m_master(master), m_slave(slave)
+    PtyTransport()
     {
         if (pipe(m_wake) != 0)
             m_wake[0] = m_wake[1] = -1;
     }
-    ~PtyLine() override
+    ~PtyTransport() override
     {
-        for (int fd : {m_master, m_slave, m_wake[0], m_wake[1]})
+        for (int fd : m_wake)
             if (fd >= 0)
                 ::close(fd);
     }
@@ -39,7 +33,7 @@ public:
     qint64 read(char *buffer, qint64 size, qint64 timeoutNs) override
     {
         // To the microsecond: replies paced as on a real line must leave on time.
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{m_pty.master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
 #ifdef Q_OS_LINUX
         const timespec timeout{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
         if (::ppoll(fds, 2, &timeout, nullptr) <= 0)
@@ -54,20 +48,28 @@ public:
         }
         if (!(fds[0].revents & POLLIN))
             return 0;
-        const ssize_t n = ::read(m_master, buffer, size_t(size));
+        const ssize_t n = ::read(m_pty.master, buffer, size_t(size));
         return n > 0 ? n : 0;
     }
 
     void write(const QByteArray &bytes) override
     {
         // Non-blocking: with nobody on the line a reply is lost, as on a real wire.
-        [[maybe_unused]] ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
+        if (m_pty.isOpen()) [[maybe_unused]]
+            ssize_t n = ::write(m_pty.master, bytes.constData(), size_t(bytes.size()));
     }
 
     void flush() override
     {
-        tcflush(m_slave, TCIOFLUSH);
-        tcflush(m_master, TCIOFLUSH);
+        if (!m_pty.isOpen())
+            return;
+        tcflush(m_pty.slave, TCIOFLUSH);
+        tcflush(m_pty.master, TCIOFLUSH);
+    }
+
+    void hangUp() override
+    {
+        m_pty.hangUp();
     }
 
     void wake() override
@@ -76,43 +78,32 @@ public:
         [[maybe_unused]] ssize_t n = ::write(m_wake[1], &byte, 1);
     }
 
+    Pty m_pty;
+
 private:
-    int m_master;
-    int m_slave;
     int m_wake[2];
 };
 
 } // namespace
 
-std::unique_ptr<Line> openPtyLine(QString *slaveName, QString *error)
+std::unique_ptr<Transport> openPtyTransport(QString *path, QString *error)
 {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-        *error = QStringLiteral("cannot create a pseudo-terminal: ") +
-                 QString::fromLocal8Bit(std::strerror(errno));
+    auto transport = std::make_unique<PtyTransport>();
+    if (!transport->m_pty.isOpen()) {
+        *error = transport->m_pty.error;
         return nullptr;
     }
-    // Raw before the host opens it, so nothing it sends is echoed or translated.
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B115200);
-    cfsetospeed(&tio, B115200);
-    tcsetattr(slave, TCSANOW, &tio);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    *slaveName = QString::fromLocal8Bit(name);
-    return std::make_unique<PtyLine>(master, slave);
+    *path = transport->m_pty.path;
+    return transport;
 }
 #endif
 
 namespace {
 
-class SerialLine : public Line
+class SerialTransport : public Transport
 {
 public:
-    explicit SerialLine(const QString &name) : m_name(name), m_port(name) {}
+    explicit SerialTransport(const QString &name) : m_name(name), m_port(name) {}
 
     bool open(QString *error)
     {
@@ -132,18 +123,23 @@ public:
     {
         // No wake-up pipe for a serial port: short waits keep stop() and inject() prompt.
         const int timeoutMs = int(qBound(qint64(0), (timeoutNs + 999999) / 1000000, qint64(10)));
-        if (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(timeoutMs))
+        if (!m_port.isOpen() ||
+            (m_port.bytesAvailable() == 0 && !m_port.waitForReadyRead(timeoutMs)))
             return 0;
         return qMax<qint64>(0, m_port.read(buffer, size));
     }
 
     void write(const QByteArray &bytes) override
     {
+        if (!m_port.isOpen())
+            return;
         m_port.write(bytes);
         m_port.waitForBytesWritten(100);
     }
 
     void flush() override { m_port.clear(); }
+
+    void hangUp() override { m_port.close(); }
 
 private:
     QString m_name;
@@ -152,12 +148,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<Line> openSerialLine(const QString &name, QString *error)
+std::unique_ptr<Transport> openSerialTransport(const QString &name, QString *error)
 {
-    auto line = std::make_unique<SerialLine>(name);
-    if (!line->open(error))
+    auto transport = std::make_unique<SerialTransport>(name);
+    if (!transport->open(error))
         return nullptr;
-    return line;
+    return transport;
 }
 
 } // namespace devicesim
