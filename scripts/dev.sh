@@ -13,7 +13,8 @@ mode=${1:-run}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
-          qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core)
+          qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
+          clang-format)
 
 install_missing() {
     local missing=()
@@ -29,12 +30,13 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# Configures and builds `$1` with the extra CMake arguments that follow.
+# Configures and builds `$1` with the extra CMake arguments that follow; warnings are errors
+# when FLASHLOADER_WERROR=ON is in the environment (.ci/run sets it).
 build() {
     local dir=$1
     shift
-    local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
-    [ "${CI:-}" = true ] && options+=(-DFLASHLOADER_WERROR=ON)
+    local options=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+                   -DFLASHLOADER_WERROR="${FLASHLOADER_WERROR:-OFF}")
     cmake -S . -B "$dir" "${options[@]}" "$@"
     cmake --build "$dir" --parallel "$jobs"
 }
@@ -63,7 +65,6 @@ case "$mode" in
     sanitize)
         build build-sanitize -DFLASHLOADER_SANITIZE=ON
         export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
-        export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
         export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
         run_tests build-sanitize
         ;;
