@@ -1,6 +1,7 @@
 #include "detect/bootloader_detector.h"
 #include "testrig.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTest>
@@ -45,6 +46,8 @@ private slots:
     void otherRepliesDoNotCount();
     void stopOrCloseLeaveFlashAsItWas_data();
     void stopOrCloseLeaveFlashAsItWas();
+    void portProblems_data();
+    void portProblems();
     void parentOnlyConstructor();
 };
 
@@ -96,6 +99,12 @@ void TestDetection::okClosesPortAndEnablesFlash()
     const int wakeUps = rig.device.record().wakeUps.size();
     QTest::qWait(150);
     QCOMPARE(rig.device.record().wakeUps.size(), wakeUps);
+
+    // Rescan drops the pseudo-terminal (the system does not list it): Flash must not open
+    // whatever port is chosen instead.
+    QVERIFY(rig.button("pushButton_Flash")->isEnabled());
+    QTest::mouseClick(rig.button("pushButton_Rescan"), Qt::LeftButton);
+    QVERIFY(!rig.button("pushButton_Flash")->isEnabled());
 }
 
 void TestDetection::okBeforeStartIsHonoured()
@@ -172,6 +181,79 @@ void TestDetection::stopOrCloseLeaveFlashAsItWas()
     QVERIFY(rig.device.record().wakeUps.size() <= wakeUpsAtEnd + 1);
     for (const char *name : {"pushButton_Browse", "pushButton_Detect", "pushButton_Rescan"})
         QVERIFY(rig.button(name)->isEnabled());
+}
+
+void TestDetection::portProblems_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("expected"); // the box's text; %1 is the port
+    QTest::newRow("vanished before Detect")
+        << QStringLiteral("vanished")
+        << QStringLiteral("Error opening the port %1.\nNo such file or directory");
+    QTest::newRow("held by another program")
+        << QStringLiteral("held")
+        << QStringLiteral("Error opening the port %1.\nPermission error while locking the "
+                          "device\nAnother program may be using the port.");
+    QTest::newRow("unplugged while waiting")
+        << QStringLiteral("unplugged")
+        << QStringLiteral("Lost the port %1.\nThe device was unplugged, or the line hung up.");
+    QTest::newRow("taken between Detect and Flash")
+        << QStringLiteral("taken")
+        << QStringLiteral("Error opening the port %1.\nPermission error while locking the "
+                          "device\nAnother program may be using the port.");
+}
+
+void TestDetection::portProblems()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, expected);
+    devicesim::Script script;
+    if (problem == QStringLiteral("unplugged")) {
+        script.wakeUpReply.clear();
+        script.unplugAtWakeUp = 3;
+    }
+    Rig rig(script);
+    QString port = rig.device.portName();
+    QString error;
+    if (problem == QStringLiteral("vanished"))
+        showOnPort(rig.window, port = QStringLiteral("/dev/vantyx-gone"));
+    else if (problem == QStringLiteral("held"))
+        QVERIFY2(rig.device.holdHostEnd(&error), qPrintable(error));
+    rig.answerer.holdMs = 300;
+
+    if (problem == QStringLiteral("taken")) {
+        QVERIFY(rig.detect());
+        QVERIFY2(rig.device.holdHostEnd(&error), qPrintable(error));
+        const qint64 pressed = devicesim::nowNs();
+        rig.flash(writeFile(QDir::tempPath(), QStringLiteral("taken.bin"), patternImage(300)));
+        // Said at once, not after the settling time and the start command's watchdog.
+        QVERIFY(rig.answerer.boxes.size() == 1);
+        QVERIFY(msBetween(pressed, rig.answerer.boxes.first().seenAt) < 1000);
+        QCOMPARE(warningBoxFault(rig.answerer.boxes.first(), &rig.window), QString());
+        QCOMPARE(afterDetection(rig.device.record().received), QByteArray());
+    } else {
+        QVERIFY(!rig.detect());
+        QCOMPARE(rig.answerer.boxes.size(), 1);
+        const ShownBox box = rig.answerer.boxes.first();
+        QCOMPARE(box.parentClass, QStringLiteral("Bootloader_detector"));
+        QCOMPARE(box.title, QStringLiteral(" "));
+        QVERIFY2(box.cpuWhileOpen < 0.2, qPrintable(QString::number(box.cpuWhileOpen)));
+        const devicesim::Record record = rig.device.record();
+        if (problem == QStringLiteral("unplugged")) {
+            const double toBox = msBetween(record.unpluggedAt, box.seenAt);
+            QVERIFY2(toBox >= 0 && toBox < 100, qPrintable(QString::number(toBox)));
+            QCOMPARE(record.wakeUps.size(), 3);
+        } else {
+            QVERIFY(record.received.isEmpty()); // no wake-up before the failure is said
+        }
+    }
+    QCOMPARE(rig.answerer.boxes.first().text, expected.arg(port));
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+
+    // Detect can be pressed again, and works on a port that is there.
+    rig.answerer.holdMs = 0;
+    const std::unique_ptr<devicesim::Device> replugged = plugIn(rig);
+    QVERIFY(rig.detect());
 }
 
 void TestDetection::parentOnlyConstructor()

@@ -12,6 +12,7 @@ private slots:
     void imageArrivesByteExact_data();
     void imageArrivesByteExact();
     void resendRepeatsTheSameBlock();
+    void quickSecondDownloadIsNotFailedByFirstWatchdog();
 
 private:
     QTemporaryDir dir;
@@ -22,9 +23,11 @@ void TestDownloadSuccess::imageArrivesByteExact_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<QByteArray>("sizeWord");
     QTest::addColumn<int>("blocks");
-    QTest::newRow("1000 bytes, padded") << 1000 << QByteArray("\x00\x04\x00\x00", 4) << 4;
-    QTest::newRow("512 bytes, unpadded") << 512 << QByteArray("\x00\x02\x00\x00", 4) << 2;
-    QTest::newRow("empty") << 0 << QByteArray("\x00\x00\x00\x00", 4) << 0;
+    QTest::addColumn<int>("secondOkMs"); // a stray second "OK" this long after detection's
+    QTest::newRow("1000 bytes, padded") << 1000 << QByteArray("\x00\x04\x00\x00", 4) << 4 << 0;
+    QTest::newRow("512 bytes, unpadded") << 512 << QByteArray("\x00\x02\x00\x00", 4) << 2 << 0;
+    // Left in the port from before the start command, it must not be taken as its answer.
+    QTest::newRow("stale second OK") << 1000 << QByteArray("\x00\x04\x00\x00", 4) << 4 << 4700;
 }
 
 void TestDownloadSuccess::imageArrivesByteExact()
@@ -32,10 +35,13 @@ void TestDownloadSuccess::imageArrivesByteExact()
     QFETCH(int, length);
     QFETCH(QByteArray, sizeWord);
     QFETCH(int, blocks);
+    QFETCH(int, secondOkMs);
 
     const QByteArray image = patternImage(length, 7);
     const QString path = writeFile(dir.path(), QStringLiteral("image.bin"), image);
-    Rig rig;
+    devicesim::Script script;
+    script.secondWakeUpAnswerMs = secondOkMs;
+    Rig rig(script);
     QVERIFY(rig.detect());
     rig.flash(path);
     QVERIFY(rig.waitForBox(QStringLiteral("Firmware sent"), 10000));
@@ -66,8 +72,7 @@ void TestDownloadSuccess::imageArrivesByteExact()
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
     auto *progress = rig.window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(progress->maximum(), blocks * 256 - 1);
-    if (blocks > 0)
-        QCOMPARE(progress->value(), 0);
+    QCOMPARE(progress->value(), 0);
 }
 
 void TestDownloadSuccess::resendRepeatsTheSameBlock()
@@ -99,6 +104,34 @@ void TestDownloadSuccess::resendRepeatsTheSameBlock()
     // The bar shows the offset of the block each reply was for, then the end, then zero.
     QCOMPARE(shown, QList<int>({256, 512, 767, 0}));
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+}
+
+void TestDownloadSuccess::quickSecondDownloadIsNotFailedByFirstWatchdog()
+{
+    Rig rig;
+    const QByteArray first = patternImage(256, 1);
+    const QByteArray second = patternImage(300, 2);
+
+    QVERIFY(rig.detect());
+    rig.flash(writeFile(dir.path(), QStringLiteral("first.bin"), first));
+    QVERIFY(rig.waitForBox(QStringLiteral("Firmware sent"), 5000));
+    QVERIFY(rig.detect());
+    const qint64 secondPressed = devicesim::nowNs();
+    rig.flash(writeFile(dir.path(), QStringLiteral("second.bin"), second));
+    QVERIFY(rig.waitForBox(QStringLiteral("Firmware sent"), 5000));
+
+    devicesim::Record record = rig.device.record();
+    QCOMPARE(record.startCommands.size(), 2);
+    // The case that matters: Flash again before the first start command's 5 s ran out.
+    QVERIFY(msBetween(record.startCommands.first(), secondPressed) < 5000);
+    QCOMPARE(record.completedDownloads(), 2);
+    QCOMPARE(record.completedImage, paddedImage(second));
+
+    // Past both start commands' 5 s marks, nothing has failed either download.
+    QTest::qWait(int(5500 - msBetween(record.startCommands.last(), devicesim::nowNs())));
+    QCOMPARE(rig.answerer.count(QStringLiteral("Failed to flash!")), 0);
+    QCOMPARE(rig.answerer.boxes.size(), 2);
+    QVERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
 }
 
 QTEST_MAIN(TestDownloadSuccess)

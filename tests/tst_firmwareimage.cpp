@@ -13,6 +13,7 @@ class TestFirmwareImage : public QObject
 private slots:
     void padsToWholeBlocks_data();
     void padsToWholeBlocks();
+    void refusesWhatCannotBeReadWhole_data();
     void refusesWhatCannotBeReadWhole();
     void opensNamesOutsideAscii();
 
@@ -24,7 +25,6 @@ void TestFirmwareImage::padsToWholeBlocks_data()
 {
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("padded");
-    QTest::newRow("empty") << 0 << 0;
     QTest::newRow("1") << 1 << 256;
     QTest::newRow("255") << 255 << 256;
     QTest::newRow("256") << 256 << 256;
@@ -49,22 +49,34 @@ void TestFirmwareImage::padsToWholeBlocks()
     QCOMPARE(buffer.mid(length), QByteArray(512, char(0xFF)));
 }
 
-void TestFirmwareImage::refusesWhatCannotBeReadWhole()
+void TestFirmwareImage::refusesWhatCannotBeReadWhole_data()
 {
-    QVERIFY(!readPaddedImage(dir.path() + QStringLiteral("/missing.bin")));
-    QVERIFY(!readPaddedImage(dir.path())); // a folder
-    QVERIFY(!readPaddedImage(QString()));
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("missing") << dir.path() + QStringLiteral("/missing.bin")
+                             << QStringLiteral("no such file");
+    QTest::newRow("no name") << QString() << QStringLiteral("no such file");
+    QTest::newRow("folder") << dir.path() << QStringLiteral("a folder, not a file");
+    QTest::newRow("device") << QStringLiteral("/dev/null") << QStringLiteral("not a regular file");
+    QTest::newRow("empty") << writeFile(dir.path(), QStringLiteral("empty.bin"), QByteArray())
+                           << QStringLiteral("empty");
 
     // Too large for the signed size with its 512 spare bytes; sparse, so it costs no disk.
     const QString huge = dir.path() + QStringLiteral("/huge.bin");
     QFile file(huge);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize(qint64(std::numeric_limits<qint32>::max()) - 512 - 100));
-    file.close();
-    QVERIFY(!readPaddedImage(huge));
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.resize(qint64(std::numeric_limits<qint32>::max()) - 512 - 100))
+        qFatal("cannot make %s", qPrintable(huge));
+    QTest::newRow("too large") << huge << QStringLiteral("too large");
+}
 
-    // Nothing to read from a device that is not a regular file.
-    QVERIFY(!readPaddedImage(QStringLiteral("/dev/null")));
+void TestFirmwareImage::refusesWhatCannotBeReadWhole()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, why);
+    QString reason;
+    QVERIFY(!readPaddedImage(path, &reason));
+    QCOMPARE(reason, why);
 }
 
 void TestFirmwareImage::opensNamesOutsideAscii()

@@ -19,6 +19,7 @@ struct Trial
     int imageSize = 0;
     devicesim::Script script;
     bool shouldSucceed = true;
+    int endlessResendBlock = -1; // the block a device asks for again and again
     QString description;
 };
 
@@ -70,7 +71,7 @@ Trial makeTrial(quint32 seed)
         };
         faults << QStringLiteral("%1 slow blocks").arg(delays->size());
     }
-    switch (pick(0, 7)) {
+    switch (pick(0, 9)) {
     case 0: {
         const int bad = pick(0, qMax(0, blocks - 1));
         auto inner = script.blockReply;
@@ -106,9 +107,34 @@ Trial makeTrial(quint32 seed)
         trial.shouldSucceed = false;
         faults << QStringLiteral("split OK");
         break;
+    case 5:
+        // Pulled out after the start command or after one of the blocks.
+        script.unplugAfterStart = blocks == 0 || pick(0, 2) == 0;
+        script.unplugAfterBlock = script.unplugAfterStart ? -1 : pick(0, blocks - 1);
+        trial.shouldSucceed = false;
+        faults << (script.unplugAfterStart
+                       ? QStringLiteral("unplugged after start")
+                       : QStringLiteral("unplugged after block %1").arg(script.unplugAfterBlock));
+        break;
+    case 6: {
+        if (blocks == 0)
+            break;
+        const int endless = trial.endlessResendBlock = pick(0, blocks - 1);
+        auto inner = script.blockReply;
+        script.blockReply = [inner, endless](int block, int attempt, bool ok) {
+            if (block == endless)
+                return devicesim::resend;
+            return inner ? inner(block, attempt, ok) : ok ? devicesim::ack : devicesim::resend;
+        };
+        trial.shouldSucceed = false;
+        faults << QStringLiteral("0x28 for ever on block %1").arg(endless);
+        break;
+    }
     default:
         break;
     }
+    if (trial.imageSize == 0)
+        trial.shouldSucceed = false; // refused: nothing to send
     trial.description =
         QStringLiteral("%1 bytes, %2")
             .arg(trial.imageSize)
@@ -141,7 +167,7 @@ void TestSoak::randomizedDownloads()
     qInfo("soak: first seed %u, %u s at most", base, seconds);
 
     QTemporaryDir dir;
-    Rig rig;
+    auto rig = std::make_unique<Rig>();
     QDeadlineTimer budget(qint64(seconds) * 1000);
     int done = 0, succeeded = 0;
     for (quint32 i = 0; i < runs && !budget.hasExpired(); ++i) {
@@ -150,20 +176,23 @@ void TestSoak::randomizedDownloads()
         const QByteArray image = patternImage(trial.imageSize, trial.seed);
         const QString path = writeFile(dir.path(), QStringLiteral("soak.bin"), image);
 
-        rig.device.reset();
-        rig.device.setScript(trial.script);
-        const int completedBefore = rig.device.record().completedDownloads();
-        const int boxesBefore = int(rig.answerer.boxes.size());
-        QVERIFY2(rig.detect(), "detection failed");
-        rig.flash(path);
+        if (rig->device.record().unpluggedAt != 0)
+            rig = std::make_unique<Rig>(); // the last trial pulled the line out for good
+        rig->device.reset();
+        rig->device.setScript(trial.script);
+        const int completedBefore = rig->device.record().completedDownloads();
+        const qsizetype blocksBefore = rig->device.record().blocks.size();
+        const int boxesBefore = int(rig->answerer.boxes.size());
+        QVERIFY2(rig->detect(), "detection failed");
+        rig->flash(path);
 
         // Bounded: settling is over, so 5 s for each reply before the blocks, then each block's
         // 2 s limit at most for the slow ones, and a margin for the rest.
         const int limitMs = 12000 + 2100 * 3 + (trial.imageSize / 256) * 3;
         QTRY_VERIFY_WITH_TIMEOUT(
-            rig.answerer.boxes.size() > boxesBefore && !rig.window.isDownloading(), limitMs);
-        const devicesim::Record record = rig.device.record();
-        const bool sent = rig.answerer.boxes.last().text == QStringLiteral("Firmware sent");
+            rig->answerer.boxes.size() > boxesBefore && !rig->window.isDownloading(), limitMs);
+        const devicesim::Record record = rig->device.record();
+        const bool sent = rig->answerer.boxes.last().text == QStringLiteral("Firmware sent");
         const bool assembled = record.completedDownloads() == completedBefore + 1 &&
                                record.completedImage == paddedImage(image);
         QVERIFY2(sent == assembled, qPrintable(QStringLiteral("seed %1: shown %2, assembled %3")
@@ -172,9 +201,26 @@ void TestSoak::randomizedDownloads()
                                                    .arg(assembled)));
         QVERIFY2(sent == trial.shouldSucceed,
                  qPrintable(QStringLiteral("seed %1: outcome %2").arg(trial.seed).arg(sent)));
-        QCOMPARE(rig.answerer.boxes.size(), boxesBefore + 1);
-        QVERIFY2(rig.isIdle(),
-                 qPrintable(QStringLiteral("seed %1: %2").arg(trial.seed).arg(rig.idleReport())));
+        QCOMPARE(rig->answerer.boxes.size(), boxesBefore + 1);
+        // A pulled line ends the download at once; a device that asks again for ever, at the
+        // bound on resends in a row.
+        if (record.unpluggedAt != 0) {
+            const double toBox = msBetween(record.unpluggedAt, rig->answerer.boxes.last().seenAt);
+            QVERIFY2(toBox < 500, qPrintable(QStringLiteral("seed %1: box %2 ms after the unplug")
+                                                 .arg(trial.seed)
+                                                 .arg(toBox)));
+        }
+        if (trial.endlessResendBlock >= 0) {
+            const auto sends =
+                std::count_if(record.blocks.cbegin() + blocksBefore, record.blocks.cend(),
+                              [&](const devicesim::BlockRecord &b) {
+                                  return b.index == trial.endlessResendBlock;
+                              });
+            QVERIFY2(sends == 32,
+                     qPrintable(QStringLiteral("seed %1: %2 sends").arg(trial.seed).arg(sends)));
+        }
+        QVERIFY2(rig->isIdle(),
+                 qPrintable(QStringLiteral("seed %1: %2").arg(trial.seed).arg(rig->idleReport())));
         ++done;
         succeeded += sent;
     }

@@ -14,6 +14,7 @@
 #include <QIcon>
 #include <QProgressBar>
 #include <QSerialPort>
+#include <QSignalBlocker>
 #include <QThread>
 
 namespace {
@@ -90,6 +91,9 @@ FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_Flash
     setFocusPolicy(Qt::StrongFocus);
     ui->pushButton_Flash->setEnabled(false);
     refreshPortList();
+    connect(ui->comboBox_select_device, &QComboBox::currentTextChanged, this,
+            &FlashLoader::keepFlashToDetectedPort);
+    connection.onLost([this](const QString &) { portWentAway(); });
 
     // Protocol limits: a coarse timer may fire up to 5 % early.
     startWatchdog.setSingleShot(true);
@@ -126,9 +130,9 @@ void FlashLoader::enableControls()
     ui->comboBox_select_device->setEnabled(true);
 }
 
-void FlashLoader::openSerialPort()
+bool FlashLoader::openSerialPort()
 {
-    connection.open(ui->comboBox_select_device->currentText(), this, SLOT(serialRecieve()));
+    return connection.open(ui->comboBox_select_device->currentText(), this, SLOT(serialRecieve()));
 }
 
 void FlashLoader::closeSerialPort()
@@ -138,11 +142,29 @@ void FlashLoader::closeSerialPort()
 
 void FlashLoader::refreshPortList()
 {
-    ui->comboBox_select_device->clear();
-    ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : std::as_const(ports))
-        ui->comboBox_select_device->insertItem(ui->comboBox_select_device->count(),
-                                               info.portName());
+    QComboBox *list = ui->comboBox_select_device;
+    const QString chosen = list->currentText();
+    {
+        const QSignalBlocker quiet(list);
+        list->clear();
+        ports = QSerialPortInfo::availablePorts();
+        for (const QSerialPortInfo &info : std::as_const(ports))
+            list->insertItem(list->count(), info.portName());
+        // The choice stays while its port is still there.
+        const int kept = list->findText(chosen);
+        if (kept >= 0)
+            list->setCurrentIndex(kept);
+    }
+    keepFlashToDetectedPort();
+}
+
+void FlashLoader::keepFlashToDetectedPort()
+{
+    // Flash would open whatever is chosen: only the port the bootloader was caught on will do.
+    if (ui->comboBox_select_device->currentText() == detectedPort)
+        return;
+    detectedPort.clear();
+    ui->pushButton_Flash->setEnabled(false);
 }
 
 void FlashLoader::on_pushButton_Rescan_clicked()
@@ -155,6 +177,7 @@ void FlashLoader::on_pushButton_Detect_clicked()
     Bootloader_detector detector(ui->comboBox_select_device->currentText(), nullptr);
     detector.exec();
     if (detector.isDetected()) {
+        detectedPort = ui->comboBox_select_device->currentText();
         ui->pushButton_Flash->setEnabled(true);
         detectWatch.start();
     }
@@ -184,15 +207,27 @@ void FlashLoader::on_pushButton_Flash_clicked()
         return;
     }
     disableControls();
-    openSerialPort();
+    const bool opened = openSerialPort();
     okSeen = false;
     okCount = 0;
     abortRequested = false;
+    portGone = false;
     downloading = true;
+    if (!opened) {
+        // Said at once: without it the operator would wait out the settling and the watchdog.
+        const QString why = connection.openFailure();
+        closeSerialPort();
+        showWarningBox(this, why);
+        finishDownload();
+        return;
+    }
 
     waitForSettling();
-    if (QSerialPort *port = connection.port())
+    if (QSerialPort *port = connection.port()) {
+        // Whatever came before (a late second "OK" to the wake-up) is no answer to this.
+        port->clear(QSerialPort::Input);
         port->write(quenlark::startCommand, sizeof quenlark::startCommand);
+    }
     detectWatch.stop();
     startWatchdog.start();
 }
@@ -213,9 +248,29 @@ void FlashLoader::OK_recieved()
 {
     if (okSeen)
         return;
+    closeSerialPort(); // before the box: nothing taken from the device under it
     showNotice(QStringLiteral("Failed to flash!"), QMessageBox::Warning);
-    closeSerialPort();
     finishDownload();
+}
+
+void FlashLoader::portWentAway()
+{
+    // The connection has closed the port already.
+    portGone = true;
+    if (!downloading || okCount >= 2)
+        return; // the block loop sees the flag and fails the download itself
+    startWatchdog.stop();
+    sizeWatchdog.stop();
+    // Out of the port's own signal before a modal box runs.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!downloading)
+                return;
+            showWarningBox(this, QStringLiteral("Failed to flash!"));
+            finishDownload();
+        },
+        Qt::QueuedConnection);
 }
 
 void FlashLoader::serialRecieve()
@@ -282,10 +337,10 @@ void FlashLoader::sendFirmwareBlocks()
         closeSerialPort();
         ui->progressBar->setValue(0);
         break;
-    case BlockOutcome::Failed: // a bad reply, or none in time
+    case BlockOutcome::Failed: // a bad reply, none in time, endless resends, a port gone
+        closeSerialPort();
         showWarningBox(this, QStringLiteral("Failed to flash!"));
         ui->progressBar->setValue(0);
-        closeSerialPort();
         break;
     case BlockOutcome::Aborted:
         break; // the port is already closed
@@ -298,6 +353,7 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
     BlockLoopEvents events(ui->progressBar);
     lastReplyWasQuick = true;
     blockOffset = 0;
+    int resendsInARow = 0;
     while (blockOffset < imageSize) {
         writeBlock();
         if (!awaitBlockReply(events))
@@ -306,8 +362,12 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
         switch (quenlark::blockReply(blockReply)) {
         case quenlark::BlockReply::Accepted:
             blockOffset += quenlark::blockSize;
+            resendsInARow = 0;
             break;
         case quenlark::BlockReply::Resend:
+            // A device (or a line at the wrong speed) that never takes the block.
+            if (++resendsInARow == quenlark::maxResendsInARow)
+                return BlockOutcome::Failed;
             break;
         case quenlark::BlockReply::Bad:
             return BlockOutcome::Failed;
@@ -337,7 +397,7 @@ bool FlashLoader::awaitBlockReply(BlockLoopEvents &events)
     bool waitedOnPort = false;
     for (;;) {
         events.letThrough();
-        if (abortRequested)
+        if (abortRequested || portGone)
             return false;
         // readyRead() is not emitted again while the slot running this loop is active, so
         // the reply waits in the port's buffer.

@@ -46,15 +46,17 @@ private:
 
     void disableControls();
     void enableControls();
-    void openSerialPort();
+    bool openSerialPort();
     void closeSerialPort();
     void refreshPortList();
+    void keepFlashToDetectedPort();
     void selectFirmwareFile();
 
     void waitForSettling();
     void handleReply(const QByteArray &data);
     void loadFirmwareImage();
     void sizeWordTimedOut();
+    void portWentAway();
     void sendFirmwareBlocks();
     enum class BlockOutcome { Sent, Failed, Aborted };
     BlockOutcome transferBlocks();
@@ -76,9 +78,11 @@ private:
     qint32 imageSize = 0;
     std::unique_ptr<char[]> firmwareBuffer;
     Stopwatch detectWatch;
+    QString detectedPort; // Flash stays enabled only while this port is chosen
 
     bool downloading = false; // from Flash to the end of the download's ending
     bool abortRequested = false;
+    bool portGone = false;
     // One of each per window, so that a timer armed for one download never acts on the next.
     QTimer startWatchdog;
     QTimer sizeWatchdog;

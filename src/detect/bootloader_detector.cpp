@@ -5,6 +5,7 @@
 #include "ui_bootloader_detector.h"
 
 #include <QIcon>
+#include <QMessageBox>
 #include <QSerialPort>
 #include <QThread>
 #include <QTimer>
@@ -30,6 +31,23 @@ void Bootloader_detector::setUp()
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Detection"));
     connect(timer, &QTimer::timeout, this, &Bootloader_detector::detect_bootloader);
+    connection.onLost([this](const QString &message) {
+        timer->stop();
+        endWithWarning(message);
+    });
+}
+
+void Bootloader_detector::endWithWarning(const QString &message)
+{
+    // Queued: out of the port's own signal, and after exec() has begun when the open failed.
+    QMetaObject::invokeMethod(
+        this,
+        [this, message] {
+            QMessageBox::warning(this, QStringLiteral(" "), message, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
+            hide();
+        },
+        Qt::QueuedConnection);
 }
 
 Bootloader_detector::~Bootloader_detector()
@@ -75,7 +93,12 @@ void Bootloader_detector::serialRecieve()
 
 void Bootloader_detector::open_connection()
 {
-    connection.open(portName, this, SLOT(serialRecieve()));
+    if (connection.open(portName, this, SLOT(serialRecieve())))
+        return;
+    // Said before any wake-up command: otherwise the dialog would wait for ever.
+    const QString why = connection.openFailure();
+    closeSerialPort();
+    endWithWarning(why);
 }
 
 void Bootloader_detector::detect_bootloader()

@@ -32,6 +32,7 @@ private slots:
 private:
     void setUp();
     void closeSerialPort();
+    void endWithWarning(const QString &message);
 
     QString portName;
     SerialConnection connection;

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 #include <memory>
 #include <optional>
-
-class QString;
 
 // A raw image padded with 0xFF to whole blocks; `data` holds the file's length + 512 bytes,
 // which always covers `size`.
@@ -15,6 +13,7 @@ struct PaddedImage
     qint32 size = 0;
 };
 
-// Reads the whole file or nothing: a folder, a missing or unreadable file, a short read or an
-// image too large for the 32-bit size word all give nullopt, so no partial image is ever sent.
-std::optional<PaddedImage> readPaddedImage(const QString &path);
+// Reads the whole file or nothing: a folder, a missing, empty or unreadable file, a short read
+// or an image too large for the 32-bit size word all give nullopt, and `why` says which, so no
+// partial image is ever sent.
+std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why = nullptr);

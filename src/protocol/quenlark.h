@@ -24,6 +24,10 @@ inline constexpr char blockAccepted = 0x14;
 inline constexpr char blockResend = 0x28;
 enum class BlockReply { Accepted, Resend, Bad };
 
+// A device that asks for the same block this many times running is not going to take it. High
+// enough that a healthy but noisy line never gets there (at even odds per try, 1 in 4e9).
+inline constexpr int maxResendsInARow = 32;
+
 // Time limits. Each is "more than": a limit of N ms is passed from N + 1 whole ms on.
 inline constexpr int settlingMs = 5000; // after the detection's "OK", before the start command
 inline constexpr int startReplyLimitMs = 5000;

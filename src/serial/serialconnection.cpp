@@ -1,5 +1,7 @@
 #include "serial/serialconnection.h"
 
+#include "serial/porterror.h"
+
 #include <QSerialPort>
 
 SerialConnection::~SerialConnection()
@@ -13,7 +15,7 @@ SerialConnection::~SerialConnection()
         delete port.data();
 }
 
-void SerialConnection::open(const QString &name, QObject *receiver, const char *slot)
+bool SerialConnection::open(const QString &name, QObject *receiver, const char *slot)
 {
     if (m_openCount > 0 && m_port) {
         m_port->close();
@@ -33,11 +35,28 @@ void SerialConnection::open(const QString &name, QObject *receiver, const char *
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     m_port->open(QIODevice::ReadWrite);
-    if (m_port->isOpen())
+    m_name = name;
+    m_openFailure.clear();
+    if (m_port->isOpen()) {
         ++m_openCount;
-    else
+        // A port that went away would otherwise spin its notifier at a whole core.
+        QObject::connect(m_port, &QSerialPort::errorOccurred, m_port,
+                         [this](QSerialPort::SerialPortError error) {
+                             if (!porterror::isFatal(error) || !m_port)
+                                 return;
+                             const QString message =
+                                 porterror::lostText(m_name, porterror::reason(*m_port));
+                             close();
+                             if (m_lost)
+                                 m_lost(message);
+                         });
+    } else {
         --m_openCount;
+        m_openFailure = porterror::openFailureText(name, m_port->errorString(),
+                                                   porterror::openAdvice(name, m_port->error()));
+    }
     QObject::connect(m_port, SIGNAL(readyRead()), receiver, slot);
+    return m_port->isOpen();
 }
 
 void SerialConnection::close()

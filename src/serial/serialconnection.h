@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <functional>
+
 class QObject;
 class QSerialPort;
 
@@ -19,10 +21,16 @@ public:
 
     // Opens `name` at 115200 8N1 without flow control and connects the port's readyRead()
     // to `slot` of `receiver` (a SLOT() signature), whether or not the open succeeded.
-    void open(const QString &name, QObject *receiver, const char *slot);
+    // Returns whether it opened; openFailure() then says why not, for the operator.
+    bool open(const QString &name, QObject *receiver, const char *slot);
+    QString openFailure() const { return m_openFailure; }
 
-    // Safe inside a slot of the port's own readyRead(): the port is closed at once and
-    // deleted only once control is back in the event loop.
+    // Called when the open port goes away (an adapter pulled out, a read or write that
+    // fails), once the port is closed, with what the operator should read about it.
+    void onLost(std::function<void(const QString &message)> lost) { m_lost = std::move(lost); }
+
+    // Safe inside a slot of the port's own signals: the port is closed at once and deleted
+    // only once control is back in the event loop.
     void close();
 
     QSerialPort *port() const { return m_port; }
@@ -30,6 +38,9 @@ public:
 
 private:
     QSerialPort *m_port = nullptr;
-    qint32 m_openCount = 0;                 // successful opens minus failed opens minus closes
+    qint32 m_openCount = 0; // successful opens minus failed opens minus closes
+    QString m_name;
+    QString m_openFailure;
+    std::function<void(const QString &)> m_lost;
     QList<QPointer<QSerialPort>> m_closing; // closed ports awaiting their deferred delete
 };

@@ -42,8 +42,22 @@ void ModalAnswerer::poll()
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         if (!box->isVisible())
             return;
-        boxes.append({box->windowTitle(), box->text(), box->icon(), box->parentWidget(),
-                      box->font(), !box->windowIcon().isNull(), box->standardButtons()});
+        if (box != m_open) {
+            m_open = box;
+            QWidget *parent = box->parentWidget();
+            boxes.append(
+                {box->windowTitle(), box->text(), box->icon(), parent,
+                 parent ? QString::fromLatin1(parent->metaObject()->className()) : QString(),
+                 box->font(), !box->windowIcon().isNull(), box->standardButtons(),
+                 devicesim::nowNs()});
+            m_cpuAtSight = cpuSeconds(CpuOf::Thread);
+        }
+        const qint64 openNs = devicesim::nowNs() - boxes.last().seenAt;
+        if (openNs < holdMs * 1000000LL)
+            return;
+        if (openNs > 0)
+            boxes.last().cpuWhileOpen = (cpuSeconds(CpuOf::Thread) - m_cpuAtSight) / (openNs / 1e9);
+        m_open = nullptr;
         if (QAbstractButton *ok = box->button(QMessageBox::Ok))
             ok->click();
         else
@@ -126,6 +140,16 @@ QString Operator::idleReport() const
     if (button("pushButton_Flash")->isEnabled())
         faults << QStringLiteral("Flash enabled");
     return faults.join(QStringLiteral(", "));
+}
+
+std::unique_ptr<devicesim::Device> plugIn(Operator &updater, const devicesim::Script &script)
+{
+    auto device = std::make_unique<devicesim::Device>(script);
+    QString error;
+    if (!device->openPty(&error))
+        qFatal("%s", qPrintable(error));
+    updater.usePort(device->portName());
+    return device;
 }
 
 Rig::Rig(const devicesim::Script &script) : device(script)

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class QWidget;
 
@@ -30,10 +31,14 @@ struct ShownBox
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QWidget *parent = nullptr;
+    QWidget *parent = nullptr; // only to compare: it may be gone
+    QString parentClass;
     QFont font;
     bool hasWindowIcon = false;
     QMessageBox::StandardButtons buttons;
+    qint64 seenAt = 0; // devicesim::nowNs() when the answerer first saw it
+    // The answering thread's CPU per second while the box stayed open (see holdMs).
+    double cpuWhileOpen = 0;
 };
 
 // Empty when `box` is Qt's standard warning box over `window` (a blank title, the warning
@@ -51,6 +56,7 @@ public:
     explicit ModalAnswerer(int intervalMs = 10, QObject *parent = nullptr);
 
     QList<ShownBox> boxes;
+    int holdMs = 0; // how long each box stays open before it is dismissed
     bool pressStart = true;
     std::function<void(QDialog *)> onDetector;
     bool lastDetectorHadIcon = false;
@@ -62,6 +68,8 @@ private:
 
     QTimer m_timer;
     QPointer<QDialog> m_lastDetector;
+    QPointer<QMessageBox> m_open; // seen, and held open for holdMs
+    double m_cpuAtSight = 0;
 };
 
 // Puts `port` alone into the window's port list (ptys are never enumerated) and shows it.
@@ -85,6 +93,10 @@ public:
     FlashLoader window;
     ModalAnswerer answerer;
 };
+
+// A simulated device on a fresh pseudo-terminal, alone in the operator's port list.
+std::unique_ptr<devicesim::Device> plugIn(Operator &updater,
+                                          const devicesim::Script &script = devicesim::Script());
 
 // The operator wired to a simulated device on a fresh pseudo-terminal, in this process.
 class Rig : public Operator

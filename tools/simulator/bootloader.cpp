@@ -26,12 +26,14 @@ Bootloader::Bootloader(Script script) : m_script(std::move(script)) {}
 QList<Reply> Bootloader::feed(const QByteArray &bytes, qint64 now)
 {
     m_out.clear();
+    if (m_unplugged)
+        return {};
     m_record.received.append(bytes);
     if (m_pending.isEmpty())
         m_frameReadAt = now;
     m_pending.append(bytes);
     const qint64 at = arrival(bytes.size(), now);
-    for (;;) {
+    while (!m_unplugged) {
         if (m_phase == Phase::Listening) {
             const qsizetype wake = m_pending.indexOf(wakeUpCommand);
             const qsizetype start = m_pending.indexOf(startCommand);
@@ -69,6 +71,11 @@ QList<Reply> Bootloader::feed(const QByteArray &bytes, qint64 now)
 
 void Bootloader::sent(const Reply &reply, qint64 now)
 {
+    if (reply.unplug) {
+        m_record.unpluggedAt = now;
+        abandon();
+        return;
+    }
     Download *download = current();
     if (!download)
         return;
@@ -128,10 +135,18 @@ void Bootloader::reply(const QByteArray &bytes, qint64 at, bool completes)
     m_out.append({due, bytes, completes});
 }
 
+void Bootloader::unplug(qint64 at)
+{
+    m_out.append({at, QByteArray(), false, true});
+    m_unplugged = true;
+}
+
 void Bootloader::onWakeUp(qint64 at)
 {
     m_record.wakeUps.append(at);
     ++m_wakeUpsThisDetection;
+    if (m_wakeUpsThisDetection == m_script.unplugAtWakeUp)
+        return unplug(at);
     if (m_script.wakeUpReply.isEmpty() || m_wakeUpsThisDetection < m_script.answerWakeUpNumber)
         return;
     if (m_lastWakeUpAnswer != 0 && at - m_lastWakeUpAnswer < m_script.wakeUpQuietMs * msNs)
@@ -139,6 +154,8 @@ void Bootloader::onWakeUp(qint64 at)
     m_lastWakeUpAnswer = at;
     reply(m_script.wakeUpReply, at);
     m_record.wakeUpAnswers.append(m_out.last().at);
+    if (m_script.secondWakeUpAnswerMs > 0)
+        reply(m_script.wakeUpReply, at + m_script.secondWakeUpAnswerMs * msNs);
 }
 
 void Bootloader::onStart(qint64 at)
@@ -151,6 +168,8 @@ void Bootloader::onStart(qint64 at)
     m_currentEnded = false;
     m_wakeUpsThisDetection = 0;
     m_phase = Phase::Size;
+    if (m_script.unplugAfterStart)
+        return unplug(at);
     if (m_script.silentAfterStart)
         return;
     if (m_script.splitStartReply) {
@@ -192,6 +211,10 @@ void Bootloader::onBlock(const QByteArray &frame, qint64 at)
     Download *download = current();
     if (download && download->firstBlockAt == 0)
         download->firstBlockAt = m_frameReadAt;
+    if (block.index == m_script.unplugAfterBlock) {
+        m_record.blocks.append(block);
+        return unplug(at);
+    }
 
     const bool silent = m_script.silentFromBlock >= 0 && block.index >= m_script.silentFromBlock;
     if (!silent)

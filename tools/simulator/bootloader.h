@@ -13,8 +13,9 @@ struct Script
 {
     // Detection: the reply to a wake-up command; empty means the device never answers.
     QByteArray wakeUpReply = "OK";
-    int answerWakeUpNumber = 1; // answer from the n-th wake-up of a detection on
-    int wakeUpQuietMs = 250;    // ignore wake-ups a closing detection still had on the line
+    int answerWakeUpNumber = 1;   // answer from the n-th wake-up of a detection on
+    int wakeUpQuietMs = 250;      // ignore wake-ups a closing detection still had on the line
+    int secondWakeUpAnswerMs = 0; // when set, a stray second answer this long after the first
 
     bool splitStartReply = false; // "O" and "K" in two writes, 60 ms apart
     bool silentAfterStart = false;
@@ -29,6 +30,12 @@ struct Script
 
     // Paces the exchange as an 8N1 line at this rate would (10 bits a byte); 0 is instant.
     int lineRate = 0;
+
+    // The line goes down, as when an adapter is pulled out: on this wake-up of a detection
+    // (from 1), right after the start command, or once this block (from 0) has come.
+    int unplugAtWakeUp = 0;
+    bool unplugAfterStart = false;
+    int unplugAfterBlock = -1;
 };
 
 struct BlockRecord
@@ -64,17 +71,19 @@ struct Record
     QList<BlockRecord> blocks;
     QList<Download> downloads;
     QByteArray completedImage; // the image of the last download the device completed
+    qint64 unpluggedAt = 0;
 
     int completedDownloads() const;
 };
 
-// Bytes the device puts on the line at `at`. A download counts as complete only once the
-// reply that completes it has gone out (sent()).
+// Bytes the device puts on the line at `at`, or the line pulled at `at`. A download counts as
+// complete only once the reply that completes it has gone out (sent()).
 struct Reply
 {
     qint64 at = 0;
     QByteArray bytes;
     bool completes = false;
+    bool unplug = false;
 };
 
 class Bootloader
@@ -102,6 +111,7 @@ private:
 
     qint64 arrival(qint64 count, qint64 now);
     void reply(const QByteArray &bytes, qint64 at, bool completes = false);
+    void unplug(qint64 at);
     void onWakeUp(qint64 at);
     void onStart(qint64 at);
     void onSize(const QByteArray &word, qint64 at);
@@ -121,6 +131,7 @@ private:
     int m_attempt = 0;
     QByteArray m_image;         // blocks accepted in the current download
     bool m_currentEnded = true; // reported as ended already
+    bool m_unplugged = false;
     qint64 m_inLineFreeAt = 0;
     qint64 m_outLineFreeAt = 0;
 };

@@ -2,6 +2,8 @@
 
 #include "transport.h"
 
+#include <QSerialPort>
+
 #include <algorithm>
 #include <chrono>
 #include <future>
@@ -23,6 +25,16 @@ Device::Device(Script script) : m_bootloader(std::move(script)) {}
 Device::~Device()
 {
     stop();
+}
+
+bool Device::holdHostEnd(QString *error)
+{
+    m_holder = std::make_unique<QSerialPort>(m_portName);
+    if (m_holder->open(QIODevice::ReadWrite))
+        return true;
+    *error = m_holder->errorString();
+    m_holder.reset();
+    return false;
 }
 
 void Device::onDownloadEnded(std::function<void(const Download &, const QByteArray &)> report)
@@ -80,6 +92,7 @@ void Device::stop()
         m_stopping = true;
         if (m_transport)
             m_transport->wake();
+        m_changed.notify_all();
     }
     m_thread.join();
     m_bootloader.abandon();
@@ -123,7 +136,9 @@ void Device::reset()
     const int request = ++m_flushRequests;
     if (m_transport)
         m_transport->wake();
-    m_changed.wait(lock, [&] { return m_flushesDone >= request || m_stopping; });
+    m_changed.wait(lock, [&] {
+        return m_flushesDone >= request || m_stopping || m_bootloader.record().unpluggedAt != 0;
+    });
 }
 
 void Device::run()
@@ -161,11 +176,21 @@ void Device::run()
         while (!m_replies.empty() && m_replies.begin()->first <= now) {
             const Reply due = m_replies.begin()->second;
             m_replies.erase(m_replies.begin());
-            m_transport->write(due.bytes);
+            if (due.unplug) {
+                m_transport->hangUp();
+                m_replies.clear();
+            } else {
+                m_transport->write(due.bytes);
+            }
             m_bootloader.sent(due, now);
         }
         m_changed.notify_all();
+        if (m_bootloader.record().unpluggedAt != 0)
+            break;
     }
+    // Unplugged: nothing passes any more; wait to be stopped.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_stopping; });
 }
 
 } // namespace devicesim

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QSerialPort;
+
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -41,6 +43,9 @@ public:
     {
         return m_portName;
     }
+    // Opens the host's end as another program would, from the calling thread, so that the
+    // host's own opens fail while it is held.
+    bool holdHostEnd(QString *error);
 
     // Ends the thread; a download in progress is reported as it stands.
     void stop();
@@ -62,6 +67,7 @@ private:
     Bootloader m_bootloader;
     QString m_portName;
     std::unique_ptr<Transport> m_transport;
+    std::unique_ptr<QSerialPort> m_holder;
     std::thread m_thread;
 
     mutable std::mutex m_mutex;

@@ -100,6 +100,18 @@ int main(int argc, char **argv)
         {QStringLiteral("line-rate"),
          QStringLiteral("Pace replies as a real 8N1 line at this rate would."),
          QStringLiteral("baud")},
+        {QStringLiteral("unplug-at-wake-up"),
+         QStringLiteral("Drop the line, as an unplugged adapter, on the n-th wake-up command "
+                        "(from 1) instead of answering it."),
+         QStringLiteral("n")},
+        {QStringLiteral("unplug-after-start"),
+         QStringLiteral("Drop the line right after the start command.")},
+        {QStringLiteral("unplug-after-block"),
+         QStringLiteral("Drop the line once block k (from 0) has come, instead of answering it."),
+         QStringLiteral("k")},
+        {QStringLiteral("hold"),
+         QStringLiteral("Hold the pseudo-terminal's host end open, as another program would, so "
+                        "the updater cannot open it.")},
     });
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -124,6 +136,7 @@ int main(int argc, char **argv)
 #endif
 
     double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0;
+    double unplugWakeUp = 0, unplugBlock = -1;
     if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &resendRate))
         return usageError(QStringLiteral("--resend-rate takes a number from 0 to 1"));
     if (!parseNumber(parser, QStringLiteral("garbage-rate"), 0, 1, &garbageRate))
@@ -136,6 +149,13 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--silent-after-block takes a block number"));
     if (!parseNumber(parser, QStringLiteral("line-rate"), 50, 10000000, &rate))
         return usageError(QStringLiteral("--line-rate takes a rate from 50 to 10000000"));
+    if (!parseNumber(parser, QStringLiteral("unplug-at-wake-up"), 1, 1 << 24, &unplugWakeUp))
+        return usageError(QStringLiteral("--unplug-at-wake-up takes a number from 1"));
+    if (!parseNumber(parser, QStringLiteral("unplug-after-block"), 0, 1 << 24, &unplugBlock))
+        return usageError(QStringLiteral("--unplug-after-block takes a block number"));
+    const bool hold = parser.isSet(QStringLiteral("hold"));
+    if (hold && !pty)
+        return usageError(QStringLiteral("--hold goes with --pty"));
 
     devicesim::Script script;
     script.blockDelayMs = int(delay);
@@ -144,6 +164,9 @@ int main(int argc, char **argv)
     script.silentFromBlock = int(block);
     script.splitStartReply = parser.isSet(QStringLiteral("split-ok"));
     script.lineRate = int(rate);
+    script.unplugAtWakeUp = int(unplugWakeUp);
+    script.unplugAfterStart = parser.isSet(QStringLiteral("unplug-after-start"));
+    script.unplugAfterBlock = int(unplugBlock);
     if (resendRate > 0 || garbageRate > 0) {
         // Called on the device's thread only, one block at a time.
         auto random = std::make_shared<std::mt19937>(quint32(seed));
@@ -185,7 +208,7 @@ int main(int argc, char **argv)
 #else
     const bool opened = device.openPort(port, &error);
 #endif
-    if (!opened) {
+    if (!opened || (hold && !device.holdHostEnd(&error))) {
         std::fprintf(stderr, "vantyx-sim: %s\n", qPrintable(error));
         return 1;
     }
@@ -194,11 +217,18 @@ int main(int argc, char **argv)
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
-    {
-        // A signal cannot notify, so the wait looks at the flag a few times a second.
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!done && !interrupted)
-            changed.wait_for(lock, std::chrono::milliseconds(100));
+    // A signal cannot notify, so the wait looks at the flag a few times a second. An unplugged
+    // device is gone for good: the tool ends with it.
+    for (bool unplugged = false; !unplugged;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (changed.wait_for(lock, std::chrono::milliseconds(100),
+                                 [&] { return done || interrupted; }))
+                break;
+        }
+        unplugged = device.record().unpluggedAt != 0;
+        if (unplugged)
+            std::printf("line: unplugged\n");
     }
     if (done) // a device does not vanish with its last reply still on the line
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -1,0 +1,92 @@
+#include "serial/porterror.h"
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace porterror {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+QString systemLocation(const QString &name)
+{
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+// The group that owns the port, when its permissions are what keeps this user out.
+QString owningGroupThatKeepsUsOut(const QString &name)
+{
+    const QByteArray path = systemLocation(name).toLocal8Bit();
+    if (::access(path.constData(), R_OK | W_OK) == 0 || errno != EACCES)
+        return QString();
+    struct stat info = {};
+    if (::stat(path.constData(), &info) != 0)
+        return QString();
+    const group *owner = ::getgrgid(info.st_gid);
+    return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
+}
+#endif
+
+} // namespace
+
+bool isFatal(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+    case QSerialPort::UnknownError:
+        return true;
+    default: // no error, a timed-out wait, a setting the driver refused, a closed port
+        return false;
+    }
+}
+
+QString reason(const QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    pollfd line = {int(port.handle()), POLLIN, 0};
+    if (line.fd >= 0 && ::poll(&line, 1, 0) > 0 && (line.revents & POLLHUP))
+        return QStringLiteral("The device was unplugged, or the line hung up.");
+#endif
+    return port.errorString();
+}
+
+QString openAdvice(const QString &name, QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::PermissionError)
+        return QString();
+#ifdef Q_OS_UNIX
+    const QString group = owningGroupThatKeepsUsOut(name);
+    if (!group.isEmpty())
+        return QStringLiteral("Add your user to the group %1, which owns the port, then log in "
+                              "again.")
+            .arg(group);
+#else
+    Q_UNUSED(name);
+#endif
+    return QStringLiteral("Another program may be using the port.");
+}
+
+QString openFailureText(const QString &name, const QString &reason, const QString &advice)
+{
+    QString text = QStringLiteral("Error opening the port %1.\n%2").arg(name, reason);
+    if (!advice.isEmpty())
+        text += QLatin1Char('\n') + advice;
+    return text;
+}
+
+QString lostText(const QString &name, const QString &reason)
+{
+    return QStringLiteral("Lost the port %1.\n%2").arg(name, reason);
+}
+
+} // namespace porterror
