@@ -14,6 +14,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+extern char **environ;
 
 namespace {
 
@@ -109,6 +115,65 @@ bool runReference(const QStringList &simArguments, const QByteArray &image, doub
     }
     return simulatorRate(sim, rate);
 }
+// vantyx-flash on `ports`, its output to nowhere (so plain, as a script sees it); its own CPU
+// seconds from the kernel's account of the child.
+bool runFlashTool(const QStringList &ports, const QString &imagePath, double *cpuSeconds)
+{
+    QList<QByteArray> arguments{flashToolPath().toLocal8Bit()};
+    for (const QString &port : ports)
+        arguments << "--port" << port.toLocal8Bit();
+    arguments << imagePath.toLocal8Bit();
+    std::vector<char *> argv;
+    for (QByteArray &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return false;
+    *cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                  double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A bench of `boards` simulators flashed at once; the slowest board's image bytes per second
+// and the flasher's CPU per second of the transfer.
+bool runBench(int boards, const QStringList &simArguments, const QByteArray &image,
+              const QString &imagePath, double *slowestRate, double *cpuPerSecond)
+{
+    std::vector<std::unique_ptr<SimulatorProcess>> sims;
+    QStringList ports;
+    for (int i = 0; i < boards; ++i) {
+        sims.push_back(std::make_unique<SimulatorProcess>());
+        if (!sims.back()->start(simulatorArguments(simArguments)))
+            return false;
+        ports << sims.back()->port;
+    }
+    double cpu = 0;
+    if (!runFlashTool(ports, imagePath, &cpu))
+        return false;
+    *slowestRate = 1e12;
+    double longest = 0; // the blocks of all boards take this long, side by side
+    for (const auto &sim : sims) {
+        double rate = 0;
+        if (!simulatorRate(*sim, &rate))
+            return false;
+        *slowestRate = qMin(*slowestRate, rate);
+        longest = qMax(longest, paddedImage(image).size() / rate);
+    }
+    *cpuPerSecond = cpu / longest;
+    return true;
+}
+
 int fail(const char *what)
 {
     std::fprintf(stderr, "flashloader_bench: %s\n", what);
@@ -124,7 +189,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList arguments = app.arguments();
     const bool quick = arguments.contains(QStringLiteral("--quick"));
-    // --only rate|wire|cpu runs one measure, --runs N changes the count: for profiling.
+    // --only rate|wire|cpu|bench runs one measure, --runs N changes the count: for profiling.
     const qsizetype only = arguments.indexOf(QStringLiteral("--only"));
     const QString measure = only > 0 ? arguments.value(only + 1) : QString();
     const qsizetype runsAt = arguments.indexOf(QStringLiteral("--runs"));
@@ -137,7 +202,7 @@ int main(int argc, char **argv)
     // 1. Block rate against a device that answers at once, and the reference host's.
     const QByteArray big = patternImage(quick ? 256 * 1024 : 1024 * 1024, 1);
     const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
-    QList<double> updaterRates, referenceRates, rateCpu;
+    QList<double> updaterRates, referenceRates, rateCpu, cliRates;
     for (int i = 0; i < runs && wanted("rate"); ++i) {
         const UpdaterRun run = runUpdater({}, big, bigPath);
         if (!run.ok)
@@ -148,6 +213,12 @@ int main(int argc, char **argv)
         if (!runReference({}, big, &rate))
             return fail("block rate: the reference host's download failed");
         referenceRates << rate / 256;
+        SimulatorProcess sim;
+        double cpu = 0;
+        if (!sim.start(simulatorArguments({})) || !runFlashTool({sim.port}, bigPath, &cpu) ||
+            !simulatorRate(sim, &rate))
+            return fail("block rate: vantyx-flash's download failed");
+        cliRates << rate / 256;
     }
 
     // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
@@ -179,9 +250,26 @@ int main(int argc, char **argv)
         cpu << run.cpuPerSecond;
     }
 
+    // 4. A bench of 16 boards at 115200, all at once, through vantyx-flash.
+    const int boards = 16;
+    const QByteArray benchImage = patternImage(quick ? 16 * 1024 : 64 * 1024, 4);
+    const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+    QList<double> slowest, benchCpu;
+    for (int i = 0; i < runs && wanted("bench"); ++i) {
+        double rate = 0, cpuPerSecond = 0;
+        if (!runBench(boards, {QStringLiteral("--line-rate"), QStringLiteral("115200")}, benchImage,
+                      benchPath, &rate, &cpuPerSecond))
+            return fail("bench: vantyx-flash's downloads failed");
+        slowest << rate;
+        benchCpu << cpuPerSecond;
+    }
+
     const double blockRatio =
         referenceRates.isEmpty() ? 0 : median(updaterRates) / median(referenceRates);
     const double wireRatio = median(wireRates) / lineLimit;
+    const double cliRatio =
+        referenceRates.isEmpty() ? 0 : median(cliRates) / median(referenceRates);
+    const double benchWireRatio = median(slowest) / lineLimit;
     std::printf("%-38s %14s %16s %8s %8s\n", "measure (median of runs)", "updater", "limit",
                 "ratio", "goal");
     std::printf("%-38s %10.0f b/s %12.0f b/s %8.3f %8s\n",
@@ -194,6 +282,17 @@ int main(int argc, char **argv)
         "%-38s %12.4f s %16s %8s %8s\n",
         qPrintable(QStringLiteral("CPU per s of blocks, %1 blocks, 20 ms").arg(slow.size() / 256)),
         median(cpu), "", "", "<0.05");
+    std::printf("%-38s %10.0f b/s %12.0f b/s %8.3f %8s\n",
+                qPrintable(QStringLiteral("vantyx-flash rate, %1 KiB").arg(big.size() / 1024)),
+                median(cliRates), median(referenceRates), cliRatio, ">=0.90");
+    std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
+                qPrintable(QStringLiteral("%1 boards, %2 KiB at 115200, slowest")
+                               .arg(boards)
+                               .arg(benchImage.size() / 1024)),
+                median(slowest), lineLimit, benchWireRatio, ">=0.97");
+    std::printf("%-38s %12.4f s %16s %8s %8s\n",
+                qPrintable(QStringLiteral("%1 boards: vantyx-flash CPU per s").arg(boards)),
+                median(benchCpu), "", "", "<=0.03");
     std::printf("runs: %d; block rates: updater", runs);
     for (double rate : std::as_const(updaterRates))
         std::printf(" %.0f", rate);
@@ -205,7 +304,17 @@ int main(int argc, char **argv)
         std::printf(" %.4f", share);
     std::printf("; updater CPU at the fast device %.2f s per s", median(rateCpu));
     std::printf("; wire: reference host %.0f B/s", median(referenceWire));
-    std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f\n", blockRatio,
-                wireRatio, median(cpu));
+    std::printf("; vantyx-flash rates");
+    for (double rate : std::as_const(cliRates))
+        std::printf(" %.0f", rate);
+    std::printf("; bench slowest");
+    for (double rate : std::as_const(slowest))
+        std::printf(" %.0f", rate);
+    std::printf(", CPU per s");
+    for (double share : std::as_const(benchCpu))
+        std::printf(" %.4f", share);
+    std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f "
+                "cli_block_rate_ratio=%.3f parallel_min_wire_ratio=%.3f parallel_cpu_per_s=%.4f\n",
+                blockRatio, wireRatio, median(cpu), cliRatio, benchWireRatio, median(benchCpu));
     return 0;
 }

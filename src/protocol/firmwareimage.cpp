@@ -44,7 +44,8 @@ std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why)
         return refuse("too large");
 
     const std::size_t bufferSize = std::size_t(length) + 512;
-    PaddedImage image{std::unique_ptr<char[]>(new char[bufferSize]), qint32(padded)};
+    PaddedImage image{std::unique_ptr<char[]>(new char[bufferSize]), qint32(padded),
+                      qint32(length)};
     std::fill_n(image.data.get(), bufferSize, quenlark::padByte);
     in.seekg(0);
     in.read(image.data.get(), length);

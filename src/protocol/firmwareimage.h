@@ -10,7 +10,8 @@
 struct PaddedImage
 {
     std::unique_ptr<char[]> data;
-    qint32 size = 0;
+    qint32 size = 0;   // padded
+    qint32 length = 0; // the file's
 };
 
 // Reads the whole file or nothing: a folder, a missing, empty or unreadable file, a short read

@@ -4,6 +4,15 @@
 
 #include <QSerialPort>
 
+void applyLineSettings(QSerialPort &port)
+{
+    port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
 SerialConnection::~SerialConnection()
 {
     if (m_port) {
@@ -29,11 +38,7 @@ bool SerialConnection::open(const QString &name, QObject *receiver, const char *
     }
 
     m_port = new QSerialPort(name);
-    m_port->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
-    m_port->setDataBits(QSerialPort::Data8);
-    m_port->setParity(QSerialPort::NoParity);
-    m_port->setStopBits(QSerialPort::OneStop);
-    m_port->setFlowControl(QSerialPort::NoFlowControl);
+    applyLineSettings(*m_port);
     m_port->open(QIODevice::ReadWrite);
     m_name = name;
     m_openFailure.clear();

@@ -165,6 +165,11 @@ QString simulatorPath()
     return QStringLiteral(VANTYX_SIM_PATH);
 }
 
+QString flashToolPath()
+{
+    return QStringLiteral(VANTYX_FLASH_PATH);
+}
+
 bool SimulatorProcess::start(const QStringList &arguments)
 {
     process.start(simulatorPath(), arguments);

@@ -120,6 +120,7 @@ public:
     QString port;
 };
 QString simulatorPath();
+QString flashToolPath();
 
 // Reads `fd` (non-blocking) until `count` bytes came or the time is up, processing events.
 QByteArray readFor(int fd, int count, int timeoutMs);

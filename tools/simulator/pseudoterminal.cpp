@@ -31,6 +31,9 @@ Pty::Pty()
     cfsetospeed(&tio, B115200);
     tcsetattr(slave, TCSANOW, &tio);
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Not inherited: a host started as a child process would keep the line up after hangUp().
+    for (int fd : {master, slave})
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
     path = QString::fromLocal8Bit(name);
 }
 

@@ -5,6 +5,7 @@
 #include <QSerialPort>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ public:
     {
         if (pipe(m_wake) != 0)
             m_wake[0] = m_wake[1] = -1;
+        for (int fd : m_wake)
+            fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
     ~PtyTransport() override
     {

@@ -1,0 +1,255 @@
+#include "cli/flashrun.h"
+
+#include "flash/flashjob.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int drawEveryMs = 100; // at most ten times a second
+constexpr int scanEveryMs = 500;
+
+bool isTerminal(std::FILE *stream)
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stream));
+#else
+    return ::isatty(fileno(stream));
+#endif
+}
+
+int terminalWidth(std::FILE *stream)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(stream);
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+#else
+    winsize size = {};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return 80;
+}
+
+// Whether the port `name` is there now, for --watch.
+bool isPresent(const QString &name, const QStringList &listed)
+{
+    if (listed.contains(name))
+        return true;
+#ifdef Q_OS_WIN
+    return false;
+#else
+    // Named ports the system does not list (pseudo-terminals, links to a board's port).
+    return QFileInfo::exists(name.startsWith(QLatin1Char('/')) ? name
+                                                               : QStringLiteral("/dev/") + name);
+#endif
+}
+
+QStringList listedPorts()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names << info.portName();
+    return names;
+}
+
+} // namespace
+
+FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImage> image,
+                   QObject *parent)
+    : QObject(parent), m_options(options), m_image(std::move(image)),
+      m_human(options.json == QStringLiteral("-") ? stderr : stdout), m_live(isTerminal(m_human))
+{
+#ifdef Q_OS_WIN
+    if (m_live) { // the console understands the cursor moves only when asked to
+        DWORD mode = 0;
+        const HANDLE console =
+            GetStdHandle(m_human == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+        m_live = GetConsoleMode(console, &mode) &&
+                 SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+#endif
+    m_drawTimer.setSingleShot(true);
+    connect(&m_drawTimer, &QTimer::timeout, this, &FlashRun::draw);
+    m_scanTimer.setInterval(scanEveryMs);
+    connect(&m_scanTimer, &QTimer::timeout, this, &FlashRun::scanPorts);
+}
+
+void FlashRun::start()
+{
+    if (m_options.watch) {
+        scanPorts();
+        m_scanTimer.start();
+        return;
+    }
+    const QStringList ports = m_options.all ? listedPorts() : m_options.ports;
+    if (ports.isEmpty()) {
+        print(stderr, QStringLiteral("vantyx-flash: no serial ports found"));
+        QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
+        return;
+    }
+    for (const QString &port : ports)
+        startJob(port);
+}
+
+void FlashRun::interrupt()
+{
+    if (m_ended)
+        return;
+    m_interrupted = true;
+    m_scanTimer.stop();
+    for (FlashJob *job : QList<FlashJob *>(m_running))
+        job->cancel(); // finishes it, and the run once the last one has
+    if (m_running.isEmpty())
+        QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
+}
+
+void FlashRun::startJob(const QString &port)
+{
+    auto *job = new FlashJob(port, m_image, m_options.detectTimeoutMs, this);
+    m_running << job;
+    m_portWidth = qMax(m_portWidth, int(port.size()));
+    connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
+    connect(job, &FlashJob::finished, this, [this, job] { onFinished(job); });
+    if (m_live)
+        connect(job, &FlashJob::progressed, this, &FlashRun::markDirty);
+    onPhaseChanged(job);
+    job->start();
+}
+
+void FlashRun::onPhaseChanged(FlashJob *job)
+{
+    if (m_live)
+        markDirty();
+    else if (job->result() == FlashJob::Result::Pending)
+        print(m_human, QStringLiteral("%1: %2").arg(job->port(), phaseName(job->phase())));
+}
+
+void FlashRun::onFinished(FlashJob *job)
+{
+    const BoardReport board = BoardReport::of(*job);
+    m_finished << board;
+    m_running.removeOne(job);
+    job->deleteLater();
+    const QString error =
+        board.result == QStringLiteral("ok") || board.result == QStringLiteral("cancelled")
+            ? QString()
+            : QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message);
+    if (m_live) {
+        m_pendingLines << finishedLine(board);
+        if (!error.isEmpty())
+            m_pendingErrors << error;
+        markDirty();
+    } else {
+        print(m_human, finishedLine(board));
+        if (!error.isEmpty())
+            print(stderr, error);
+    }
+    if (m_running.isEmpty() && (!m_options.watch || m_interrupted))
+        QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
+}
+
+void FlashRun::scanPorts()
+{
+    const QStringList listed = listedPorts();
+    const QStringList candidates = m_options.ports.isEmpty() ? listed : m_options.ports;
+    QSet<QString> present;
+    for (const QString &port : candidates)
+        if (isPresent(port, listed))
+            present.insert(port);
+    for (const QString &port : std::as_const(present)) {
+        const bool busy = std::any_of(m_running.cbegin(), m_running.cend(),
+                                      [&](const FlashJob *job) { return job->port() == port; });
+        // Flashed once each time it appears: a board that stays gets no second download.
+        if (!m_present.contains(port) && !busy)
+            startJob(port);
+    }
+    m_present = present;
+}
+
+void FlashRun::markDirty()
+{
+    if (!m_drawTimer.isActive())
+        m_drawTimer.start(qMax<qint64>(
+            0, drawEveryMs - (m_sinceDraw.isValid() ? m_sinceDraw.elapsed() : drawEveryMs)));
+}
+
+void FlashRun::draw()
+{
+    m_sinceDraw.start();
+    const int width = terminalWidth(m_human) - 1;
+    QByteArray out;
+    if (m_drawnLines > 0)
+        out += "\x1b[" + QByteArray::number(m_drawnLines) + "A";
+    out += "\r\x1b[J"; // from here down: the lines that stay, then the live ones again
+    std::fputs(out.constData(), m_human);
+    std::fflush(m_human);
+    for (const QString &line : std::as_const(m_pendingLines))
+        print(m_human, line);
+    for (const QString &error : std::as_const(m_pendingErrors))
+        print(stderr, error);
+    m_pendingLines.clear();
+    m_pendingErrors.clear();
+    for (const FlashJob *job : std::as_const(m_running))
+        print(m_human, liveLine(*job, m_portWidth).left(width));
+    m_drawnLines = int(m_running.size());
+}
+
+void FlashRun::print(std::FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+void FlashRun::finishRun()
+{
+    // Queued, so that exit() comes once the application's loop runs; a job started since
+    // keeps the run going.
+    if (m_ended || !m_running.isEmpty())
+        return;
+    m_ended = true;
+    m_scanTimer.stop();
+    if (m_live)
+        draw();
+    print(m_human, summaryLine(m_finished));
+
+    int status = m_finished.isEmpty() && !m_options.watch ? 1 : 0;
+    for (const BoardReport &board : std::as_const(m_finished))
+        if (board.result != QStringLiteral("ok"))
+            status = 1;
+    if (m_interrupted)
+        status = 130;
+
+    if (!m_options.json.isEmpty()) {
+        const QByteArray json =
+            jsonReport(m_options.image, m_image->length, m_image->size, m_finished);
+        if (m_options.json == QStringLiteral("-")) {
+            std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+            std::fflush(stdout);
+        } else {
+            QFile file(m_options.json);
+            if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size()) {
+                print(stderr, QStringLiteral("vantyx-flash: cannot write %1: %2")
+                                  .arg(m_options.json, file.errorString()));
+                status = m_interrupted ? 130 : 1;
+            }
+        }
+    }
+    QCoreApplication::exit(status);
+}

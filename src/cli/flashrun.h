@@ -1,0 +1,61 @@
+#pragma once
+
+#include "cli/options.h"
+#include "cli/report.h"
+#include "protocol/firmwareimage.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+class FlashJob;
+
+// vantyx-flash's run: a job per port on one event loop, what it prints while they go, and the
+// summary, the JSON document and the exit status at the end.
+class FlashRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImage> image,
+             QObject *parent = nullptr);
+
+    // Starts the jobs (or the watch); the application's exit() gets the status at the end.
+    void start();
+    // Ctrl-C: every job ends at once, and the run with them.
+    void interrupt();
+
+private:
+    void startJob(const QString &port);
+    void onPhaseChanged(FlashJob *job);
+    void onFinished(FlashJob *job);
+    void scanPorts();
+    void markDirty();
+    void draw();
+    void print(std::FILE *stream, const QString &line);
+    void finishRun();
+
+    FlashOptions m_options;
+    std::shared_ptr<const PaddedImage> m_image;
+    std::FILE *m_human; // standard output, or standard error when the JSON goes there
+    bool m_live;        // a terminal: lines redrawn in place
+    int m_portWidth = 12;
+
+    QList<FlashJob *> m_running;
+    QList<BoardReport> m_finished;
+    bool m_interrupted = false;
+    bool m_ended = false;
+
+    QTimer m_scanTimer;      // --watch: looks for ports that appeared or went
+    QSet<QString> m_present; // ports seen at the last look
+    QStringList m_pendingLines;
+    QStringList m_pendingErrors;
+    QTimer m_drawTimer;
+    QElapsedTimer m_sinceDraw;
+    int m_drawnLines = 0;
+};

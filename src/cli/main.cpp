@@ -1,0 +1,74 @@
+// vantyx-flash: flashes Vantyx devices from the command line, one board or a bench of them.
+
+#include "cli/flashrun.h"
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "protocol/firmwareimage.h"
+
+#include <QCoreApplication>
+#include <QSerialPortInfo>
+
+#include <cstdio>
+
+namespace {
+
+void printPorts()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    auto field = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    for (const QSerialPortInfo &info : ports) {
+        const QString usb = info.hasVendorIdentifier() && info.hasProductIdentifier()
+                                ? QStringLiteral("%1:%2")
+                                      .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                                      .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+                                : QString();
+        const QString line =
+            QStringList{info.portName(), field(info.description()), field(info.manufacturer()),
+                        field(info.serialNumber()), field(usb)}
+                .join(QLatin1Char('\t'));
+        std::printf("%s\n", line.toLocal8Bit().constData());
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantyx-flash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
+
+    FlashOptions options;
+    QString error;
+    if (!parseFlashOptions(QCoreApplication::arguments(), &options, &error)) {
+        std::fprintf(stderr, "vantyx-flash: %s (try --help)\n", error.toLocal8Bit().constData());
+        return 2;
+    }
+    switch (options.action) {
+    case FlashOptions::Action::Help:
+        std::fputs(options.helpText.toLocal8Bit().constData(), stdout);
+        return 0;
+    case FlashOptions::Action::Version:
+        std::printf("vantyx-flash %s\n", FLASHLOADER_VERSION);
+        return 0;
+    case FlashOptions::Action::List:
+        printPorts();
+        return 0;
+    case FlashOptions::Action::Flash:
+        break;
+    }
+
+    // Read and checked once, before any port is opened; every download shares it.
+    std::optional<PaddedImage> image = readPaddedImage(options.image, &error);
+    if (!image) {
+        std::fprintf(stderr, "vantyx-flash: cannot use %s: %s\n",
+                     options.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
+        return 3;
+    }
+
+    FlashRun run(options, std::make_shared<const PaddedImage>(std::move(*image)));
+    Interrupt interrupt;
+    QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
+    run.start();
+    return app.exec();
+}

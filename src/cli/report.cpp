@@ -1,0 +1,139 @@
+#include "cli/report.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QString rate(double bytesPerSecond)
+{
+    return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
+                                  : QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
+}
+
+QString resultName(FlashJob::Result result)
+{
+    switch (result) {
+    case FlashJob::Result::Ok:
+        return QStringLiteral("ok");
+    case FlashJob::Result::Failed:
+        return QStringLiteral("failed");
+    case FlashJob::Result::NotDetected:
+        return QStringLiteral("not-detected");
+    case FlashJob::Result::PortError:
+        return QStringLiteral("port-error");
+    case FlashJob::Result::Cancelled:
+        return QStringLiteral("cancelled");
+    case FlashJob::Result::Pending:
+        break;
+    }
+    return QStringLiteral("pending");
+}
+
+} // namespace
+
+BoardReport BoardReport::of(const FlashJob &job)
+{
+    return {job.port(),      resultName(job.result()),
+            job.bytesSent(), job.blocks(),
+            job.resends(),   job.seconds(),
+            job.message()};
+}
+
+QString phaseName(FlashJob::Phase phase)
+{
+    switch (phase) {
+    case FlashJob::Phase::Opening:
+        return QStringLiteral("opening");
+    case FlashJob::Phase::Waking:
+        return QStringLiteral("waking");
+    case FlashJob::Phase::Settling:
+        return QStringLiteral("settling");
+    case FlashJob::Phase::Starting:
+        return QStringLiteral("starting");
+    case FlashJob::Phase::Sending:
+        return QStringLiteral("sending");
+    case FlashJob::Phase::Done:
+        return QStringLiteral("done");
+    case FlashJob::Phase::Failed:
+        return QStringLiteral("failed");
+    }
+    return QString();
+}
+
+QString liveLine(const FlashJob &job, int portWidth)
+{
+    constexpr int barWidth = 24;
+    const double share = job.imageSize() > 0 ? double(job.bytesSent()) / job.imageSize() : 0;
+    const int filled = int(share * barWidth);
+    const double seconds = job.sendingSeconds();
+    const double perSecond = seconds > 0.2 ? job.bytesSent() / seconds : 0;
+    QString left;
+    if (perSecond > 0) {
+        const int secondsLeft = int((job.imageSize() - job.bytesSent()) / perSecond + 0.5);
+        left = QStringLiteral("%1:%2 left")
+                   .arg(secondsLeft / 60)
+                   .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
+    }
+    return QStringLiteral("%1  %2 [%3%4] %5%  %6  %7  %8 resends")
+        .arg(job.port(), -portWidth)
+        .arg(phaseName(job.phase()), -8)
+        .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('.')))
+        .arg(int(share * 100), 3)
+        .arg(perSecond > 0 ? rate(perSecond) : QString(), 10)
+        .arg(left, 10)
+        .arg(job.resends());
+}
+
+QString finishedLine(const BoardReport &board)
+{
+    QString line = QStringLiteral("%1: %2, %3 bytes in %4 blocks, %5 resends, %6 s")
+                       .arg(board.port, board.result)
+                       .arg(board.bytesSent)
+                       .arg(board.blocks)
+                       .arg(board.resends)
+                       .arg(board.seconds, 0, 'f', 1);
+    if (!board.message.isEmpty())
+        line += QStringLiteral(": ") + board.message;
+    return line;
+}
+
+QString summaryLine(const QList<BoardReport> &boards)
+{
+    QStringList failed;
+    for (const BoardReport &board : boards)
+        if (board.result != QStringLiteral("ok"))
+            failed << QStringLiteral("%1 (%2)").arg(board.port, board.result);
+    QString line = QStringLiteral("summary: %1 succeeded, %2 failed")
+                       .arg(boards.size() - failed.size())
+                       .arg(failed.size());
+    if (!failed.isEmpty())
+        line += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
+    return line;
+}
+
+QByteArray jsonReport(const QString &imagePath, qint64 bytes, qint64 padded,
+                      const QList<BoardReport> &boards)
+{
+    QJsonArray devices;
+    int succeeded = 0;
+    for (const BoardReport &board : boards) {
+        succeeded += board.result == QStringLiteral("ok");
+        devices.append(QJsonObject{{QStringLiteral("port"), board.port},
+                                   {QStringLiteral("result"), board.result},
+                                   {QStringLiteral("bytes_sent"), board.bytesSent},
+                                   {QStringLiteral("blocks"), board.blocks},
+                                   {QStringLiteral("resends"), board.resends},
+                                   {QStringLiteral("seconds"), board.seconds},
+                                   {QStringLiteral("message"), board.message}});
+    }
+    const QJsonObject image{{QStringLiteral("path"), imagePath},
+                            {QStringLiteral("bytes"), bytes},
+                            {QStringLiteral("padded"), padded}};
+    const QJsonObject document{{QStringLiteral("image"), image},
+                               {QStringLiteral("devices"), devices},
+                               {QStringLiteral("succeeded"), succeeded},
+                               {QStringLiteral("failed"), int(boards.size()) - succeeded}};
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}

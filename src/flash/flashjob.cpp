@@ -1,0 +1,262 @@
+#include "flash/flashjob.h"
+
+#include "protocol/quenlark.h"
+#include "serial/porterror.h"
+#include "serial/serialconnection.h"
+
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+FlashJob::FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image,
+                   int detectTimeoutMs, QObject *parent)
+    : QObject(parent), m_portName(port), m_image(std::move(image)),
+      m_detectTimeoutMs(detectTimeoutMs)
+{
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
+        timer->setTimerType(Qt::PreciseTimer);
+    m_wakeTimer.setInterval(quenlark::wakeUpIntervalMs);
+    m_detectLimit.setSingleShot(true);
+    m_stepTimer.setSingleShot(true);
+    connect(&m_wakeTimer, &QTimer::timeout, this, &FlashJob::wakeUp);
+    connect(&m_detectLimit, &QTimer::timeout, this, [this] {
+        finish(Result::NotDetected, QStringLiteral("no answer from the bootloader within %1 s")
+                                        .arg(m_detectTimeoutMs / 1000.0));
+    });
+    connect(&m_stepTimer, &QTimer::timeout, this, &FlashJob::onStepTimeout);
+}
+
+int FlashJob::blockBytes()
+{
+    return quenlark::blockSize;
+}
+
+double FlashJob::seconds() const
+{
+    return double(m_endMs >= 0 ? m_endMs : m_sinceStart.elapsed()) / 1000.0;
+}
+
+double FlashJob::sendingSeconds() const
+{
+    if (!m_sinceFirstBlock.isValid())
+        return 0;
+    return double(m_sendingEndMs >= 0 ? m_sendingEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
+}
+
+void FlashJob::start()
+{
+    m_sinceStart.start();
+    m_port = new QSerialPort(m_portName, this);
+    applyLineSettings(*m_port);
+    if (!m_port->open(QIODevice::ReadWrite)) {
+        const QString advice = porterror::openAdvice(m_portName, m_port->error());
+        finish(Result::PortError,
+               QStringLiteral("cannot open the port: ") + m_port->errorString() +
+                   (advice.isEmpty() ? QString() : QStringLiteral(". ") + advice));
+        return;
+    }
+    connect(m_port, &QSerialPort::readyRead, this, &FlashJob::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &FlashJob::onPortError);
+    setPhase(Phase::Waking);
+    m_wakeTimer.start(); // the first command one period after the start, as the window's
+    if (m_detectTimeoutMs > 0)
+        m_detectLimit.start(m_detectTimeoutMs);
+}
+
+void FlashJob::cancel()
+{
+    finish(Result::Cancelled, QStringLiteral("interrupted"));
+}
+
+void FlashJob::setPhase(Phase phase)
+{
+    m_phase = phase;
+    emit phaseChanged();
+}
+
+void FlashJob::finish(Result result, const QString &message)
+{
+    if (m_result != Result::Pending)
+        return;
+    m_result = result;
+    m_message = message;
+    m_endMs = m_sinceStart.elapsed();
+    if (m_sinceFirstBlock.isValid())
+        m_sendingEndMs = m_sinceFirstBlock.elapsed();
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
+        timer->stop();
+    if (m_port) {
+        // Safe inside the port's own signals: it is only deleted with the job.
+        m_port->disconnect(this);
+        m_port->close();
+    }
+    setPhase(result == Result::Ok ? Phase::Done : Phase::Failed);
+    emit finished();
+}
+
+void FlashJob::onPortError(QSerialPort::SerialPortError error)
+{
+    if (porterror::isFatal(error))
+        finish(Result::PortError, QStringLiteral("lost the port: ") + porterror::reason(*m_port));
+}
+
+void FlashJob::wakeUp()
+{
+    m_port->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
+}
+
+void FlashJob::armStep(int limitMs)
+{
+    m_stepLimitMs = limitMs;
+    m_stepTimer.start(quenlark::msUntilPast(double(m_sinceStep.elapsed()), limitMs));
+}
+
+void FlashJob::onReadyRead()
+{
+    // One read is one reply; the replies are a few bytes, so no allocation for them.
+    char bytes[64];
+    const qint64 count = m_port->read(bytes, sizeof bytes);
+    if (count <= 0)
+        return;
+    if (m_port->bytesAvailable() > 0) // more than a reply's worth: take it all, as one read
+        handleRead(QByteArray(bytes, int(count)) + m_port->readAll());
+    else
+        handleRead(QByteArray::fromRawData(bytes, int(count)));
+}
+
+void FlashJob::handleRead(const QByteArray &read)
+{
+    switch (m_phase) {
+    case Phase::Waking:
+        if (!quenlark::isOkReply(read))
+            return;
+        m_wakeTimer.stop();
+        m_detectLimit.stop();
+        setPhase(Phase::Settling);
+        m_sinceStep.start();
+        armStep(quenlark::settlingMs);
+        return;
+    case Phase::Starting:
+        if (!quenlark::isOkReply(read))
+            return; // an echo, noise, half an "OK": no effect, as in the window
+        if (++m_okCount == 1) {
+            m_port->write(quenlark::sizeWord(quint32(m_image->size)));
+            m_port->flush();
+            m_sinceStep.start();
+            if (m_result == Result::Pending)
+                armStep(quenlark::sizeReplyLimitMs);
+            return;
+        }
+        setPhase(Phase::Sending);
+        m_sinceFirstBlock.start();
+        m_stepTimer.stop(); // the size word's limit is no block's
+        sendBlock();
+        return;
+    case Phase::Sending:
+        break;
+    default:
+        return; // settling: discarded before the start command anyway
+    }
+
+    if (m_okCount > 2)
+        return;
+    if (quenlark::isOkReply(read)) {
+        // As in the window: an "OK" is no block reply, and none is taken after it, so the
+        // block in flight ends as a time-out.
+        m_okCount = 3;
+        return;
+    }
+    const int block = m_blockOffset / quenlark::blockSize;
+    switch (quenlark::blockReply(read)) {
+    case quenlark::BlockReply::Accepted:
+        m_blockOffset += quenlark::blockSize;
+        m_resendsInARow = 0;
+        emit progressed();
+        if (m_blockOffset >= m_image->size)
+            finish(Result::Ok, QString());
+        else
+            sendBlock();
+        return;
+    case quenlark::BlockReply::Resend:
+        ++m_resends;
+        if (++m_resendsInARow == quenlark::maxResendsInARow) {
+            finish(Result::Failed, QStringLiteral("the device asked for block %1 again %2 times "
+                                                  "in a row")
+                                       .arg(block)
+                                       .arg(quenlark::maxResendsInARow));
+            return;
+        }
+        emit progressed();
+        sendBlock();
+        return;
+    case quenlark::BlockReply::Bad:
+        finish(Result::Failed, QStringLiteral("the device answered block %1 with %2")
+                                   .arg(block)
+                                   .arg(QString::fromLatin1(read.toHex(' '))));
+        return;
+    }
+}
+
+void FlashJob::onStepTimeout()
+{
+    if (!quenlark::isPast(double(m_sinceStep.elapsed()), m_stepLimitMs)) {
+        armStep(m_stepLimitMs);
+        return;
+    }
+    switch (m_phase) {
+    case Phase::Settling:
+        sendStart();
+        return;
+    case Phase::Starting:
+        finish(Result::Failed, m_okCount == 0
+                                   ? QStringLiteral("no OK to the start command within 5 s")
+                                   : QStringLiteral("no OK to the size word within 5 s"));
+        return;
+    case Phase::Sending:
+        finish(Result::Failed, QStringLiteral("no reply to block %1 within 2 s")
+                                   .arg(m_blockOffset / quenlark::blockSize));
+        return;
+    default:
+        return;
+    }
+}
+
+void FlashJob::sendStart()
+{
+    setPhase(Phase::Starting);
+    // Whatever came before (a late second "OK" to the wake-up) is no answer to this.
+    m_port->clear(QSerialPort::Input);
+    m_port->write(quenlark::startCommand, sizeof quenlark::startCommand);
+    m_port->flush();
+    m_sinceStep.start();
+    if (m_result == Result::Pending)
+        armStep(quenlark::startReplyLimitMs);
+}
+
+void FlashJob::sendBlock()
+{
+    char frame[quenlark::blockSize + 1];
+    const char *block = m_image->data.get() + m_blockOffset;
+    std::memcpy(frame, block, quenlark::blockSize);
+    frame[quenlark::blockSize] = char(quenlark::blockChecksum(block));
+    qint64 written = 0;
+#ifdef Q_OS_UNIX
+    // Straight to the line when nothing waits before it: the port's own write buffer would
+    // switch its write notifier on and off for each block, which costs a fifth of the rate.
+    if (m_port->bytesToWrite() == 0)
+        written = qMax<qint64>(0, ::write(int(m_port->handle()), frame, sizeof frame));
+#endif
+    if (written < qint64(sizeof frame)) {
+        m_port->write(frame + written, qint64(sizeof frame) - written);
+        m_port->flush(); // out now, so that the limit counts from here
+    }
+    m_sinceStep.start();
+    // The limit's timer is restarted only when it is not already running: a timer left from
+    // an earlier block fires early, finds the limit not yet passed and sets itself again.
+    if (m_result == Result::Pending && !m_stepTimer.isActive())
+        armStep(quenlark::blockReplyLimitMs);
+    else
+        m_stepLimitMs = quenlark::blockReplyLimitMs;
+}

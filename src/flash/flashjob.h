@@ -1,0 +1,83 @@
+#pragma once
+
+#include "protocol/firmwareimage.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+// One board's download, from opening its port to the last block, driven by the port's signals
+// and precise timers on the caller's event loop: no nested loop, no sleep, no thread. Many run
+// side by side, each on its own port and timers, so none can hold up or touch another.
+class FlashJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Phase { Opening, Waking, Settling, Starting, Sending, Done, Failed };
+    enum class Result { Pending, Ok, Failed, NotDetected, PortError, Cancelled };
+
+    // `detectTimeoutMs` bounds the wait for the bootloader; 0 waits for ever.
+    FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image, int detectTimeoutMs,
+             QObject *parent = nullptr);
+
+    void start();
+    // Ends the job where it stands: nothing more is written, the port is closed.
+    void cancel();
+
+    QString port() const { return m_portName; }
+    Phase phase() const { return m_phase; }
+    Result result() const { return m_result; }
+    QString message() const { return m_message; } // why it failed, for the operator
+    qint64 imageSize() const { return m_image->size; }
+    qint64 bytesSent() const { return qint64(m_blockOffset); } // acknowledged
+    int blocks() const { return m_blockOffset / blockBytes(); }
+    int resends() const { return m_resends; }
+    double seconds() const;        // from start() to the end, or to now
+    double sendingSeconds() const; // since the first block went out
+
+signals:
+    void phaseChanged();
+    void progressed(); // a block was acknowledged or sent again
+    void finished();
+
+private:
+    static int blockBytes();
+    void setPhase(Phase phase);
+    void finish(Result result, const QString &message);
+    void onReadyRead();
+    void handleRead(const QByteArray &read);
+    void onPortError(QSerialPort::SerialPortError error);
+    void onStepTimeout();
+    void wakeUp();
+    void sendStart();
+    void sendBlock();
+    void armStep(int limitMs);
+
+    QString m_portName;
+    std::shared_ptr<const PaddedImage> m_image;
+    int m_detectTimeoutMs;
+    QSerialPort *m_port = nullptr; // a child: closed when the job ends, deleted with it
+
+    Phase m_phase = Phase::Opening;
+    Result m_result = Result::Pending;
+    QString m_message;
+    int m_okCount = 0; // as the window counts them: 1 size word sent, 2 blocks, 3 deaf
+    int m_blockOffset = 0;
+    int m_resendsInARow = 0;
+    int m_resends = 0;
+
+    QTimer m_wakeTimer;   // the wake-up command's period
+    QTimer m_detectLimit; // how long the bootloader may take to answer at all
+    QTimer m_stepTimer;   // settling, and each reply's limit
+    int m_stepLimitMs = 0;
+    QElapsedTimer m_sinceStep; // since what the step's limit is measured from
+    QElapsedTimer m_sinceStart;
+    QElapsedTimer m_sinceFirstBlock;
+    qint64 m_endMs = -1;
+    qint64 m_sendingEndMs = -1;
+};

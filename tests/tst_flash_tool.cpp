@@ -1,0 +1,268 @@
+#include "testrig.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// vantyx-flash as a bench uses it: a process of its own against simulated devices on ptys.
+class TestFlashTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void benchOfBoards();
+    void interrupted();
+    void refusedBeforeAnyPort_data();
+    void refusedBeforeAnyPort();
+    void watchFlashesEachArrival();
+
+private:
+    QString start(QProcess &tool, const QStringList &arguments);
+    QTemporaryDir dir;
+    QString image;
+    QByteArray imageBytes;
+};
+
+void TestFlashTool::initTestCase()
+{
+    imageBytes = patternImage(40 * 256 + 100, 21);
+    image = writeFile(dir.path(), QStringLiteral("image.bin"), imageBytes);
+    // Readable by the unprivileged user one row runs as.
+    QVERIFY(::chmod(dir.path().toLocal8Bit().constData(), 0755) == 0);
+    QVERIFY(::chmod(image.toLocal8Bit().constData(), 0644) == 0);
+}
+
+QString TestFlashTool::start(QProcess &tool, const QStringList &arguments)
+{
+    tool.start(flashToolPath(), arguments);
+    return tool.waitForStarted() ? QString() : tool.errorString();
+}
+
+void TestFlashTool::benchOfBoards()
+{
+    // Two good boards, one that falls silent after block 12, one pulled out after block 20.
+    devicesim::Script silent;
+    silent.silentFromBlock = 12;
+    devicesim::Script unplugged;
+    unplugged.unplugAfterBlock = 20;
+    std::vector<std::unique_ptr<devicesim::Device>> devices;
+    QStringList arguments;
+    for (const devicesim::Script &script :
+         {devicesim::Script(), silent, devicesim::Script(), unplugged}) {
+        devices.push_back(std::make_unique<devicesim::Device>(script));
+        QString error;
+        QVERIFY2(devices.back()->openPty(&error), qPrintable(error));
+        arguments << QStringLiteral("--port") << devices.back()->portName();
+    }
+    const QString json = dir.filePath(QStringLiteral("bench.json"));
+    QProcess tool;
+    QCOMPARE(start(tool, arguments + QStringList{QStringLiteral("--json"), json, image}),
+             QString());
+    QVERIFY(tool.waitForFinished(20000));
+    QCOMPARE(tool.exitCode(), 1);
+
+    const QByteArray padded = paddedImage(imageBytes);
+    for (int good : {0, 2}) {
+        const devicesim::Record record = devices.at(size_t(good))->record();
+        QCOMPARE(record.completedImage, padded);
+        QCOMPARE(afterDetection(record.received), expectedDownload(imageBytes));
+    }
+    // The others got exactly what came before their fault, and nothing after it.
+    QCOMPARE(afterDetection(devices.at(1)->record().received),
+             expectedDownload(imageBytes).left(8 + 13 * 257));
+    QCOMPARE(afterDetection(devices.at(3)->record().received),
+             expectedDownload(imageBytes).left(8 + 21 * 257));
+
+    QFile file(json);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(report.value(QStringLiteral("image")).toObject(),
+             (QJsonObject{{QStringLiteral("path"), image},
+                          {QStringLiteral("bytes"), imageBytes.size()},
+                          {QStringLiteral("padded"), padded.size()}}));
+    QCOMPARE(report.value(QStringLiteral("succeeded")).toInt(), 2);
+    QCOMPARE(report.value(QStringLiteral("failed")).toInt(), 2);
+    const QJsonArray boards = report.value(QStringLiteral("devices")).toArray();
+    QCOMPARE(boards.size(), 4);
+    const QStringList results{QStringLiteral("ok"), QStringLiteral("failed"), QStringLiteral("ok"),
+                              QStringLiteral("port-error")};
+    const QList<int> blocks{41, 12, 41, 20};
+    for (const QJsonValue &value : boards) {
+        const QJsonObject board = value.toObject();
+        const int at = arguments.indexOf(board.value(QStringLiteral("port")).toString()) / 2;
+        QVERIFY(at >= 0);
+        QVERIFY2(board.value(QStringLiteral("result")).toString() == results.at(at),
+                 qPrintable(board.value(QStringLiteral("message")).toString()));
+        QCOMPARE(board.value(QStringLiteral("blocks")).toInt(), blocks.at(at));
+        QCOMPARE(board.value(QStringLiteral("bytes_sent")).toInt(), blocks.at(at) * 256);
+        QCOMPARE(board.value(QStringLiteral("resends")).toInt(), 0);
+        QVERIFY(board.value(QStringLiteral("seconds")).toDouble() > 5.0); // the settling
+        QCOMPARE(board.value(QStringLiteral("message")).toString().isEmpty(), at % 2 == 0);
+    }
+    // One line on standard error for each failed port, and the summary last on the output.
+    const QStringList errors = QString::fromLocal8Bit(tool.readAllStandardError())
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(errors.size(), 2);
+    QVERIFY(errors.contains(
+        QStringLiteral("vantyx-flash: %1: no reply to block 12 within 2 s").arg(arguments.at(3))));
+    QVERIFY(errors.contains(QStringLiteral("vantyx-flash: %1: lost the port: The device was "
+                                           "unplugged, or the line hung up.")
+                                .arg(arguments.at(7))));
+    const QStringList lines = QString::fromLocal8Bit(tool.readAllStandardOutput())
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(lines.last().startsWith(QStringLiteral("summary: 2 succeeded, 2 failed: ")),
+             qPrintable(lines.last()));
+    QVERIFY(!lines.join(QLatin1Char('\n')).contains(QLatin1Char('\x1b'))); // not a terminal
+}
+
+void TestFlashTool::interrupted()
+{
+    devicesim::Script script;
+    script.blockDelayMs = 20;
+    devicesim::Device device(script);
+    QString error;
+    QVERIFY2(device.openPty(&error), qPrintable(error));
+    QProcess tool;
+    QCOMPARE(start(tool, {QStringLiteral("--port"), device.portName(), QStringLiteral("--json"),
+                          QStringLiteral("-"), image}),
+             QString());
+    QVERIFY(device.waitFor([](const devicesim::Record &r) { return r.blocks.size() >= 5; }, 10000));
+    ::kill(pid_t(tool.processId()), SIGINT);
+    QVERIFY(tool.waitForFinished(2000));
+    QCOMPARE(tool.exitCode(), 130);
+    const qsizetype received = device.record().received.size();
+    QTest::qWait(300);
+    QCOMPARE(device.record().received.size(), received); // nothing after the interrupt
+    QCOMPARE(device.record().completedDownloads(), 0);
+
+    // The JSON document alone on the output, the human lines on standard error.
+    const QJsonObject report = QJsonDocument::fromJson(tool.readAllStandardOutput()).object();
+    const QJsonObject board = report.value(QStringLiteral("devices")).toArray().at(0).toObject();
+    QCOMPARE(board.value(QStringLiteral("result")).toString(), QStringLiteral("cancelled"));
+    QVERIFY(board.value(QStringLiteral("blocks")).toInt() >= 4);
+    QVERIFY(QString::fromLocal8Bit(tool.readAllStandardError())
+                .contains(QStringLiteral("summary: 0 succeeded, 1 failed")));
+}
+
+void TestFlashTool::refusedBeforeAnyPort_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // %port is the device's, %image a good image
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    const QString port = QStringLiteral("%port");
+    const QString good = QStringLiteral("%image");
+    auto row = [&](const char *name, QStringList arguments, int status, const char *error) {
+        QTest::newRow(name) << arguments << status << QString::fromLatin1(error);
+    };
+    row("unknown option", {QStringLiteral("--fast"), good}, 2, "Unknown option 'fast'");
+    row("no image", {QStringLiteral("--port"), port}, 2, "no image given");
+    row("no port", {good}, 2, "no port: give --port NAME, --all or --watch");
+    row("port named twice", {QStringLiteral("--port"), port, QStringLiteral("--port"), port, good},
+        2, "named twice");
+    row("bad time-out",
+        {QStringLiteral("--port"), port, QStringLiteral("--detect-timeout"), QStringLiteral("soon"),
+         good},
+        2, "--detect-timeout takes seconds");
+    const QString missing = dir.filePath(QStringLiteral("missing.bin"));
+    row("missing image", {QStringLiteral("--port"), port, missing}, 3, "no such file");
+    row("image is a folder", {QStringLiteral("--port"), port, dir.path()}, 3,
+        "a folder, not a file");
+    row("empty image",
+        {QStringLiteral("--port"), port,
+         writeFile(dir.path(), QStringLiteral("empty.bin"), QByteArray())},
+        3, "empty");
+    // Run as a user outside the group that owns the pseudo-terminal.
+    row("port not permitted", {QStringLiteral("%nobody"), QStringLiteral("--port"), port, good}, 1,
+        "cannot open the port: Permission denied. Add your user to the group %group, which owns "
+        "the port, then log in again.");
+}
+
+void TestFlashTool::refusedBeforeAnyPort()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    devicesim::Device device;
+    QString why;
+    QVERIFY2(device.openPty(&why), qPrintable(why));
+    arguments.replaceInStrings(QStringLiteral("%port"), device.portName());
+    arguments.replaceInStrings(QStringLiteral("%image"), image);
+    struct stat info = {};
+    QVERIFY(::stat(device.portName().toLocal8Bit().constData(), &info) == 0);
+    const group *owner = ::getgrgid(info.st_gid);
+    error.replace(QStringLiteral("%group"), QString::fromLocal8Bit(owner ? owner->gr_name : ""));
+    QProcess tool;
+    if (arguments.first() == QStringLiteral("%nobody")) {
+        arguments.removeFirst();
+        if (::geteuid() == 0) { // root opens anything: ask as somebody else
+            const QString runuser = QStandardPaths::findExecutable(QStringLiteral("runuser"));
+            QVERIFY(!runuser.isEmpty());
+            tool.start(runuser, QStringList{QStringLiteral("-u"), QStringLiteral("nobody"),
+                                            QStringLiteral("--"), flashToolPath()} +
+                                    arguments);
+        } else { // our own pseudo-terminal, closed to its owner
+            QVERIFY(::chmod(device.portName().toLocal8Bit().constData(), 0) == 0);
+            QCOMPARE(start(tool, arguments), QString());
+        }
+    } else {
+        QCOMPARE(start(tool, arguments), QString());
+    }
+    QVERIFY(tool.waitForFinished(5000));
+    QCOMPARE(tool.exitCode(), status);
+    const QString said = QString::fromLocal8Bit(tool.readAllStandardError());
+    QVERIFY2(said.startsWith(QStringLiteral("vantyx-flash: ")) && said.contains(error) &&
+                 said.count(QLatin1Char('\n')) == 1,
+             qPrintable(said));
+    QTest::qWait(100);
+    QVERIFY(device.record().received.isEmpty()); // the port was never touched
+}
+
+void TestFlashTool::watchFlashesEachArrival()
+{
+    // The board's port is a link that comes and goes, as a USB adapter's name does.
+    const QString board = dir.filePath(QStringLiteral("board"));
+    QProcess tool;
+    QCOMPARE(start(tool, {QStringLiteral("--watch"), QStringLiteral("--port"), board, image}),
+             QString());
+    QByteArray output;
+    auto waitForLines = [&](const QByteArray &line, int count, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (output.count(line) < count && !deadline.hasExpired()) {
+            tool.waitForReadyRead(50);
+            output += tool.readAllStandardOutput();
+        }
+        return output.count(line) == count;
+    };
+    for (int arrival = 1; arrival <= 2; ++arrival) {
+        QTest::qWait(600); // absent for a look or two
+        devicesim::Device device;
+        QString error;
+        QVERIFY2(device.openPty(&error), qPrintable(error));
+        QCOMPARE(
+            ::symlink(device.portName().toLocal8Bit().constData(), board.toLocal8Bit().constData()),
+            0);
+        const QByteArray done = board.toLocal8Bit() + ": ok, " +
+                                QByteArray::number(paddedImage(imageBytes).size()) + " bytes";
+        QVERIFY2(waitForLines(done, arrival, 10000), output.constData());
+        QCOMPARE(device.record().completedImage, paddedImage(imageBytes));
+        QCOMPARE(::unlink(board.toLocal8Bit().constData()), 0); // unplugged
+    }
+    ::kill(pid_t(tool.processId()), SIGINT);
+    QVERIFY(tool.waitForFinished(2000));
+    QCOMPARE(tool.exitCode(), 130);
+    output += tool.readAllStandardOutput();
+    QVERIFY2(output.endsWith("summary: 2 succeeded, 0 failed\n"), output.constData());
+}
+
+QTEST_GUILESS_MAIN(TestFlashTool)
+#include "tst_flash_tool.moc"
