@@ -187,6 +187,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    quietPlatformNotes();
     const QStringList arguments = app.arguments();
     const bool quick = arguments.contains(QStringLiteral("--quick"));
     // --only rate|wire|cpu|bench runs one measure, --runs N changes the count: for profiling.

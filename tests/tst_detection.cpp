@@ -1,6 +1,7 @@
 #include "detect/bootloader_detector.h"
 #include "testrig.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QPushButton>
 #include <QSerialPort>
@@ -105,6 +106,21 @@ void TestDetection::okClosesPortAndEnablesFlash()
     QVERIFY(rig.button("pushButton_Flash")->isEnabled());
     QTest::mouseClick(rig.button("pushButton_Rescan"), Qt::LeftButton);
     QVERIFY(!rig.button("pushButton_Flash")->isEnabled());
+
+    // Given as a port the system does not list, it stays first and chosen through Rescan.
+    rig.window.setUnlistedPorts({rig.device.portName()});
+    QVERIFY(rig.detect());
+    QTest::mouseClick(rig.button("pushButton_Rescan"), Qt::LeftButton);
+    auto *ports = rig.window.findChild<QComboBox *>(QStringLiteral("comboBox_select_device"));
+    QCOMPARE(ports->currentText(), rig.device.portName());
+    QCOMPARE(ports->itemText(0), rig.device.portName());
+    QVERIFY(rig.button("pushButton_Flash")->isEnabled());
+    // Choosing another port takes Flash away until the next detection.
+    if (ports->count() > 1) {
+        ports->setCurrentIndex(1);
+        ports->setCurrentIndex(0);
+        QVERIFY(!rig.button("pushButton_Flash")->isEnabled());
+    }
 }
 
 void TestDetection::okBeforeStartIsHonoured()

@@ -1,3 +1,4 @@
+#include "testrig.h"
 #include "ui_bootloader_detector.h"
 #include "ui_flashloader.h"
 
@@ -29,6 +30,7 @@ class TestForms : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { quietPlatformNotes(); }
     void mainTree_data();
     void mainTree();
     void mainStyleSheets();

@@ -1,10 +1,12 @@
 #include "app/flashloader.h"
+#include "testrig.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -37,11 +39,14 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { quietPlatformNotes(); }
     void buildsWithoutWarnings();
     void fixedSizeTitleAndIcon();
     void controlsAtStartUp();
     void portListFollowsEnumeration();
     void browseChoosesOrKeepsTheFile();
+    void commandLine_data();
+    void commandLine();
 };
 
 void TestMainWindow::buildsWithoutWarnings()
@@ -142,6 +147,47 @@ void TestMainWindow::browseChoosesOrKeepsTheFile()
     accept = true; // any name, even one that does not exist yet
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(field->text(), chosen);
+}
+
+void TestMainWindow::commandLine_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output"); // what standard output starts with
+    const QString updater = updaterPath();
+    const QString sim = simulatorPath();
+    const QString flash = flashToolPath();
+    const QString version = QStringLiteral(FLASHLOADER_VERSION);
+    QTest::newRow("updater --version") << updater << QStringList{QStringLiteral("--version")} << 0
+                                       << QStringLiteral("FlashLoader ") + version;
+    QTest::newRow("updater --help")
+        << updater << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("Usage: ");
+    // Qt's own options are taken before the updater's: this one only picks the platform.
+    QTest::newRow("updater, Qt's option, --help")
+        << updater
+        << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                       QStringLiteral("--help")}
+        << 0 << QStringLiteral("Usage: ");
+    QTest::newRow("updater, unknown option")
+        << updater << QStringList{QStringLiteral("--fast")} << 1 << QString();
+    QTest::newRow("vantyx-flash --version") << flash << QStringList{QStringLiteral("--version")}
+                                            << 0 << QStringLiteral("vantyx-flash ") + version;
+    QTest::newRow("vantyx-sim --help")
+        << sim << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("Usage: ");
+}
+
+void TestMainWindow::commandLine()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QProcess process;
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), status);
+    QVERIFY(QString::fromLocal8Bit(process.readAllStandardOutput()).startsWith(output));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -147,6 +147,8 @@ void FlashLoader::refreshPortList()
     {
         const QSignalBlocker quiet(list);
         list->clear();
+        for (const QString &name : std::as_const(unlistedPorts))
+            list->insertItem(list->count(), name);
         ports = QSerialPortInfo::availablePorts();
         for (const QSerialPortInfo &info : std::as_const(ports))
             list->insertItem(list->count(), info.portName());
@@ -156,6 +158,13 @@ void FlashLoader::refreshPortList()
             list->setCurrentIndex(kept);
     }
     keepFlashToDetectedPort();
+}
+
+void FlashLoader::setUnlistedPorts(const QStringList &names)
+{
+    unlistedPorts = names;
+    refreshPortList();
+    ui->comboBox_select_device->setCurrentIndex(0);
 }
 
 void FlashLoader::keepFlashToDetectedPort()

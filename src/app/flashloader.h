@@ -25,6 +25,9 @@ public:
     explicit FlashLoader(QWidget *parent = nullptr);
     ~FlashLoader() override;
 
+    // Ports the system does not enumerate: first in the list, through every Rescan.
+    void setUnlistedPorts(const QStringList &names);
+
     // For the tests, which check what every ending leaves behind.
     const SerialConnection &serialConnection() const { return connection; }
     bool isDownloading() const { return downloading; }
@@ -68,6 +71,7 @@ private:
     Ui_FlashLoader *ui = nullptr;
     SerialConnection connection;
     QList<QSerialPortInfo> ports;
+    QStringList unlistedPorts;
 
     // Where a download stands: the "OK" replies since its start command (1: size word sent,
     // 2: blocks flowing).

@@ -8,9 +8,34 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cstdio>
 #include <random>
 #include <sys/resource.h>
 #include <unistd.h>
+
+namespace {
+
+QtMessageHandler passOn = nullptr;
+
+void dropPlatformNotes(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    if (passOn)
+        passOn(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+} // namespace
+
+void quietPlatformNotes()
+{
+    static bool installed = false;
+    if (!installed)
+        passOn = qInstallMessageHandler(dropPlatformNotes);
+    installed = true;
+}
 
 QString warningBoxFault(const ShownBox &box, const QWidget *window)
 {
@@ -26,6 +51,7 @@ QString warningBoxFault(const ShownBox &box, const QWidget *window)
 
 ModalAnswerer::ModalAnswerer(int intervalMs, QObject *parent) : QObject(parent)
 {
+    quietPlatformNotes();
     connect(&m_timer, &QTimer::timeout, this, &ModalAnswerer::poll);
     m_timer.start(intervalMs);
 }
@@ -163,6 +189,11 @@ Rig::Rig(const devicesim::Script &script) : device(script)
 QString simulatorPath()
 {
     return QStringLiteral(VANTYX_SIM_PATH);
+}
+
+QString updaterPath()
+{
+    return QStringLiteral(FLASHLOADER_PATH);
 }
 
 QString flashToolPath()

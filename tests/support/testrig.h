@@ -25,6 +25,11 @@ using devicesim::paddedImage;
 using devicesim::startCommand;
 using devicesim::wakeUpCommand;
 
+// Drops the one note the offscreen platform prints for every window shown, which would drown
+// a real warning, and passes every other message on. Call it once the test's own handler is in
+// place (from a test function on); the answerer calls it.
+void quietPlatformNotes();
+
 // What a modal box showed before the answerer dismissed it.
 struct ShownBox
 {
@@ -121,6 +126,7 @@ public:
 };
 QString simulatorPath();
 QString flashToolPath();
+QString updaterPath();
 
 // Reads `fd` (non-blocking) until `count` bytes came or the time is up, processing events.
 QByteArray readFor(int fd, int count, int timeoutMs);
