@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian machine and for CI: installs what is missing, builds,
-# then launches the updater, runs the test suite, or runs it under the sanitizers.
-#   scripts/dev.sh run        build and launch the updater
+# then shows the updater at work, launches it, runs the test suite, or packages it.
+#   scripts/dev.sh demo       build, start a simulated device and open the updater on it;
+#                             when the window closes, say whether the device got the sample
+#   scripts/dev.sh run        build and launch the updater, for a real board
+#   scripts/dev.sh build      build only
 #   scripts/dev.sh test       build and run every test suite but the fault soak (no display)
+#   scripts/dev.sh package    build the .deb in build/ and check what it holds
 #   scripts/dev.sh sanitize   every suite and the soak under AddressSanitizer and UBSan,
 #                             in build-sanitize/
 #   scripts/dev.sh soak       the randomized fault soak alone (about 3 minutes)
@@ -14,7 +18,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
-          clang-format)
+          clang-format desktop-file-utils)
 
 install_missing() {
     local missing=()
@@ -48,8 +52,96 @@ run_tests() {
         --parallel $((jobs * 2)) "$@"
 }
 
+# The sample goes out padded to whole blocks with 0xFF: compare with that.
+say_what_arrived() {
+    local sample=$1 received=$2
+    if [ ! -s "$received" ]; then
+        echo "Nothing was flashed: the simulated device completed no download."
+        return
+    fi
+    local size padded expected
+    size=$(stat -c %s "$sample")
+    padded=$(( (size + 255) / 256 * 256 ))
+    expected=$(mktemp)
+    { cat "$sample"; head -c $((padded - size)) /dev/zero | tr '\0' '\377'; } > "$expected"
+    if cmp -s "$expected" "$received"; then
+        echo "The device received the sample byte for byte ($size bytes, padded to $padded)."
+    else
+        local at
+        at=$(cmp "$expected" "$received" 2>&1 | sed -n 's/.*byte \([0-9]*\).*/\1/p')
+        echo "The device's image differs from the sample from byte ${at:-1} on (of $padded)."
+    fi
+    rm -f "$expected"
+}
+
+demo() {
+    local dir=$PWD/build/demo
+    mkdir -p "$dir"
+    rm -f "$dir/received.bin"
+    # A few dozen KiB that are not all 0xFF, so that a wrong byte would show.
+    head -c 40000 /dev/urandom > "$dir/sample.bin"
+    ./build/tools/simulator/vantyx-sim --pty --output "$dir/received.bin" > "$dir/device.log" &
+    local device=$!
+    trap "kill $device 2>/dev/null" EXIT
+    local port=""
+    for _ in $(seq 50); do
+        port=$(sed -n 's/^port: //p' "$dir/device.log")
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    [ -n "$port" ] || { echo "the simulated device did not start" >&2; exit 1; }
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display: run the demo in a desktop session (or under xvfb-run)." >&2
+        exit 1
+    fi
+    echo "A simulated Vantyx device listens on $port, first in the updater's list."
+    echo "Press Detect, then Start; Browse to sample.bin; press Flash."
+    (cd "$dir" && "$OLDPWD/build/src/FlashLoader" --port "$port") || true
+    kill "$device" 2>/dev/null || true
+    wait "$device" 2>/dev/null || true
+    say_what_arrived "$dir/sample.bin" "$dir/received.bin"
+    echo "The same download from the command line, in two terminals:"
+    echo "  build/tools/simulator/vantyx-sim --pty --once --output build/demo/received.bin"
+    echo "  build/src/vantyx-flash --port <the port it prints> build/demo/sample.bin"
+}
+
+# Unpacks the .deb and checks that the programs, the desktop entry and the icon are there,
+# and that the programs run from the unpacked tree.
+check_package() {
+    local deb unpacked
+    deb=$(ls build/vantyx-firmware-updater_*.deb)
+    unpacked=$(mktemp -d)
+    dpkg-deb -x "$deb" "$unpacked"
+    for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-sim \
+                share/applications/vantyx-firmware-updater.desktop \
+                share/icons/hicolor/256x256/apps/vantyx-firmware-updater.png; do
+        [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
+    done
+    if command -v desktop-file-validate >/dev/null; then
+        desktop-file-validate "$unpacked/usr/share/applications/vantyx-firmware-updater.desktop"
+    fi
+    "$unpacked/usr/bin/vantyx-flash" --version
+    "$unpacked/usr/bin/vantyx-sim" --help > /dev/null
+    dpkg-deb --field "$deb" Package Version Depends
+    rm -rf "$unpacked"
+    echo "package: $deb holds the three programs, the desktop entry and the icon"
+}
+
 install_missing
 case "$mode" in
+    build)
+        build build
+        ;;
+    demo)
+        build build
+        demo
+        ;;
+    package)
+        build build
+        rm -f build/vantyx-firmware-updater_*.deb
+        (cd build && cpack -G DEB > /dev/null)
+        check_package
+        ;;
     run)
         build build
         exec ./build/src/FlashLoader
@@ -69,7 +161,7 @@ case "$mode" in
         run_tests build-sanitize
         ;;
     *)
-        echo "usage: $0 run|test|sanitize|soak" >&2
+        echo "usage: $0 demo|run|build|test|sanitize|soak|package" >&2
         exit 2
         ;;
 esac

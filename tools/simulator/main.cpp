@@ -100,6 +100,9 @@ int main(int argc, char **argv)
         {QStringLiteral("line-rate"),
          QStringLiteral("Pace replies as a real 8N1 line at this rate would."),
          QStringLiteral("baud")},
+        {QStringLiteral("answer-wake-up"),
+         QStringLiteral("Answer the n-th wake-up command of a detection (from 1), not the first."),
+         QStringLiteral("n")},
         {QStringLiteral("unplug-at-wake-up"),
          QStringLiteral("Drop the line, as an unplugged adapter, on the n-th wake-up command "
                         "(from 1) instead of answering it."),
@@ -136,7 +139,7 @@ int main(int argc, char **argv)
 #endif
 
     double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0;
-    double unplugWakeUp = 0, unplugBlock = -1;
+    double unplugWakeUp = 0, unplugBlock = -1, answerWakeUp = 1;
     if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &resendRate))
         return usageError(QStringLiteral("--resend-rate takes a number from 0 to 1"));
     if (!parseNumber(parser, QStringLiteral("garbage-rate"), 0, 1, &garbageRate))
@@ -149,6 +152,8 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--silent-after-block takes a block number"));
     if (!parseNumber(parser, QStringLiteral("line-rate"), 50, 10000000, &rate))
         return usageError(QStringLiteral("--line-rate takes a rate from 50 to 10000000"));
+    if (!parseNumber(parser, QStringLiteral("answer-wake-up"), 1, 1 << 24, &answerWakeUp))
+        return usageError(QStringLiteral("--answer-wake-up takes a number from 1"));
     if (!parseNumber(parser, QStringLiteral("unplug-at-wake-up"), 1, 1 << 24, &unplugWakeUp))
         return usageError(QStringLiteral("--unplug-at-wake-up takes a number from 1"));
     if (!parseNumber(parser, QStringLiteral("unplug-after-block"), 0, 1 << 24, &unplugBlock))
@@ -165,6 +170,7 @@ int main(int argc, char **argv)
     script.splitStartReply = parser.isSet(QStringLiteral("split-ok"));
     script.lineRate = int(rate);
     script.unplugAtWakeUp = int(unplugWakeUp);
+    script.answerWakeUpNumber = int(answerWakeUp);
     script.unplugAfterStart = parser.isSet(QStringLiteral("unplug-after-start"));
     script.unplugAfterBlock = int(unplugBlock);
     if (resendRate > 0 || garbageRate > 0) {
