@@ -46,20 +46,6 @@ int terminalWidth(std::FILE *stream)
     return 80;
 }
 
-// Whether the port `name` is there now, for --watch.
-bool isPresent(const QString &name, const QStringList &listed)
-{
-    if (listed.contains(name))
-        return true;
-#ifdef Q_OS_WIN
-    return false;
-#else
-    // Named ports the system does not list (pseudo-terminals, links to a board's port).
-    return QFileInfo::exists(name.startsWith(QLatin1Char('/')) ? name
-                                                               : QStringLiteral("/dev/") + name);
-#endif
-}
-
 QStringList listedPorts()
 {
     QStringList names;
@@ -167,12 +153,22 @@ void FlashRun::onFinished(FlashJob *job)
 
 void FlashRun::scanPorts()
 {
-    const QStringList listed = listedPorts();
-    const QStringList candidates = m_options.ports.isEmpty() ? listed : m_options.ports;
     QSet<QString> present;
-    for (const QString &port : candidates)
-        if (isPresent(port, listed))
+#ifdef Q_OS_UNIX
+    // A named port is there when its device node is, listed or not (a pseudo-terminal, a link
+    // to a board's port): no need to ask the system for all of them twice a second.
+    for (const QString &port : std::as_const(m_options.ports))
+        if (QFileInfo::exists(port.startsWith(QLatin1Char('/')) ? port
+                                                                : QStringLiteral("/dev/") + port))
             present.insert(port);
+    if (m_options.ports.isEmpty())
+#endif
+    {
+        const QStringList listed = listedPorts();
+        for (const QString &port : listed)
+            if (m_options.ports.isEmpty() || m_options.ports.contains(port))
+                present.insert(port);
+    }
     for (const QString &port : std::as_const(present)) {
         const bool busy = std::any_of(m_running.cbegin(), m_running.cend(),
                                       [&](const FlashJob *job) { return job->port() == port; });

@@ -28,11 +28,6 @@ FlashJob::FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image
     connect(&m_stepTimer, &QTimer::timeout, this, &FlashJob::onStepTimeout);
 }
 
-int FlashJob::blockBytes()
-{
-    return quenlark::blockSize;
-}
-
 double FlashJob::seconds() const
 {
     return double(m_endMs >= 0 ? m_endMs : m_sinceStart.elapsed()) / 1000.0;
@@ -40,9 +35,7 @@ double FlashJob::seconds() const
 
 double FlashJob::sendingSeconds() const
 {
-    if (!m_sinceFirstBlock.isValid())
-        return 0;
-    return double(m_sendingEndMs >= 0 ? m_sendingEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
+    return m_sinceFirstBlock.isValid() ? double(m_sinceFirstBlock.elapsed()) / 1000.0 : 0;
 }
 
 void FlashJob::start()
@@ -83,8 +76,6 @@ void FlashJob::finish(Result result, const QString &message)
     m_result = result;
     m_message = message;
     m_endMs = m_sinceStart.elapsed();
-    if (m_sinceFirstBlock.isValid())
-        m_sendingEndMs = m_sinceFirstBlock.elapsed();
     for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
         timer->stop();
     if (m_port) {
@@ -168,7 +159,7 @@ void FlashJob::handleRead(const QByteArray &read)
         m_okCount = 3;
         return;
     }
-    const int block = m_blockOffset / quenlark::blockSize;
+    const int block = blocks();
     switch (quenlark::blockReply(read)) {
     case quenlark::BlockReply::Accepted:
         m_blockOffset += quenlark::blockSize;
@@ -215,8 +206,7 @@ void FlashJob::onStepTimeout()
                                    : QStringLiteral("no OK to the size word within 5 s"));
         return;
     case Phase::Sending:
-        finish(Result::Failed, QStringLiteral("no reply to block %1 within 2 s")
-                                   .arg(m_blockOffset / quenlark::blockSize));
+        finish(Result::Failed, QStringLiteral("no reply to block %1 within 2 s").arg(blocks()));
         return;
     default:
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/firmwareimage.h"
+#include "protocol/quenlark.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -35,10 +36,10 @@ public:
     QString message() const { return m_message; } // why it failed, for the operator
     qint64 imageSize() const { return m_image->size; }
     qint64 bytesSent() const { return qint64(m_blockOffset); } // acknowledged
-    int blocks() const { return m_blockOffset / blockBytes(); }
+    int blocks() const { return m_blockOffset / quenlark::blockSize; }
     int resends() const { return m_resends; }
     double seconds() const;        // from start() to the end, or to now
-    double sendingSeconds() const; // since the first block went out
+    double sendingSeconds() const; // since the first block went out, while it runs
 
 signals:
     void phaseChanged();
@@ -46,7 +47,6 @@ signals:
     void finished();
 
 private:
-    static int blockBytes();
     void setPhase(Phase phase);
     void finish(Result result, const QString &message);
     void onReadyRead();
@@ -79,5 +79,4 @@ private:
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceFirstBlock;
     qint64 m_endMs = -1;
-    qint64 m_sendingEndMs = -1;
 };

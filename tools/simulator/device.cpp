@@ -104,6 +104,12 @@ Record Device::record() const
     return m_bootloader.record();
 }
 
+bool Device::isUnplugged() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bootloader.record().unpluggedAt != 0;
+}
+
 void Device::setScript(const Script &script)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

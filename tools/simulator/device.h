@@ -51,6 +51,8 @@ public:
     void stop();
 
     Record record() const;
+    // Without copying the record, which grows with every block.
+    bool isUnplugged() const;
     void setScript(const Script &script);
     // Sends bytes unasked, as a device that talks out of turn.
     void inject(const QByteArray &bytes);

@@ -232,7 +232,7 @@ int main(int argc, char **argv)
                                  [&] { return done || interrupted; }))
                 break;
         }
-        unplugged = device.record().unpluggedAt != 0;
+        unplugged = device.isUnplugged();
         if (unplugged)
             std::printf("line: unplugged\n");
     }
