@@ -23,6 +23,21 @@ namespace {
 constexpr double quickReplyMs = 1;
 // How long the block wait then blocks on the port alone before it sleeps in the dispatcher.
 constexpr int portWaitMs = 1;
+// That wait is worth it where Qt's serial back end waits on the descriptor (Unix). Qt 6.4's
+// Windows back end mixes waitForReadyRead() with its queued completions and can then take a
+// completion that is not there, an access violation seen under Wine: there the block wait
+// sleeps in the dispatcher only.
+// Qt's Windows back end also hands out its completions in batches, from a slot that goes on
+// delivering the rest of the batch only once readyRead() returns: a block loop nested there
+// would wait for ever on the size word's write completion held in that batch. There the loop
+// starts from the event loop instead, right after the slot.
+#ifdef Q_OS_WIN
+constexpr bool waitOnPortFirst = false;
+constexpr bool blocksAfterTheSlot = true;
+#else
+constexpr bool waitOnPortFirst = true;
+constexpr bool blocksAfterTheSlot = false;
+#endif
 // Often enough that the window stays responsive however fast the device answers, rarely enough
 // that a pass of the event loop per block does not halve the rate.
 constexpr int eventPassEveryMs = 16;
@@ -297,7 +312,18 @@ void FlashLoader::handleReply(const QByteArray &data)
             loadFirmwareImage();
             return;
         case 1:
-            sendFirmwareBlocks();
+            sizeWatchdog.stop();
+            if (!blocksAfterTheSlot) {
+                sendFirmwareBlocks();
+                return;
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (downloading) // a window closed meanwhile still ends in the loop
+                        sendFirmwareBlocks();
+                },
+                Qt::QueuedConnection);
             return;
         default:
             // An "OK" while the blocks flow is no block reply, and none is taken after it:
@@ -408,8 +434,10 @@ bool FlashLoader::awaitBlockReply(BlockLoopEvents &events)
         events.letThrough();
         if (abortRequested || portGone)
             return false;
-        // readyRead() is not emitted again while the slot running this loop is active, so
-        // the reply waits in the port's buffer.
+        // On Unix readyRead() is not emitted again while the slot running this loop is
+        // active, so the reply waits in the port's buffer and is taken here. On Windows it is
+        // emitted again: serialRecieve() re-enters from the pass above and stores the reply
+        // itself. Either way one read is one reply, and an "OK" only moves okCount on.
         QSerialPort *port = connection.port();
         if (port && port->bytesAvailable() > 0)
             handleReply(port->readAll());
@@ -420,7 +448,7 @@ bool FlashLoader::awaitBlockReply(BlockLoopEvents &events)
             lastReplyWasQuick = elapsedMs <= quickReplyMs;
             return true;
         }
-        if (port && port->isOpen() && lastReplyWasQuick && !waitedOnPort) {
+        if (waitOnPortFirst && port && port->isOpen() && lastReplyWasQuick && !waitedOnPort) {
             // Waiting on the port alone costs less than a pass of the event loop.
             waitedOnPort = true;
             port->waitForReadyRead(portWaitMs);
