@@ -8,11 +8,41 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
 endif()
 
-if(WIN32 AND Qt6_VERSION VERSION_GREATER_EQUAL 6.3)
-    # Qt's libraries and plugins next to the programs, as windeployqt lays them out.
-    qt_generate_deploy_app_script(TARGET FlashLoader OUTPUT_SCRIPT deploy_script
-                                  NO_UNSUPPORTED_PLATFORM_ERROR)
-    install(SCRIPT ${deploy_script})
+if(WIN32)
+    # Qt's libraries and plugins next to the programs, as windeployqt lays them out. Named
+    # from Qt's own targets rather than through its deploy script, which needs a Windows host
+    # and a newer Qt than 6.4 for what this does, so a cross build packs the same folder.
+    foreach(module Core Gui Widgets SerialPort)
+        install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endforeach()
+    install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
+            DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
+    if(TARGET Qt6::QWindowsVistaStylePlugin)
+        install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>
+                DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
+    endif()
+    if(TARGET Qt6::QICOPlugin)
+        install(FILES $<TARGET_FILE:Qt6::QICOPlugin> DESTINATION ${CMAKE_INSTALL_BINDIR}/imageformats)
+    endif()
+    if(MINGW)
+        # The compiler's own runtime: a machine without MinGW has none of these.
+        foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                            OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
+            if(NOT IS_ABSOLUTE "${found}")
+                find_file(found ${runtime} PATHS ${CMAKE_FIND_ROOT_PATH}
+                          PATH_SUFFIXES lib bin NO_CACHE)
+            endif()
+            if(NOT EXISTS "${found}")
+                message(FATAL_ERROR "cannot find the MinGW runtime ${runtime} to pack")
+            endif()
+            install(FILES ${found} DESTINATION ${CMAKE_INSTALL_BINDIR})
+            unset(found)
+        endforeach()
+    else()
+        set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${CMAKE_INSTALL_BINDIR})
+        include(InstallRequiredSystemLibraries)
+    endif()
 endif()
 if(WIN32)
     set(CPACK_GENERATOR ZIP)

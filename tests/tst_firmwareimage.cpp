@@ -57,7 +57,9 @@ void TestFirmwareImage::refusesWhatCannotBeReadWhole_data()
                              << QStringLiteral("no such file");
     QTest::newRow("no name") << QString() << QStringLiteral("no such file");
     QTest::newRow("folder") << dir.path() << QStringLiteral("a folder, not a file");
+#ifdef Q_OS_UNIX
     QTest::newRow("device") << QStringLiteral("/dev/null") << QStringLiteral("not a regular file");
+#endif
     QTest::newRow("empty") << writeFile(dir.path(), QStringLiteral("empty.bin"), QByteArray())
                            << QStringLiteral("empty");
 

@@ -10,8 +10,13 @@
 
 #include <cstdio>
 #include <random>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -168,6 +173,7 @@ QString Operator::idleReport() const
     return faults.join(QStringLiteral(", "));
 }
 
+#ifdef Q_OS_UNIX
 std::unique_ptr<devicesim::Device> plugIn(Operator &updater, const devicesim::Script &script)
 {
     auto device = std::make_unique<devicesim::Device>(script);
@@ -185,6 +191,7 @@ Rig::Rig(const devicesim::Script &script) : device(script)
         qFatal("%s", qPrintable(error));
     usePort(device.portName());
 }
+#endif
 
 QString simulatorPath()
 {
@@ -216,6 +223,7 @@ bool SimulatorProcess::finish(int timeoutMs)
     return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
 }
 
+#ifdef Q_OS_UNIX
 QByteArray readFor(int fd, int count, int timeoutMs)
 {
     QByteArray bytes;
@@ -230,13 +238,27 @@ QByteArray readFor(int fd, int count, int timeoutMs)
     }
     return bytes;
 }
+#endif
 
 double cpuSeconds(CpuOf whose)
 {
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    const BOOL ok = whose == CpuOf::Thread
+                        ? GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)
+                        : GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    if (!ok)
+        return 0;
+    const auto ticks = [](const FILETIME &time) {
+        return double((quint64(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7; // in 100 ns
+#else
     rusage usage{};
     getrusage(whose == CpuOf::Thread ? RUSAGE_THREAD : RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
 }
 
 QByteArray patternImage(int size, quint32 seed)

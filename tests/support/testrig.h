@@ -99,6 +99,7 @@ public:
     ModalAnswerer answerer;
 };
 
+#ifdef Q_OS_UNIX
 // A simulated device on a fresh pseudo-terminal, alone in the operator's port list.
 std::unique_ptr<devicesim::Device> plugIn(Operator &updater,
                                           const devicesim::Script &script = devicesim::Script());
@@ -111,6 +112,7 @@ public:
 
     devicesim::Device device;
 };
+#endif
 
 // vantyx-sim in a process of its own, so that its CPU is not counted as the updater's.
 class SimulatorProcess
@@ -128,8 +130,10 @@ QString simulatorPath();
 QString flashToolPath();
 QString updaterPath();
 
+#ifdef Q_OS_UNIX
 // Reads `fd` (non-blocking) until `count` bytes came or the time is up, processing events.
 QByteArray readFor(int fd, int count, int timeoutMs);
+#endif
 
 enum class CpuOf { Process, Thread };
 double cpuSeconds(CpuOf whose);
