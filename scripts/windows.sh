@@ -74,7 +74,7 @@ record() { if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed
 step "suites without a device"
 # Qt Test writes its log to a file here: Wine gives a console program's output to nobody.
 for suite in tst_stopwatch tst_protocol tst_bootloader tst_firmwareimage tst_forms tst_notice \
-             tst_mainwindow; do
+             tst_mainwindow tst_interrupt; do
     status=0
     platform=()
     case $suite in tst_forms | tst_notice | tst_mainwindow) platform=(-platform offscreen) ;; esac

@@ -31,12 +31,13 @@ bool isTerminal(std::FILE *stream)
 #endif
 }
 
+// The width of the terminal that `stream` draws on.
 int terminalWidth(std::FILE *stream)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(stream);
     CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+    if (GetConsoleScreenBufferInfo(
+            GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), &info))
         return info.srWindow.Right - info.srWindow.Left + 1;
 #else
     winsize size = {};
@@ -44,6 +45,18 @@ int terminalWidth(std::FILE *stream)
         return size.ws_col;
 #endif
     return 80;
+}
+
+#ifdef Q_OS_UNIX
+// A port is a device node there: a named port can be looked for without listing them all.
+constexpr bool portsAreDeviceNodes = true;
+#else
+constexpr bool portsAreDeviceNodes = false;
+#endif
+
+QString deviceNode(const QString &port)
+{
+    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
 }
 
 QStringList listedPorts()
@@ -154,16 +167,13 @@ void FlashRun::onFinished(FlashJob *job)
 void FlashRun::scanPorts()
 {
     QSet<QString> present;
-#ifdef Q_OS_UNIX
-    // A named port is there when its device node is, listed or not (a pseudo-terminal, a link
-    // to a board's port): no need to ask the system for all of them twice a second.
-    for (const QString &port : std::as_const(m_options.ports))
-        if (QFileInfo::exists(port.startsWith(QLatin1Char('/')) ? port
-                                                                : QStringLiteral("/dev/") + port))
-            present.insert(port);
-    if (m_options.ports.isEmpty())
-#endif
-    {
+    if (portsAreDeviceNodes && !m_options.ports.isEmpty()) {
+        // A named port is there when its device node is, listed or not (a pseudo-terminal, a
+        // link to a board's port): no need to ask the system for all of them twice a second.
+        for (const QString &port : std::as_const(m_options.ports))
+            if (QFileInfo::exists(deviceNode(port)))
+                present.insert(port);
+    } else {
         const QStringList listed = listedPorts();
         for (const QString &port : listed)
             if (m_options.ports.isEmpty() || m_options.ports.contains(port))
@@ -247,5 +257,6 @@ void FlashRun::finishRun()
             }
         }
     }
+    emit ended();
     QCoreApplication::exit(status);
 }

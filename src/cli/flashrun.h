@@ -30,6 +30,10 @@ public:
     // Ctrl-C: every job ends at once, and the run with them.
     void interrupt();
 
+signals:
+    // The summary and the report are out; exit() with the status follows.
+    void ended();
+
 private:
     void startJob(const QString &port);
     void onPhaseChanged(FlashJob *job);

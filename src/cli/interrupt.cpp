@@ -1,9 +1,13 @@
 #include "cli/interrupt.h"
 
+#include <QMetaObject>
 #include <QSocketNotifier>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #ifdef Q_OS_WIN
-#include <QMetaObject>
 #include <windows.h>
 #else
 #include <csignal>
@@ -13,15 +17,22 @@
 
 namespace {
 
-#ifdef Q_OS_WIN
+// Shared with the threads requests come from (Windows runs its console handler on a thread
+// of its own).
+std::mutex lock;
+std::condition_variable releasedChanged;
 Interrupt *instance = nullptr;
+bool released = false;
 
-BOOL WINAPI onConsoleEvent(DWORD)
+#ifdef Q_OS_WIN
+// The system allows a handler for these events 5 s before it ends the process.
+constexpr int closeGraceMs = 4500;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
 {
-    // Runs on a thread of its own: hand over to the event loop.
-    if (instance)
-        QMetaObject::invokeMethod(instance, &Interrupt::requested, Qt::QueuedConnection);
-    return TRUE;
+    const bool closing =
+        event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    return Interrupt::requestFromAnyThread(closing, closeGraceMs) ? TRUE : FALSE;
 }
 #else
 int wakePipe[2] = {-1, -1};
@@ -36,10 +47,33 @@ void onSignal(int)
 
 } // namespace
 
+bool Interrupt::requestFromAnyThread(bool waitForTheEnd, int graceMs)
+{
+    std::unique_lock<std::mutex> guard(lock);
+    if (!instance)
+        return false;
+    QMetaObject::invokeMethod(instance, &Interrupt::requested, Qt::QueuedConnection);
+    if (waitForTheEnd)
+        releasedChanged.wait_for(guard, std::chrono::milliseconds(graceMs),
+                                 [] { return released; });
+    return true;
+}
+
+void Interrupt::release()
+{
+    const std::lock_guard<std::mutex> guard(lock);
+    released = true;
+    releasedChanged.notify_all();
+}
+
 Interrupt::Interrupt(QObject *parent) : QObject(parent)
 {
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        instance = this;
+        released = false;
+    }
 #ifdef Q_OS_WIN
-    instance = this;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
     if (::pipe(wakePipe) != 0)
@@ -63,9 +97,15 @@ Interrupt::Interrupt(QObject *parent) : QObject(parent)
 
 Interrupt::~Interrupt()
 {
+    {
+        // A request waiting now returns: nothing more will be said.
+        const std::lock_guard<std::mutex> guard(lock);
+        instance = nullptr;
+        released = true;
+        releasedChanged.notify_all();
+    }
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    instance = nullptr;
 #else
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);

@@ -14,6 +14,13 @@ public:
     explicit Interrupt(QObject *parent = nullptr);
     ~Interrupt() override;
 
+    // From any thread: asks the live Interrupt for the end; false when there is none. With
+    // `waitForTheEnd`, returns only once release() came or `graceMs` passed: Windows ends the
+    // process as soon as its handler for a closed console, a log-off or a shut-down returns.
+    static bool requestFromAnyThread(bool waitForTheEnd, int graceMs);
+    // The run has said all it had to (summary, report): a waiting request may return.
+    void release();
+
 signals:
     void requested();
 

@@ -69,6 +69,7 @@ int main(int argc, char *argv[])
     FlashRun run(options, std::make_shared<const PaddedImage>(std::move(*image)));
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
+    QObject::connect(&run, &FlashRun::ended, &interrupt, &Interrupt::release);
     run.start();
     return app.exec();
 }
