@@ -65,5 +65,5 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Brivox Vantyx Firmware updater
  both without a board.")
 # Debian's Qt 6 runtime, not a copy of it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6widgets6 (>= 6.2), libqt6serialport6 (>= 6.2), qt6-qpa-plugins, libc6, libstdc++6")
+    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), qt6-qpa-plugins, libc6, libstdc++6")
 include(CPack)

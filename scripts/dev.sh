@@ -10,6 +10,8 @@
 #   scripts/dev.sh sanitize   every suite and the soak under AddressSanitizer and UBSan,
 #                             in build-sanitize/
 #   scripts/dev.sh soak       the randomized fault soak alone (about 3 minutes)
+#   scripts/dev.sh windows    cross-build for Windows into build-windows/ and run the suites,
+#                             downloads on COM ports and the ZIP under Wine (scripts/windows.sh)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -19,6 +21,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
           clang-format desktop-file-utils)
+
+# What the Windows build and its run under Wine need besides.
+windows_packages=(g++-mingw-w64-x86-64-posix gcc wine wine64 xvfb x11-utils imagemagick)
+[ "$mode" = windows ] && packages+=("${windows_packages[@]}")
 
 install_missing() {
     local missing=()
@@ -154,6 +160,10 @@ case "$mode" in
         build build
         run_tests build -L soak
         ;;
+    windows)
+        build build
+        bash scripts/windows.sh
+        ;;
     sanitize)
         build build-sanitize -DFLASHLOADER_SANITIZE=ON
         export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:check_initialization_order=1
@@ -161,7 +171,7 @@ case "$mode" in
         run_tests build-sanitize
         ;;
     *)
-        echo "usage: $0 demo|run|build|test|sanitize|soak|package" >&2
+        echo "usage: $0 demo|run|build|test|sanitize|soak|package|windows" >&2
         exit 2
         ;;
 esac
