@@ -114,6 +114,14 @@ void showOnPort(FlashLoader &window, const QString &port)
     window.show();
 }
 
+ReenteringReadyRead::ReenteringReadyRead(FlashLoader &window)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_timer, &QTimer::timeout, &window,
+                     [&window] { QMetaObject::invokeMethod(&window, "serialRecieve"); });
+    m_timer.start(1);
+}
+
 Operator::Operator(int answerEveryMs) : answerer(answerEveryMs) {}
 
 void Operator::usePort(const QString &port)

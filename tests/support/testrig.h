@@ -80,6 +80,18 @@ private:
 // Puts `port` alone into the window's port list (ptys are never enumerated) and shows it.
 void showOnPort(FlashLoader &window, const QString &port);
 
+// Calls the window's serialRecieve() every millisecond from wherever its events are processed,
+// the block loop's passes included: readyRead() re-entering as Qt's Windows back end emits it,
+// on a system whose back end does not.
+class ReenteringReadyRead
+{
+public:
+    explicit ReenteringReadyRead(FlashLoader &window);
+
+private:
+    QTimer m_timer;
+};
+
 // The operator at the real window, on a port given to it.
 class Operator
 {
