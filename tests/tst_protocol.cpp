@@ -1,3 +1,4 @@
+#include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
 #include "wire.h"
 
@@ -19,6 +20,12 @@ private slots:
     void sizeWord();
     void limits_data();
     void limits();
+    void readsAfterTheStart_data();
+    void readsAfterTheStart();
+    void resends_data();
+    void resends();
+    void describedRead_data();
+    void describedRead();
 };
 
 void TestProtocol::checksum_data()
@@ -95,7 +102,7 @@ void TestProtocol::blockReply()
 {
     QFETCH(QByteArray, read);
     QFETCH(int, reply);
-    QCOMPARE(int(quenlark::blockReply(read)), reply);
+    QCOMPARE(int(quenlark::blockReplyKind(read)), reply);
 }
 
 void TestProtocol::sizeWord_data()
@@ -134,6 +141,86 @@ void TestProtocol::limits()
     QFETCH(int, left);
     QCOMPARE(quenlark::isPast(elapsedMs, limitMs), past);
     QCOMPARE(quenlark::msUntilPast(elapsedMs, limitMs), left);
+}
+
+void TestProtocol::readsAfterTheStart_data()
+{
+    using R = quenlark::Read;
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<R>>("meanings");
+    QTest::addColumn<int>("okCount");
+    const QByteArray ok("OK");
+    QTest::newRow("start, size, a block")
+        << QList<QByteArray>{ok, ok, devicesim::ack}
+        << QList<R>{R::SendSizeWord, R::StartBlocks, R::BlockReply} << 2;
+    QTest::newRow("noise and half an OK before")
+        << QList<QByteArray>{"x", ok, "O", "K", ok}
+        << QList<R>{R::Ignored, R::SendSizeWord, R::Ignored, R::Ignored, R::StartBlocks} << 2;
+    QTest::newRow("OK during the blocks deafens")
+        << QList<QByteArray>{ok, ok, ok, devicesim::ack, ok}
+        << QList<R>{R::SendSizeWord, R::StartBlocks, R::Deafened, R::Ignored, R::Ignored} << 4;
+    QTest::newRow("OK cut at a NUL, not OK with a line end")
+        << QList<QByteArray>{QByteArray("OK\0x", 4), "OK\r\n"}
+        << QList<R>{R::SendSizeWord, R::Ignored} << 1;
+}
+
+void TestProtocol::readsAfterTheStart()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<quenlark::Read>, meanings);
+    QFETCH(int, okCount);
+    qint32 count = 0;
+    QList<quenlark::Read> taken;
+    for (const QByteArray &read : reads)
+        taken << quenlark::takeRead(read, count);
+    QCOMPARE(taken, meanings);
+    QCOMPARE(count, okCount);
+}
+
+void TestProtocol::resends_data()
+{
+    QTest::addColumn<QByteArray>("replies"); // r: 0x28, a: accepted
+    QTest::addColumn<bool>("lastSendsAgain");
+    QTest::addColumn<int>("sent");
+    QTest::newRow("31 in a row") << QByteArray(31, 'r') << true << 31;
+    QTest::newRow("32 in a row: 31 went out again") << QByteArray(32, 'r') << false << 31;
+    QTest::newRow("an accepted block starts the count again")
+        << QByteArray(31, 'r') + 'a' + QByteArray(31, 'r') << true << 62;
+}
+
+void TestProtocol::resends()
+{
+    QFETCH(QByteArray, replies);
+    QFETCH(bool, lastSendsAgain);
+    QFETCH(int, sent);
+    quenlark::Resends resends;
+    bool again = true;
+    for (char reply : replies) {
+        if (reply == 'a')
+            resends.accepted();
+        else
+            again = resends.sendAgain();
+    }
+    QCOMPARE(again, lastSendsAgain);
+    QCOMPARE(resends.sent(), sent);
+}
+
+void TestProtocol::describedRead_data()
+{
+    QTest::addColumn<QByteArray>("read");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one byte") << QByteArray("Q") << QStringLiteral("1 byte: 51");
+    QTest::newRow("eight") << QByteArray("OKOKOKOK")
+                           << QStringLiteral("8 bytes: 4f 4b 4f 4b 4f 4b 4f 4b");
+    QTest::newRow("a flood stays short")
+        << QByteArray(12317, 'O') << QStringLiteral("12317 bytes: 4f 4f 4f 4f 4f 4f 4f 4f ...");
+}
+
+void TestProtocol::describedRead()
+{
+    QFETCH(QByteArray, read);
+    QFETCH(QString, text);
+    QCOMPARE(quenlark::describeRead(read), text);
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

@@ -1,15 +1,17 @@
 #include "app/flashloader.h"
 
+#include "app/blockloopevents.h"
 #include "app/notice.h"
 #include "detect/bootloader_detector.h"
 #include "images/appicon.h"
 #include "protocol/firmwareimage.h"
+#include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
+#include "serial/portlist.h"
 #include "ui_flashloader.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QIcon>
 #include <QProgressBar>
@@ -17,6 +19,17 @@
 #include <QSignalBlocker>
 #include <QThread>
 
+// How a download moves through this file. on_pushButton_Flash_clicked() waits out the settling
+// (waitForSettling), writes the start command and arms the start watchdog, whose slot is
+// OK_recieved(). Every read then goes through serialRecieve() to handleReply(), which follows
+// quenlark::takeRead() (protocol/hostrules.h) on okCount:
+//   okCount 0  start command out    "OK": loadFirmwareImage() writes the size word and arms
+//                                   sizeWatchdog (sizeWordTimedOut); none in 5 s: OK_recieved()
+//   okCount 1  size word out        "OK": sendFirmwareBlocks() runs the block loop
+//                                   (transferBlocks, writeBlock, awaitBlockReply), 2 s a block
+//   okCount 2  blocks flowing       each read lands in blockReply for the loop
+//   okCount 3  deaf                 the block in flight times out in awaitBlockReply()
+// Every ending goes through finishDownload(); a port that goes away through portWentAway().
 namespace {
 
 // A device that answered the last block within this long likely answers the next as fast.
@@ -38,64 +51,8 @@ constexpr bool blocksAfterTheSlot = true;
 constexpr bool waitOnPortFirst = true;
 constexpr bool blocksAfterTheSlot = false;
 #endif
-// Often enough that the window stays responsive however fast the device answers, rarely enough
-// that a pass of the event loop per block does not halve the rate.
-constexpr int eventPassEveryMs = 16;
-constexpr int paintEveryMs = 40;
 
 } // namespace
-
-// Lets the window's events through while the block loop waits inside a slot, and paints the
-// bar at most every paintEveryMs meanwhile: QProgressBar::setValue() repaints at once, and a
-// repaint per block costs more than the transfer. The bar paints freely again after it.
-class FlashLoader::BlockLoopEvents
-{
-public:
-    explicit BlockLoopEvents(QProgressBar *bar) : m_bar(bar), m_paintedValue(bar->value())
-    {
-        m_wake.setSingleShot(true);
-        m_wake.setTimerType(Qt::PreciseTimer);
-        m_bar->setUpdatesEnabled(false);
-    }
-    ~BlockLoopEvents() { m_bar->setUpdatesEnabled(true); }
-
-    // Processes pending events, unless the last pass was only a moment ago.
-    void letThrough()
-    {
-        if (!m_sincePass.isValid() || m_sincePass.elapsed() >= eventPassEveryMs)
-            pass(QEventLoop::AllEvents);
-    }
-
-    // Sleeps in the event dispatcher until an event arrives or `ms` pass.
-    void sleep(int ms)
-    {
-        m_wake.start(ms);
-        pass(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        m_wake.stop();
-    }
-
-private:
-    void pass(QEventLoop::ProcessEventsFlags flags)
-    {
-        const bool paint = m_bar->value() != m_paintedValue &&
-                           (!m_sincePaint.isValid() || m_sincePaint.elapsed() >= paintEveryMs);
-        if (paint) {
-            m_bar->setUpdatesEnabled(true); // schedules the paint for this pass
-            m_paintedValue = m_bar->value();
-            m_sincePaint.start();
-        }
-        QCoreApplication::processEvents(flags);
-        if (paint)
-            m_bar->setUpdatesEnabled(false);
-        m_sincePass.start();
-    }
-
-    QProgressBar *m_bar;
-    QTimer m_wake; // only ends a sleep; nothing is connected to it
-    QElapsedTimer m_sincePass;
-    QElapsedTimer m_sincePaint;
-    int m_paintedValue;
-};
 
 FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_FlashLoader)
 {
@@ -164,7 +121,7 @@ void FlashLoader::refreshPortList()
         list->clear();
         for (const QString &name : std::as_const(unlistedPorts))
             list->insertItem(list->count(), name);
-        ports = QSerialPortInfo::availablePorts();
+        ports = listedPorts();
         for (const QSerialPortInfo &info : std::as_const(ports))
             list->insertItem(list->count(), info.portName());
         // The choice stays while its port is still there.
@@ -261,7 +218,6 @@ void FlashLoader::waitForSettling()
     // The bootloader needs its time after detection; events stay unprocessed meanwhile, so
     // nothing can start in between. Sleeps in short steps instead of spinning.
     while (!quenlark::isPast(detectWatch.elapsedMilliseconds(), quenlark::settlingMs)) {
-        disableControls();
         const int left =
             quenlark::msUntilPast(detectWatch.elapsedMilliseconds(), quenlark::settlingMs);
         QThread::msleep(static_cast<unsigned long>(qMin(left, 20)));
@@ -305,35 +261,35 @@ void FlashLoader::serialRecieve()
 
 void FlashLoader::handleReply(const QByteArray &data)
 {
-    if (quenlark::isOkReply(data)) {
+    switch (quenlark::takeRead(data, okCount)) {
+    case quenlark::Read::SendSizeWord:
         okSeen = true;
-        switch (okCount++) {
-        case 0:
-            loadFirmwareImage();
-            return;
-        case 1:
-            sizeWatchdog.stop();
-            if (!blocksAfterTheSlot) {
-                sendFirmwareBlocks();
-                return;
-            }
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    if (downloading) // a window closed meanwhile still ends in the loop
-                        sendFirmwareBlocks();
-                },
-                Qt::QueuedConnection);
-            return;
-        default:
-            // An "OK" while the blocks flow is no block reply, and none is taken after it:
-            // the block in flight ends as a time-out.
+        loadFirmwareImage();
+        return;
+    case quenlark::Read::StartBlocks:
+        okSeen = true;
+        sizeWatchdog.stop();
+        if (!blocksAfterTheSlot) {
+            sendFirmwareBlocks();
             return;
         }
-    }
-    // Anything else before the blocks (an echo, noise, half an "OK") has no effect.
-    if (okCount == 2)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (downloading) // a window closed meanwhile still ends in the loop
+                    sendFirmwareBlocks();
+            },
+            Qt::QueuedConnection);
+        return;
+    case quenlark::Read::Deafened:
+        okSeen = true; // the block in flight ends as a time-out
+        return;
+    case quenlark::Read::BlockReply:
         blockReply = data;
+        return;
+    case quenlark::Read::Ignored:
+        return;
+    }
 }
 
 void FlashLoader::loadFirmwareImage()
@@ -364,7 +320,6 @@ void FlashLoader::sizeWordTimedOut()
 
 void FlashLoader::sendFirmwareBlocks()
 {
-    sizeWatchdog.stop();
     switch (transferBlocks()) {
     case BlockOutcome::Sent:
         ui->progressBar->setValue(imageSize - 1);
@@ -388,20 +343,20 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
     BlockLoopEvents events(ui->progressBar);
     lastReplyWasQuick = true;
     blockOffset = 0;
-    int resendsInARow = 0;
+    quenlark::Resends resends;
     while (blockOffset < imageSize) {
         writeBlock();
         if (!awaitBlockReply(events))
             return abortRequested ? BlockOutcome::Aborted : BlockOutcome::Failed;
         ui->progressBar->setValue(blockOffset);
-        switch (quenlark::blockReply(blockReply)) {
+        switch (quenlark::blockReplyKind(blockReply)) {
         case quenlark::BlockReply::Accepted:
             blockOffset += quenlark::blockSize;
-            resendsInARow = 0;
+            resends.accepted();
             break;
         case quenlark::BlockReply::Resend:
             // A device (or a line at the wrong speed) that never takes the block.
-            if (++resendsInARow == quenlark::maxResendsInARow)
+            if (!resends.sendAgain())
                 return BlockOutcome::Failed;
             break;
         case quenlark::BlockReply::Bad:

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class BlockLoopEvents;
+
 QT_BEGIN_NAMESPACE
 class QCloseEvent;
 class Ui_FlashLoader;
@@ -45,8 +47,6 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    class BlockLoopEvents;
-
     void disableControls();
     void enableControls();
     bool openSerialPort();

@@ -1,51 +1,19 @@
 #include "cli/flashrun.h"
 
+#include "cli/terminal.h"
 #include "flash/flashjob.h"
+#include "serial/portlist.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 
 #include <algorithm>
-
-#ifdef Q_OS_WIN
-#include <io.h>
-#include <windows.h>
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
 constexpr int drawEveryMs = 100; // at most ten times a second
 constexpr int scanEveryMs = 500;
-
-bool isTerminal(std::FILE *stream)
-{
-#ifdef Q_OS_WIN
-    return _isatty(_fileno(stream));
-#else
-    return ::isatty(fileno(stream));
-#endif
-}
-
-// The width of the terminal that `stream` draws on.
-int terminalWidth(std::FILE *stream)
-{
-#ifdef Q_OS_WIN
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(
-            GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), &info))
-        return info.srWindow.Right - info.srWindow.Left + 1;
-#else
-    winsize size = {};
-    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-#endif
-    return 80;
-}
 
 #ifdef Q_OS_UNIX
 // A port is a device node there: a named port can be looked for without listing them all.
@@ -59,31 +27,14 @@ QString deviceNode(const QString &port)
     return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
 }
 
-QStringList listedPorts()
-{
-    QStringList names;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names << info.portName();
-    return names;
-}
-
 } // namespace
 
 FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImage> image,
                    QObject *parent)
     : QObject(parent), m_options(options), m_image(std::move(image)),
-      m_human(options.json == QStringLiteral("-") ? stderr : stdout), m_live(isTerminal(m_human))
+      m_human(options.json == QStringLiteral("-") ? stderr : stdout),
+      m_live(terminal::canRedraw(m_human))
 {
-#ifdef Q_OS_WIN
-    if (m_live) { // the console understands the cursor moves only when asked to
-        DWORD mode = 0;
-        const HANDLE console =
-            GetStdHandle(m_human == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-        m_live = GetConsoleMode(console, &mode) &&
-                 SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
-#endif
     m_drawTimer.setSingleShot(true);
     connect(&m_drawTimer, &QTimer::timeout, this, &FlashRun::draw);
     m_scanTimer.setInterval(scanEveryMs);
@@ -97,7 +48,7 @@ void FlashRun::start()
         m_scanTimer.start();
         return;
     }
-    const QStringList ports = m_options.all ? listedPorts() : m_options.ports;
+    const QStringList ports = m_options.all ? listedPortNames() : m_options.ports;
     if (ports.isEmpty()) {
         print(stderr, QStringLiteral("vantyx-flash: no serial ports found"));
         QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
@@ -174,7 +125,7 @@ void FlashRun::scanPorts()
             if (QFileInfo::exists(deviceNode(port)))
                 present.insert(port);
     } else {
-        const QStringList listed = listedPorts();
+        const QStringList listed = listedPortNames();
         for (const QString &port : listed)
             if (m_options.ports.isEmpty() || m_options.ports.contains(port))
                 present.insert(port);
@@ -199,12 +150,9 @@ void FlashRun::markDirty()
 void FlashRun::draw()
 {
     m_sinceDraw.start();
-    const int width = terminalWidth(m_human) - 1;
-    QByteArray out;
-    if (m_drawnLines > 0)
-        out += "\x1b[" + QByteArray::number(m_drawnLines) + "A";
-    out += "\r\x1b[J"; // from here down: the lines that stay, then the live ones again
-    std::fputs(out.constData(), m_human);
+    const int width = terminal::width(m_human) - 1;
+    // From there down: the lines that stay, then the live ones again.
+    std::fputs(terminal::rewind(m_drawnLines).constData(), m_human);
     std::fflush(m_human);
     for (const QString &line : std::as_const(m_pendingLines))
         print(m_human, line);

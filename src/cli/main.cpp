@@ -4,9 +4,9 @@
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "protocol/firmwareimage.h"
+#include "serial/portlist.h"
 
 #include <QCoreApplication>
-#include <QSerialPortInfo>
 
 #include <cstdio>
 
@@ -14,7 +14,7 @@ namespace {
 
 void printPorts()
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const QList<QSerialPortInfo> ports = listedPorts();
     auto field = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
     for (const QSerialPortInfo &info : ports) {
         const QString usb = info.hasVendorIdentifier() && info.hasProductIdentifier()

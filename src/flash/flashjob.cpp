@@ -1,8 +1,9 @@
 #include "flash/flashjob.h"
 
+#include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
+#include "serial/linesettings.h"
 #include "serial/porterror.h"
-#include "serial/serialconnection.h"
 
 #include <cstring>
 
@@ -112,15 +113,14 @@ void FlashJob::onReadyRead()
     if (count <= 0)
         return;
     if (m_port->bytesAvailable() > 0) // more than a reply's worth: take it all, as one read
-        handleRead(QByteArray(bytes, int(count)) + m_port->readAll());
+        handleReply(QByteArray(bytes, int(count)) + m_port->readAll());
     else
-        handleRead(QByteArray::fromRawData(bytes, int(count)));
+        handleReply(QByteArray::fromRawData(bytes, int(count)));
 }
 
-void FlashJob::handleRead(const QByteArray &read)
+void FlashJob::handleReply(const QByteArray &read)
 {
-    switch (m_phase) {
-    case Phase::Waking:
+    if (m_phase == Phase::Waking) {
         if (!quenlark::isOkReply(read))
             return;
         m_wakeTimer.stop();
@@ -129,41 +129,36 @@ void FlashJob::handleRead(const QByteArray &read)
         m_sinceStep.start();
         armStep(quenlark::settlingMs);
         return;
-    case Phase::Starting:
-        if (!quenlark::isOkReply(read))
-            return; // an echo, noise, half an "OK": no effect, as in the window
-        if (++m_okCount == 1) {
-            m_port->write(quenlark::sizeWord(quint32(m_image->size)));
-            m_port->flush();
-            m_sinceStep.start();
-            if (m_result == Result::Pending)
-                armStep(quenlark::sizeReplyLimitMs);
-            return;
-        }
+    }
+    if (m_phase != Phase::Starting && m_phase != Phase::Sending)
+        return; // settling: discarded before the start command anyway
+
+    switch (quenlark::takeRead(read, m_okCount)) {
+    case quenlark::Read::SendSizeWord:
+        m_port->write(quenlark::sizeWord(quint32(m_image->size)));
+        m_port->flush();
+        m_sinceStep.start();
+        if (m_result == Result::Pending)
+            armStep(quenlark::sizeReplyLimitMs);
+        return;
+    case quenlark::Read::StartBlocks:
         setPhase(Phase::Sending);
         m_sinceFirstBlock.start();
         m_stepTimer.stop(); // the size word's limit is no block's
         sendBlock();
         return;
-    case Phase::Sending:
+    case quenlark::Read::Deafened: // the block in flight ends as a time-out
+    case quenlark::Read::Ignored:
+        return;
+    case quenlark::Read::BlockReply:
         break;
-    default:
-        return; // settling: discarded before the start command anyway
     }
 
-    if (m_okCount > 2)
-        return;
-    if (quenlark::isOkReply(read)) {
-        // As in the window: an "OK" is no block reply, and none is taken after it, so the
-        // block in flight ends as a time-out.
-        m_okCount = 3;
-        return;
-    }
     const int block = blocks();
-    switch (quenlark::blockReply(read)) {
+    switch (quenlark::blockReplyKind(read)) {
     case quenlark::BlockReply::Accepted:
         m_blockOffset += quenlark::blockSize;
-        m_resendsInARow = 0;
+        m_resends.accepted();
         emit progressed();
         if (m_blockOffset >= m_image->size)
             finish(Result::Ok, QString());
@@ -171,8 +166,7 @@ void FlashJob::handleRead(const QByteArray &read)
             sendBlock();
         return;
     case quenlark::BlockReply::Resend:
-        ++m_resends;
-        if (++m_resendsInARow == quenlark::maxResendsInARow) {
+        if (!m_resends.sendAgain()) {
             finish(Result::Failed, QStringLiteral("the device asked for block %1 again %2 times "
                                                   "in a row")
                                        .arg(block)
@@ -185,7 +179,7 @@ void FlashJob::handleRead(const QByteArray &read)
     case quenlark::BlockReply::Bad:
         finish(Result::Failed, QStringLiteral("the device answered block %1 with %2")
                                    .arg(block)
-                                   .arg(QString::fromLatin1(read.toHex(' '))));
+                                   .arg(quenlark::describeRead(read)));
         return;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/firmwareimage.h"
+#include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
 
 #include <QElapsedTimer>
@@ -37,8 +38,8 @@ public:
     qint64 imageSize() const { return m_image->size; }
     qint64 bytesSent() const { return qint64(m_blockOffset); } // acknowledged
     int blocks() const { return m_blockOffset / quenlark::blockSize; }
-    int resends() const { return m_resends; }
-    double seconds() const;        // from start() to the end, or to now
+    int resends() const { return m_resends.sent(); } // blocks that went out again
+    double seconds() const;                          // from start() to the end, or to now
     double sendingSeconds() const; // since the first block went out, while it runs
 
 signals:
@@ -50,7 +51,7 @@ private:
     void setPhase(Phase phase);
     void finish(Result result, const QString &message);
     void onReadyRead();
-    void handleRead(const QByteArray &read);
+    void handleReply(const QByteArray &read);
     void onPortError(QSerialPort::SerialPortError error);
     void onStepTimeout();
     void wakeUp();
@@ -66,10 +67,9 @@ private:
     Phase m_phase = Phase::Opening;
     Result m_result = Result::Pending;
     QString m_message;
-    int m_okCount = 0; // as the window counts them: 1 size word sent, 2 blocks, 3 deaf
+    qint32 m_okCount = 0; // where the download stands, as quenlark::takeRead() counts
     int m_blockOffset = 0;
-    int m_resendsInARow = 0;
-    int m_resends = 0;
+    quenlark::Resends m_resends;
 
     QTimer m_wakeTimer;   // the wake-up command's period
     QTimer m_detectLimit; // how long the bootloader may take to answer at all

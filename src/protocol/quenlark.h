@@ -61,7 +61,7 @@ inline quint8 blockChecksum(const char *block)
     return quint8(~sum);
 }
 
-inline BlockReply blockReply(const QByteArray &read)
+inline BlockReply blockReplyKind(const QByteArray &read)
 {
     if (read.size() != 1)
         return BlockReply::Bad;

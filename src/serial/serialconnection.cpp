@@ -1,17 +1,9 @@
 #include "serial/serialconnection.h"
 
+#include "serial/linesettings.h"
 #include "serial/porterror.h"
 
 #include <QSerialPort>
-
-void applyLineSettings(QSerialPort &port)
-{
-    port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
-    port.setDataBits(QSerialPort::Data8);
-    port.setParity(QSerialPort::NoParity);
-    port.setStopBits(QSerialPort::OneStop);
-    port.setFlowControl(QSerialPort::NoFlowControl);
-}
 
 SerialConnection::~SerialConnection()
 {

@@ -9,9 +9,6 @@
 class QObject;
 class QSerialPort;
 
-// 115200 baud both ways, 8N1, no flow control: the line every host of this program uses.
-void applyLineSettings(QSerialPort &port);
-
 // One window's link to the device: the port object and a count of opens and closes.
 // Both windows own one each and never have them open at the same time.
 class SerialConnection

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdio>
+
+// The terminal a stream may draw on, for vantyx-flash's live lines.
+namespace terminal {
+
+// Whether `stream` is a terminal whose lines can be redrawn in place (on Windows, a console
+// that has been switched to take the cursor moves).
+bool canRedraw(std::FILE *stream);
+// How many columns the terminal behind `stream` has; 80 when it does not say.
+int width(std::FILE *stream);
+// Moves the cursor up over `lines` lines drawn before and clears from there down.
+QByteArray rewind(int lines);
+
+} // namespace terminal

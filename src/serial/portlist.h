@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QList>
+#include <QSerialPortInfo>
+#include <QStringList>
+
+// The serial ports the system lists, in its order: the window's list, --all, --list and
+// --watch all read them from here.
+QList<QSerialPortInfo> listedPorts();
+QStringList listedPortNames();
