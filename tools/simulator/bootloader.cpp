@@ -29,6 +29,7 @@ QList<Reply> Bootloader::feed(const QByteArray &bytes, qint64 now)
     if (m_unplugged)
         return {};
     m_record.received.append(bytes);
+    m_record.lastReceivedAt = now;
     if (m_pending.isEmpty())
         m_frameReadAt = now;
     m_pending.append(bytes);

@@ -72,6 +72,7 @@ struct Record
     QList<Download> downloads;
     QByteArray completedImage; // the image of the last download the device completed
     qint64 unpluggedAt = 0;
+    qint64 lastReceivedAt = 0; // when the host's last bytes were read
 
     int completedDownloads() const;
 };

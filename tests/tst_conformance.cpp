@@ -1,0 +1,216 @@
+#include "flash/flashjob.h"
+#include "testrig.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <string>
+
+// Every device behaviour against both engines: the window (its nested block loop) and the
+// asynchronous job behind vantyx-flash. Both must leave the device with the same bytes after
+// the detection and end in the same class of outcome. A new behaviour is a new row here.
+class TestConformance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void window_data() { table(); }
+    void window();
+    void job();
+
+private:
+    enum class Outcome { Sent, Failed, NotDetected };
+    struct Row
+    {
+        devicesim::Script script;
+        Outcome outcome;
+        QByteArray received; // after the detection
+        // A failure comes this long after the host's last bytes: at once (0), or by the limit
+        // of the reply awaited then.
+        int failsAfterMs = 0;
+    };
+    static std::map<std::string, Row> rows(const QByteArray &image);
+    void table();
+    // What the device saw decides between a failed download and none at all.
+    static Outcome classOf(bool sent, const devicesim::Record &record);
+    static QString describe(Outcome outcome);
+    // Empty when a failure at `failedAt` came as soon as `row` says.
+    static QString timingFault(const Row &row, const devicesim::Record &record, qint64 failedAt);
+
+    QTemporaryDir dir;
+    QByteArray image;
+    QString imagePath;
+};
+
+void TestConformance::initTestCase()
+{
+    image = patternImage(6 * 256 + 10, 11); // seven blocks, the last padded
+    imagePath = writeFile(dir.path(), QStringLiteral("image.bin"), image);
+}
+
+std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArray &image)
+{
+    const QByteArray all = expectedDownload(image);
+    const auto upToBlock = [&](int blocks) { return all.left(8 + blocks * 257); };
+    const QByteArray frame1 = all.mid(8 + 257, 257);
+    const auto answer = [](int atBlock, const QByteArray &reply) {
+        devicesim::Script script;
+        script.blockReply = [atBlock, reply](int block, int, bool ok) {
+            return block == atBlock ? reply : ok ? devicesim::ack : devicesim::resend;
+        };
+        return script;
+    };
+    std::map<std::string, Row> table;
+    table["normal"] = {{}, Outcome::Sent, all};
+
+    devicesim::Script resends;
+    resends.blockReply = [](int block, int attempt, bool) {
+        return block == 1 && attempt < 3 ? devicesim::resend : devicesim::ack;
+    };
+    table["resends"] = {resends, Outcome::Sent,
+                        upToBlock(2) + frame1.repeated(3) + all.mid(8 + 2 * 257)};
+    // Replies to block 2 that are no reply: the download fails there, nothing goes after it.
+    table["bad reply"] = {answer(2, "Q"), Outcome::Failed, upToBlock(3)};
+    table["14 14"] = {answer(2, QByteArray("\x14\x14", 2)), Outcome::Failed, upToBlock(3)};
+    table["garbage flood"] = {answer(2, patternImage(300, 3)), Outcome::Failed, upToBlock(3)};
+    table["OK in the blocks"] = {answer(2, "OK"), Outcome::Failed, upToBlock(3), 2000};
+    table["endless 0x28"] = {answer(1, devicesim::resend), Outcome::Failed,
+                             upToBlock(2) + frame1.repeated(31)};
+
+    devicesim::Script script;
+    script.silentAfterStart = true;
+    table["silent after start"] = {script, Outcome::Failed, all.left(4), 5000};
+    script = {};
+    script.silentAfterSize = true;
+    table["silent after size"] = {script, Outcome::Failed, all.left(8), 5000};
+    script = {};
+    script.silentFromBlock = 3;
+    table["silent after block 3"] = {script, Outcome::Failed, upToBlock(4), 2000};
+    script = {};
+    script.splitStartReply = true;
+    table["OK split"] = {script, Outcome::Failed, all.left(4), 5000};
+    script = {};
+    script.secondWakeUpAnswerMs = 4700; // left on the line from the detection
+    table["stale OK"] = {script, Outcome::Sent, all};
+    script = {};
+    script.unplugAtWakeUp = 1;
+    table["unplug at wake-up"] = {script, Outcome::NotDetected, {}};
+    script = {};
+    script.unplugAfterStart = true;
+    table["unplug after start"] = {script, Outcome::Failed, all.left(4)};
+    script = {};
+    script.unplugAfterBlock = 2;
+    table["unplug after block 2"] = {script, Outcome::Failed, upToBlock(3)};
+    return table;
+}
+
+void TestConformance::table()
+{
+    QTest::addColumn<QString>("row");
+    for (const auto &[name, row] : rows(QByteArray(10, 'x')))
+        QTest::newRow(name.c_str()) << QString::fromStdString(name);
+}
+
+TestConformance::Outcome TestConformance::classOf(bool sent, const devicesim::Record &record)
+{
+    if (sent)
+        return Outcome::Sent;
+    return record.startCommands.isEmpty() ? Outcome::NotDetected : Outcome::Failed;
+}
+
+QString TestConformance::describe(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Sent:
+        return QStringLiteral("sent");
+    case Outcome::Failed:
+        return QStringLiteral("failed");
+    case Outcome::NotDetected:
+        return QStringLiteral("not detected");
+    }
+    return {};
+}
+
+QString TestConformance::timingFault(const Row &row, const devicesim::Record &record,
+                                     qint64 failedAt)
+{
+    if (row.outcome != Outcome::Failed)
+        return {};
+    const double after = msBetween(record.lastReceivedAt, failedAt);
+    const bool inTime = row.failsAfterMs == 0
+                            ? after < 1000
+                            : after >= row.failsAfterMs && after < row.failsAfterMs + 1000;
+    return inTime ? QString()
+                  : QStringLiteral("failed %1 ms after the last bytes, not %2")
+                        .arg(after, 0, 'f', 0)
+                        .arg(row.failsAfterMs == 0 ? QStringLiteral("at once")
+                                                   : QString::number(row.failsAfterMs));
+}
+
+void TestConformance::window()
+{
+    QFETCH(QString, row);
+    const Row expected = rows(image).at(row.toStdString());
+    Rig rig(expected.script);
+    bool sent = false;
+    if (rig.detect()) {
+        rig.flash(imagePath);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.answerer.count(QStringLiteral("Firmware sent")) +
+                                         rig.answerer.count(QStringLiteral("Failed to flash!")) >
+                                     0,
+                                 12000);
+        sent = rig.answerer.count(QStringLiteral("Firmware sent")) == 1;
+    }
+    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+    const devicesim::Record record = rig.device.record();
+    QCOMPARE(describe(classOf(sent, record)), describe(expected.outcome));
+    QCOMPARE(afterDetection(record.received), expected.received);
+    if (!sent && !rig.answerer.boxes.isEmpty())
+        QCOMPARE(timingFault(expected, record, rig.answerer.boxes.last().seenAt), QString());
+}
+
+void TestConformance::job()
+{
+    // Every row at once, each on its own device: the job's engine runs many side by side.
+    const auto table = rows(image);
+    auto padded = std::make_shared<const PaddedImage>(*readPaddedImage(imagePath));
+    std::map<std::string, std::unique_ptr<devicesim::Device>> devices;
+    std::map<std::string, std::unique_ptr<FlashJob>> jobs;
+    std::map<std::string, qint64> endedAt;
+    for (const auto &[name, row] : table) {
+        auto device = std::make_unique<devicesim::Device>(row.script);
+        QString error;
+        QVERIFY2(device->openPty(&error), qPrintable(error));
+        jobs[name] = std::make_unique<FlashJob>(device->portName(), padded, 3000);
+        connect(jobs[name].get(), &FlashJob::finished, this,
+                [&endedAt, name = name] { endedAt[name] = devicesim::nowNs(); });
+        devices[name] = std::move(device);
+    }
+    for (auto &[name, job] : jobs)
+        job->start();
+    for (auto &[name, job] : jobs)
+        QTRY_VERIFY_WITH_TIMEOUT(job->result() != FlashJob::Result::Pending, 20000);
+
+    for (const auto &[name, row] : table) {
+        const devicesim::Record record = devices.at(name)->record();
+        const FlashJob &job = *jobs.at(name);
+        const QString seen = describe(classOf(job.result() == FlashJob::Result::Ok, record));
+        QVERIFY2(seen == describe(row.outcome),
+                 qPrintable(QStringLiteral("%1: %2, not %3 (%4)")
+                                .arg(QString::fromStdString(name), seen, describe(row.outcome),
+                                     job.message())));
+        QVERIFY2(afterDetection(record.received) == row.received,
+                 qPrintable(QStringLiteral("%1: the device received %2 bytes, not %3")
+                                .arg(QString::fromStdString(name))
+                                .arg(afterDetection(record.received).size())
+                                .arg(row.received.size())));
+        const QString late = timingFault(row, record, endedAt.at(name));
+        QVERIFY2(late.isEmpty(),
+                 qPrintable(QString::fromStdString(name) + QStringLiteral(": ") + late));
+    }
+}
+
+QTEST_MAIN(TestConformance)
+#include "tst_conformance.moc"
