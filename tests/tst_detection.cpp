@@ -202,21 +202,20 @@ void TestDetection::stopOrCloseLeaveFlashAsItWas()
 void TestDetection::portProblems_data()
 {
     QTest::addColumn<QString>("problem");
-    QTest::addColumn<QString>("expected"); // the box's text; %1 is the port
+    // The box's text; %1 is the port, and a line "*" the system's own reason, which differs
+    // between systems and Qt versions and only has to be there.
+    QTest::addColumn<QString>("expected");
     QTest::newRow("vanished before Detect")
-        << QStringLiteral("vanished")
-        << QStringLiteral("Error opening the port %1.\nNo such file or directory");
+        << QStringLiteral("vanished") << QStringLiteral("Error opening the port %1.\n*");
     QTest::newRow("held by another program")
         << QStringLiteral("held")
-        << QStringLiteral("Error opening the port %1.\nPermission error while locking the "
-                          "device\nAnother program may be using the port.");
+        << QStringLiteral("Error opening the port %1.\n*\nAnother program may be using the port.");
     QTest::newRow("unplugged while waiting")
         << QStringLiteral("unplugged")
         << QStringLiteral("Lost the port %1.\nThe device was unplugged, or the line hung up.");
     QTest::newRow("taken between Detect and Flash")
         << QStringLiteral("taken")
-        << QStringLiteral("Error opening the port %1.\nPermission error while locking the "
-                          "device\nAnother program may be using the port.");
+        << QStringLiteral("Error opening the port %1.\n*\nAnother program may be using the port.");
 }
 
 void TestDetection::portProblems()
@@ -263,7 +262,13 @@ void TestDetection::portProblems()
             QVERIFY(record.received.isEmpty()); // no wake-up before the failure is said
         }
     }
-    QCOMPARE(rig.answerer.boxes.first().text, expected.arg(port));
+    const QStringList shown = rig.answerer.boxes.first().text.split(QLatin1Char('\n'));
+    const QStringList wanted = expected.arg(port).split(QLatin1Char('\n'));
+    QCOMPARE(shown.size(), wanted.size());
+    for (qsizetype i = 0; i < wanted.size(); ++i)
+        QVERIFY2(wanted.at(i) == QStringLiteral("*") ? !shown.at(i).isEmpty()
+                                                     : shown.at(i) == wanted.at(i),
+                 qPrintable(shown.join(QLatin1Char('|'))));
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
 
     // Detect can be pressed again, and works on a port that is there.
