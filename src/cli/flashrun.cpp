@@ -1,5 +1,6 @@
 #include "cli/flashrun.h"
 
+#include "cli/exitstatus.h"
 #include "cli/terminal.h"
 #include "flash/flashjob.h"
 #include "serial/portlist.h"
@@ -7,8 +8,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -25,6 +29,29 @@ constexpr bool portsAreDeviceNodes = false;
 QString deviceNode(const QString &port)
 {
     return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+}
+
+// Writes the report, replacing a file whole or not at all; a device or a pipe (no file to
+// replace) is written straight. Empty when it all went out, else why not.
+QString writeReport(const QString &path, const QByteArray &json)
+{
+    if (path == QStringLiteral("-")) {
+        const bool written =
+            std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size()) &&
+            std::fflush(stdout) == 0;
+        return written ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+    }
+    const QFileInfo target(path);
+    if (target.exists() && !target.isFile()) {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.flush())
+            return file.errorString();
+        return QString();
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit())
+        return file.errorString();
+    return QString();
 }
 
 } // namespace
@@ -98,7 +125,7 @@ void FlashRun::onFinished(FlashJob *job)
     m_running.removeOne(job);
     job->deleteLater();
     const QString error =
-        board.result == QStringLiteral("ok") || board.result == QStringLiteral("cancelled")
+        board.result == FlashJob::Result::Ok || board.result == FlashJob::Result::Cancelled
             ? QString()
             : QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message);
     if (m_live) {
@@ -183,26 +210,32 @@ void FlashRun::finishRun()
         draw();
     print(m_human, summaryLine(m_finished));
 
-    int status = m_finished.isEmpty() && !m_options.watch ? 1 : 0;
-    for (const BoardReport &board : std::as_const(m_finished))
-        if (board.result != QStringLiteral("ok"))
-            status = 1;
-    if (m_interrupted)
-        status = 130;
+    int status = m_finished.isEmpty() && !m_options.watch ? exitstatus::SomeFailed
+                                                          : exitstatus::AllSucceeded;
+    // The status the boards earned: Ctrl-C that cut none (a bench between boards) is no
+    // failure.
+    bool cut = false;
+    for (const BoardReport &board : std::as_const(m_finished)) {
+        if (board.result != FlashJob::Result::Ok)
+            status = exitstatus::SomeFailed;
+        cut = cut || board.result == FlashJob::Result::Cancelled;
+    }
+    if (cut)
+        status = exitstatus::Interrupted;
 
     if (!m_options.json.isEmpty()) {
-        const QByteArray json =
-            jsonReport(m_options.image, m_image->length, m_image->size, m_finished);
-        if (m_options.json == QStringLiteral("-")) {
-            std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-            std::fflush(stdout);
-        } else {
-            QFile file(m_options.json);
-            if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size()) {
-                print(stderr, QStringLiteral("vantyx-flash: cannot write %1: %2")
-                                  .arg(m_options.json, file.errorString()));
-                status = m_interrupted ? 130 : 1;
-            }
+        const QString failure =
+            writeReport(m_options.json,
+                        jsonReport(m_options.image, m_image->length, m_image->size, m_finished));
+        if (!failure.isEmpty()) {
+            // Never lost without a word, and never a success.
+            print(stderr, QStringLiteral("vantyx-flash: cannot write the report %1: %2")
+                              .arg(m_options.json == QStringLiteral("-")
+                                       ? QStringLiteral("to standard output")
+                                       : m_options.json,
+                                   failure));
+            if (status == exitstatus::AllSucceeded)
+                status = exitstatus::SomeFailed;
         }
     }
     emit ended();

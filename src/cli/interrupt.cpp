@@ -78,8 +78,13 @@ Interrupt::Interrupt(QObject *parent) : QObject(parent)
 #else
     if (::pipe(wakePipe) != 0)
         return;
-    for (int fd : wakePipe)
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    for (int &fd : wakePipe) {
+        // Never 0 to 2, whatever the process was started with: a line meant for standard
+        // error must not land in the pipe and read as Ctrl-C.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        ::close(fd);
+        fd = moved;
+    }
     m_notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         char drain[16];
@@ -90,8 +95,12 @@ Interrupt::Interrupt(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or session (SIGHUP) ends the run as Ctrl-C does: summary and report.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    // A reader that went away (a pipe into head) must not kill a board in the middle: the
+    // failed write is simply not seen.
+    ::signal(SIGPIPE, SIG_IGN);
 #endif
 }
 
@@ -107,8 +116,8 @@ Interrupt::~Interrupt()
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
 #else
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        ::signal(signal, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;
     for (int &fd : wakePipe) {

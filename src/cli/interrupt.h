@@ -4,8 +4,9 @@
 
 class QSocketNotifier;
 
-// Turns Ctrl-C and a request to terminate (SIGINT and SIGTERM; the console's control events on
-// Windows) into a signal on the event loop, where it is safe to act on.
+// Turns Ctrl-C, a request to terminate and a hang-up (SIGINT, SIGTERM, SIGHUP; the console's
+// control events on Windows) into a signal on the event loop, where it is safe to act on.
+// While it lives, a write to a reader that went away fails instead of ending the process.
 class Interrupt : public QObject
 {
     Q_OBJECT

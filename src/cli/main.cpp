@@ -1,5 +1,6 @@
 // vantyx-flash: flashes Vantyx devices from the command line, one board or a bench of them.
 
+#include "cli/exitstatus.h"
 #include "cli/flashrun.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
@@ -9,6 +10,11 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -34,6 +40,13 @@ void printPorts()
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // Started with standard streams closed (a service, a cron job): give them to /dev/null, so
+    // that no port or pipe opened later takes their numbers and gets the lines meant for them.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1)
+            ::open("/dev/null", O_RDWR);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantyx-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
@@ -42,7 +55,7 @@ int main(int argc, char *argv[])
     QString error;
     if (!parseFlashOptions(QCoreApplication::arguments(), &options, &error)) {
         std::fprintf(stderr, "vantyx-flash: %s (try --help)\n", error.toLocal8Bit().constData());
-        return 2;
+        return exitstatus::BadUsage;
     }
     switch (options.action) {
     case FlashOptions::Action::Help:
@@ -63,7 +76,7 @@ int main(int argc, char *argv[])
     if (!image) {
         std::fprintf(stderr, "vantyx-flash: cannot use %s: %s\n",
                      options.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
-        return 3;
+        return exitstatus::BadImage;
     }
 
     FlashRun run(options, std::make_shared<const PaddedImage>(std::move(*image)));

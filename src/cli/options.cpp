@@ -1,6 +1,12 @@
 #include "cli/options.h"
 
+#include "cli/exitstatus.h"
+#include "cli/report.h"
+
 #include <QCommandLineParser>
+#include <QFileInfo>
+
+#include <cmath>
 
 namespace {
 
@@ -11,21 +17,50 @@ const char description[] =
     "\n"
     "  vantyx-flash --port COM3 firmware.bin\n"
     "  vantyx-flash --all --json report.json firmware.bin\n"
-    "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n"
-    "\n"
-    "Exit status: 0 every port succeeded, 1 at least one failed, 2 bad usage, 3 the image\n"
-    "cannot be used, 130 interrupted.\n"
-    "JSON (--json): {\"image\": {\"path\", \"bytes\", \"padded\"}, \"devices\": [{\"port\", "
-    "\"result\"\n"
-    "(ok, failed, not-detected, port-error, cancelled), \"bytes_sent\", \"blocks\", \"resends\",\n"
-    "\"seconds\", \"message\"}], \"succeeded\", \"failed\"}.";
+    "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n";
+
+// Why the report cannot go to `path`, found before any port is opened; empty when it can.
+QString reportTargetProblem(const QString &path, const QString &image)
+{
+    const QFileInfo target(path);
+    if (target.isDir())
+        return QStringLiteral("--json: %1 is a folder").arg(path);
+    if (target.exists() && target.canonicalFilePath() == QFileInfo(image).canonicalFilePath())
+        return QStringLiteral("--json would overwrite the image %1").arg(image);
+    const QFileInfo folder(target.absolutePath());
+    if (!target.exists() && !folder.isDir())
+        return QStringLiteral("--json: no folder %1").arg(folder.filePath());
+    if (!(target.exists() ? target : folder).isWritable())
+        return QStringLiteral("--json: %1 cannot be written").arg(path);
+    return {};
+}
+
+// Breaks `text` at spaces into lines of at most `width` characters, as the rest of --help.
+QString wrapped(const QString &text, int width = 90)
+{
+    QString out;
+    qsizetype lineStart = 0;
+    const QStringList words = text.split(QLatin1Char(' '));
+    for (const QString &word : words) {
+        if (!out.isEmpty() && out.size() - lineStart + 1 + word.size() > width) {
+            out += QLatin1Char('\n');
+            lineStart = out.size();
+        } else if (!out.isEmpty()) {
+            out += QLatin1Char(' ');
+        }
+        out += word;
+    }
+    return out;
+}
 
 } // namespace
 
 bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QString *error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(description));
+    parser.setApplicationDescription(QString::fromLatin1(description) + QLatin1Char('\n') +
+                                     exitstatus::described() + QLatin1Char('\n') +
+                                     wrapped(jsonLayout()));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
@@ -87,6 +122,10 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         return false;
     }
     for (const QString &port : std::as_const(options->ports)) {
+        if (port.isEmpty()) {
+            *error = QStringLiteral("--port takes a port name");
+            return false;
+        }
         if (options->ports.count(port) > 1) {
             *error = QStringLiteral("port %1 named twice").arg(port);
             return false;
@@ -100,16 +139,23 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         *error = QStringLiteral("--json takes a file name, or - for standard output");
         return false;
     }
+    if (!options->json.isEmpty() && options->json != QStringLiteral("-")) {
+        *error = reportTargetProblem(options->json, options->image);
+        if (!error->isEmpty())
+            return false;
+    }
 
     double seconds = options->watch ? 0 : 60;
     if (parser.isSet(QStringLiteral("detect-timeout"))) {
         bool ok = false;
         seconds = parser.value(QStringLiteral("detect-timeout")).toDouble(&ok);
-        if (!ok || seconds < 0 || seconds > 86400) {
+        // Not a number, infinite, or so small that it would round to 0 (for ever).
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400 ||
+            (seconds > 0 && std::lround(seconds * 1000) == 0)) {
             *error = QStringLiteral("--detect-timeout takes seconds, from 0 (for ever) to 86400");
             return false;
         }
     }
-    options->detectTimeoutMs = int(seconds * 1000);
+    options->detectTimeoutMs = int(std::lround(seconds * 1000));
     return true;
 }

@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <iterator>
+
 namespace {
 
 QString rate(double bytesPerSecond)
@@ -11,6 +13,27 @@ QString rate(double bytesPerSecond)
     return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
                                   : QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
 }
+
+// The report's field names, in their order; jsonReport() and jsonLayout() both use them.
+const char *const imageFields[] = {"path", "bytes", "padded"};
+const char *const boardFields[] = {"port",    "result",  "bytes_sent", "blocks",
+                                   "resends", "seconds", "message"};
+const char *const totalFields[] = {"succeeded", "failed"};
+
+QString key(const char *name)
+{
+    return QString::fromLatin1(name);
+}
+
+QString quoted(const char *const *names, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QLatin1Char('"') + key(names[i]) + QLatin1Char('"');
+    return list.join(QStringLiteral(", "));
+}
+
+} // namespace
 
 QString resultName(FlashJob::Result result)
 {
@@ -31,14 +54,10 @@ QString resultName(FlashJob::Result result)
     return QStringLiteral("pending");
 }
 
-} // namespace
-
 BoardReport BoardReport::of(const FlashJob &job)
 {
-    return {job.port(),      resultName(job.result()),
-            job.bytesSent(), job.blocks(),
-            job.resends(),   job.seconds(),
-            job.message()};
+    return {job.port(),    job.result(),  job.bytesSent(), job.blocks(),
+            job.resends(), job.seconds(), job.message()};
 }
 
 QString phaseName(FlashJob::Phase phase)
@@ -89,7 +108,7 @@ QString liveLine(const FlashJob &job, int portWidth)
 QString finishedLine(const BoardReport &board)
 {
     QString line = QStringLiteral("%1: %2, %3 bytes in %4 blocks, %5 resends, %6 s")
-                       .arg(board.port, board.result)
+                       .arg(board.port, resultName(board.result))
                        .arg(board.bytesSent)
                        .arg(board.blocks)
                        .arg(board.resends)
@@ -103,8 +122,8 @@ QString summaryLine(const QList<BoardReport> &boards)
 {
     QStringList failed;
     for (const BoardReport &board : boards)
-        if (board.result != QStringLiteral("ok"))
-            failed << QStringLiteral("%1 (%2)").arg(board.port, board.result);
+        if (board.result != FlashJob::Result::Ok)
+            failed << QStringLiteral("%1 (%2)").arg(board.port, resultName(board.result));
     QString line = QStringLiteral("summary: %1 succeeded, %2 failed")
                        .arg(boards.size() - failed.size())
                        .arg(failed.size());
@@ -119,21 +138,38 @@ QByteArray jsonReport(const QString &imagePath, qint64 bytes, qint64 padded,
     QJsonArray devices;
     int succeeded = 0;
     for (const BoardReport &board : boards) {
-        succeeded += board.result == QStringLiteral("ok");
-        devices.append(QJsonObject{{QStringLiteral("port"), board.port},
-                                   {QStringLiteral("result"), board.result},
-                                   {QStringLiteral("bytes_sent"), board.bytesSent},
-                                   {QStringLiteral("blocks"), board.blocks},
-                                   {QStringLiteral("resends"), board.resends},
-                                   {QStringLiteral("seconds"), board.seconds},
-                                   {QStringLiteral("message"), board.message}});
+        succeeded += board.result == FlashJob::Result::Ok;
+        const QJsonValue values[] = {board.port,      resultName(board.result),
+                                     board.bytesSent, board.blocks,
+                                     board.resends,   board.seconds,
+                                     board.message};
+        QJsonObject device;
+        for (int i = 0; i < int(std::size(boardFields)); ++i)
+            device.insert(key(boardFields[i]), values[i]);
+        devices.append(device);
     }
-    const QJsonObject image{{QStringLiteral("path"), imagePath},
-                            {QStringLiteral("bytes"), bytes},
-                            {QStringLiteral("padded"), padded}};
-    const QJsonObject document{{QStringLiteral("image"), image},
-                               {QStringLiteral("devices"), devices},
-                               {QStringLiteral("succeeded"), succeeded},
-                               {QStringLiteral("failed"), int(boards.size()) - succeeded}};
+    const QJsonValue imageValues[] = {imagePath, bytes, padded};
+    QJsonObject image;
+    for (int i = 0; i < int(std::size(imageFields)); ++i)
+        image.insert(key(imageFields[i]), imageValues[i]);
+    const QJsonValue totals[] = {succeeded, int(boards.size()) - succeeded};
+    QJsonObject document{{QStringLiteral("image"), image}, {QStringLiteral("devices"), devices}};
+    for (int i = 0; i < int(std::size(totalFields)); ++i)
+        document.insert(key(totalFields[i]), totals[i]);
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+QString jsonLayout()
+{
+    QStringList results;
+    for (FlashJob::Result result :
+         {FlashJob::Result::Ok, FlashJob::Result::Failed, FlashJob::Result::NotDetected,
+          FlashJob::Result::PortError, FlashJob::Result::Cancelled})
+        results << resultName(result);
+    QString boards = quoted(boardFields, int(std::size(boardFields)));
+    boards.replace(QStringLiteral("\"result\""),
+                   QStringLiteral("\"result\" (%1)").arg(results.join(QStringLiteral(", "))));
+    return QStringLiteral("JSON (--json): {\"image\": {%1}, \"devices\": [{%2}], %3}.")
+        .arg(quoted(imageFields, int(std::size(imageFields))), boards,
+             quoted(totalFields, int(std::size(totalFields))));
 }

@@ -13,7 +13,7 @@
 struct BoardReport
 {
     QString port;
-    QString result; // ok, failed, not-detected, port-error, cancelled
+    FlashJob::Result result = FlashJob::Result::Pending;
     qint64 bytesSent = 0;
     int blocks = 0;
     int resends = 0;
@@ -23,6 +23,8 @@ struct BoardReport
     static BoardReport of(const FlashJob &job);
 };
 
+// ok, failed, not-detected, port-error, cancelled: as the lines and the report say them.
+QString resultName(FlashJob::Result result);
 QString phaseName(FlashJob::Phase phase);
 // port, phase, a bar, percent, bytes per second, time left and resends, padded to columns.
 QString liveLine(const FlashJob &job, int portWidth);
@@ -31,3 +33,5 @@ QString finishedLine(const BoardReport &board);
 QString summaryLine(const QList<BoardReport> &boards);
 QByteArray jsonReport(const QString &imagePath, qint64 bytes, qint64 padded,
                       const QList<BoardReport> &boards);
+// The report's layout in one paragraph, for --help: from the same names jsonReport() uses.
+QString jsonLayout();

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -18,8 +19,9 @@ QString systemLocation(const QString &name)
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
 }
 
-// The group that owns the port, when its permissions are what keeps this user out.
-QString owningGroupThatKeepsUsOut(const QString &name)
+// What to do when the port's permissions keep this user out: join the group that owns it when
+// that group may read and write it, else who may use it. Empty when permissions are not why.
+QString permissionAdvice(const QString &name)
 {
     const QByteArray path = systemLocation(name).toLocal8Bit();
     if (::access(path.constData(), R_OK | W_OK) == 0 || errno != EACCES)
@@ -27,8 +29,15 @@ QString owningGroupThatKeepsUsOut(const QString &name)
     struct stat info = {};
     if (::stat(path.constData(), &info) != 0)
         return QString();
-    const group *owner = ::getgrgid(info.st_gid);
-    return owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid);
+    if ((info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
+        const group *owner = ::getgrgid(info.st_gid);
+        return QStringLiteral("Add your user to the group %1, which owns the port, then log in "
+                              "again.")
+            .arg(owner ? QString::fromLocal8Bit(owner->gr_name) : QString::number(info.st_gid));
+    }
+    const passwd *user = ::getpwuid(info.st_uid);
+    return QStringLiteral("Only its owner, %1, may use the port.")
+        .arg(user ? QString::fromLocal8Bit(user->pw_name) : QString::number(info.st_uid));
 }
 #endif
 
@@ -65,11 +74,9 @@ QString openAdvice(const QString &name, QSerialPort::SerialPortError error)
     if (error != QSerialPort::PermissionError)
         return QString();
 #ifdef Q_OS_UNIX
-    const QString group = owningGroupThatKeepsUsOut(name);
-    if (!group.isEmpty())
-        return QStringLiteral("Add your user to the group %1, which owns the port, then log in "
-                              "again.")
-            .arg(group);
+    const QString advice = permissionAdvice(name);
+    if (!advice.isEmpty())
+        return advice;
 #else
     Q_UNUSED(name);
 #endif
