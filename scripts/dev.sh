@@ -15,6 +15,7 @@
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
+source scripts/simport.sh
 mode=${1:-run}
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -89,13 +90,8 @@ demo() {
     ./build/tools/simulator/vantyx-sim --pty --output "$dir/received.bin" > "$dir/device.log" &
     local device=$!
     trap "kill $device 2>/dev/null" EXIT
-    local port=""
-    for _ in $(seq 50); do
-        port=$(sed -n 's/^port: //p' "$dir/device.log")
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
-    [ -n "$port" ] || { echo "the simulated device did not start" >&2; exit 1; }
+    local port
+    port=$(sim_port "$dir/device.log") || { echo "the simulated device did not start" >&2; exit 1; }
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
         echo "No display: run the demo in a desktop session (or under xvfb-run)." >&2
         exit 1

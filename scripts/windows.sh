@@ -10,6 +10,7 @@
 # Called by scripts/dev.sh windows, which has installed what is missing and built build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/simport.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 root=$PWD
 out=$root/build-windows
@@ -94,13 +95,9 @@ start_device() {
     shift
     "$root/build/tools/simulator/vantyx-sim" --pty "$@" > "$out/devices/$role.log" 2>&1 &
     devices+=($!)
-    local path=""
-    for _ in $(seq 50); do
-        path=$(sed -n 's/^port: //p' "$out/devices/$role.log")
-        [ -n "$path" ] && break
-        sleep 0.1
-    done
-    [ -n "$path" ] || { echo "windows: vantyx-sim for $role did not start" >&2; exit 1; }
+    local path
+    path=$(sim_port "$out/devices/$role.log") ||
+        { echo "windows: vantyx-sim for $role did not start" >&2; exit 1; }
     ln -sfn "$path" "$WINEPREFIX/dosdevices/com$com"
     export "VANTYX_DEVICE_$role=COM$com"
     com=$((com + 1))

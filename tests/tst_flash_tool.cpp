@@ -141,9 +141,8 @@ void TestFlashTool::interrupted()
     QFETCH(int, signal);
     devicesim::Script script;
     script.blockDelayMs = 20;
-    devicesim::Device device(script);
-    QString error;
-    QVERIFY2(device.openPty(&error), qPrintable(error));
+    const auto owned = ptyDevice(script);
+    devicesim::Device &device = *owned;
     QProcess tool;
     QCOMPARE(start(tool, {QStringLiteral("--port"), device.portName(), QStringLiteral("--json"),
                           QStringLiteral("-"), image}),
@@ -189,9 +188,8 @@ void TestFlashTool::boardsComeFirst()
     QFETCH(QString, error);
     devicesim::Script script;
     script.blockDelayMs = 5;
-    devicesim::Device device(script);
-    QString why;
-    QVERIFY2(device.openPty(&why), qPrintable(why));
+    const auto owned = ptyDevice(script);
+    devicesim::Device &device = *owned;
     const QString json = dir.filePath(QStringLiteral("first.json"));
     QFile::remove(json);
     QStringList arguments{QStringLiteral("--port"), device.portName(), QStringLiteral("--json"),

@@ -182,12 +182,18 @@ QString Operator::idleReport() const
 }
 
 #ifdef Q_OS_UNIX
-std::unique_ptr<devicesim::Device> plugIn(Operator &updater, const devicesim::Script &script)
+std::unique_ptr<devicesim::Device> ptyDevice(const devicesim::Script &script)
 {
     auto device = std::make_unique<devicesim::Device>(script);
     QString error;
     if (!device->openPty(&error))
         qFatal("%s", qPrintable(error));
+    return device;
+}
+
+std::unique_ptr<devicesim::Device> plugIn(Operator &updater, const devicesim::Script &script)
+{
+    auto device = ptyDevice(script);
     updater.usePort(device->portName());
     return device;
 }

@@ -112,6 +112,9 @@ public:
 };
 
 #ifdef Q_OS_UNIX
+// A simulated device on a fresh pseudo-terminal of its own.
+std::unique_ptr<devicesim::Device> ptyDevice(const devicesim::Script &script = devicesim::Script());
+
 // A simulated device on a fresh pseudo-terminal, alone in the operator's port list.
 std::unique_ptr<devicesim::Device> plugIn(Operator &updater,
                                           const devicesim::Script &script = devicesim::Script());
