@@ -1,6 +1,9 @@
 #include "testrig.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,9 +31,15 @@ private slots:
     void refusedBeforeAnyPort_data();
     void refusedBeforeAnyPort();
     void watchFlashesEachArrival();
+    void logSurvivesAKill();
 
 private:
     QString start(QProcess &tool, const QStringList &arguments);
+    static QString sha256(const QByteArray &bytes)
+    {
+        return QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
     QTemporaryDir dir;
     QString image;
     QByteArray imageBytes;
@@ -92,7 +101,8 @@ void TestFlashTool::benchOfBoards()
     QCOMPARE(report.value(QStringLiteral("image")).toObject(),
              (QJsonObject{{QStringLiteral("path"), image},
                           {QStringLiteral("bytes"), imageBytes.size()},
-                          {QStringLiteral("padded"), padded.size()}}));
+                          {QStringLiteral("padded"), padded.size()},
+                          {QStringLiteral("sha256"), sha256(imageBytes)}}));
     QCOMPARE(report.value(QStringLiteral("succeeded")).toInt(), 2);
     QCOMPARE(report.value(QStringLiteral("failed")).toInt(), 2);
     const QJsonArray boards = report.value(QStringLiteral("devices")).toArray();
@@ -360,6 +370,49 @@ void TestFlashTool::watchFlashesEachArrival()
     QCOMPARE(tool.exitCode(), 0); // Ctrl-C between boards cut none: the boards' own status
     output += tool.readAllStandardOutput();
     QVERIFY2(output.endsWith("summary: 2 succeeded, 0 failed\n"), output.constData());
+}
+
+void TestFlashTool::logSurvivesAKill()
+{
+    // A board that finished is on the disk before the next one ends, whatever kills the run.
+    devicesim::Script slow;
+    slow.blockDelayMs = 100;
+    const auto quick = ptyDevice();
+    const auto later = ptyDevice(slow);
+    const QString log = dir.filePath(QStringLiteral("shift.log"));
+    QFile::remove(log);
+    QProcess tool;
+    QCOMPARE(start(tool, {QStringLiteral("--port"), quick->portName(), QStringLiteral("--port"),
+                          later->portName(), QStringLiteral("--log"), log, image}),
+             QString());
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(log).size() > 0, 15000);
+    ::kill(pid_t(tool.processId()), SIGKILL);
+    QVERIFY(tool.waitForFinished(2000));
+    QVERIFY(later->record().completedDownloads() == 0); // killed in the middle of it
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 2); // one line, ended
+    QJsonParseError error;
+    const QJsonObject board = QJsonDocument::fromJson(lines.first(), &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(board.value(QStringLiteral("port")).toString(), quick->portName());
+    QCOMPARE(board.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+    QCOMPARE(board.value(QStringLiteral("blocks")).toInt(), paddedImage(imageBytes).size() / 256);
+    const QDateTime started =
+        QDateTime::fromString(board.value(QStringLiteral("started")).toString(), Qt::ISODateWithMs);
+    const QDateTime ended =
+        QDateTime::fromString(board.value(QStringLiteral("ended")).toString(), Qt::ISODateWithMs);
+    QVERIFY(started.isValid() && ended.isValid());
+    QVERIFY(started.msecsTo(ended) > 5000); // the settling at least
+    QVERIFY(qAbs(ended.secsTo(QDateTime::currentDateTime())) < 60);
+    const QJsonObject logged = board.value(QStringLiteral("image")).toObject();
+    QCOMPARE(logged.value(QStringLiteral("sha256")).toString(), sha256(imageBytes));
+    QCOMPARE(logged.value(QStringLiteral("path")).toString(), image);
+    QVERIFY(!board.value(QStringLiteral("host")).toString().isEmpty());
+    QCOMPARE(board.value(QStringLiteral("version")).toString(),
+             QStringLiteral(FLASHLOADER_VERSION));
 }
 
 QTEST_GUILESS_MAIN(TestFlashTool)

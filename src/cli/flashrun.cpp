@@ -60,7 +60,7 @@ FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImag
                    QObject *parent)
     : QObject(parent), m_options(options), m_image(std::move(image)),
       m_human(options.json == QStringLiteral("-") ? stderr : stdout),
-      m_live(terminal::canRedraw(m_human))
+      m_live(terminal::canRedraw(m_human)), m_imageReport(ImageReport::of(options.image, *m_image))
 {
     m_drawTimer.setSingleShot(true);
     connect(&m_drawTimer, &QTimer::timeout, this, &FlashRun::draw);
@@ -68,21 +68,28 @@ FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImag
     connect(&m_scanTimer, &QTimer::timeout, this, &FlashRun::scanPorts);
 }
 
-void FlashRun::start()
+bool FlashRun::start()
 {
+    QString why;
+    if (!m_options.log.isEmpty() && !m_log.open(m_options.log, &why)) {
+        print(stderr,
+              QStringLiteral("vantyx-flash: cannot open the log %1: %2").arg(m_options.log, why));
+        return false;
+    }
     if (m_options.watch) {
         scanPorts();
         m_scanTimer.start();
-        return;
+        return true;
     }
     const QStringList ports = m_options.all ? listedPortNames() : m_options.ports;
     if (ports.isEmpty()) {
         print(stderr, QStringLiteral("vantyx-flash: no serial ports found"));
         QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
-        return;
+        return true;
     }
     for (const QString &port : ports)
         startJob(port);
+    return true;
 }
 
 void FlashRun::interrupt()
@@ -121,7 +128,15 @@ void FlashRun::onPhaseChanged(FlashJob *job)
 void FlashRun::onFinished(FlashJob *job)
 {
     const BoardReport board = BoardReport::of(*job);
-    m_finished << board;
+    m_tally.add(board);
+    if (!m_options.json.isEmpty())
+        m_finished << board;
+    QString why;
+    if (m_log.isOpen() && !m_log.append(logLine(board, m_imageReport), &why) && !m_logFailed) {
+        m_logFailed = true; // said once; the run's status says it again
+        print(stderr,
+              QStringLiteral("vantyx-flash: cannot write the log %1: %2").arg(m_options.log, why));
+    }
     m_running.removeOne(job);
     job->deleteLater();
     const QString error =
@@ -208,25 +223,19 @@ void FlashRun::finishRun()
     m_scanTimer.stop();
     if (m_live)
         draw();
-    print(m_human, summaryLine(m_finished));
+    print(m_human, summaryLine(m_tally));
 
-    int status = m_finished.isEmpty() && !m_options.watch ? exitstatus::SomeFailed
-                                                          : exitstatus::AllSucceeded;
     // The status the boards earned: Ctrl-C that cut none (a bench between boards) is no
     // failure.
-    bool cut = false;
-    for (const BoardReport &board : std::as_const(m_finished)) {
-        if (board.result != FlashJob::Result::Ok)
-            status = exitstatus::SomeFailed;
-        cut = cut || board.result == FlashJob::Result::Cancelled;
-    }
-    if (cut)
+    const bool none = m_tally.succeeded + m_tally.failed == 0;
+    int status = (none && !m_options.watch) || m_tally.failed > 0 || m_logFailed
+                     ? exitstatus::SomeFailed
+                     : exitstatus::AllSucceeded;
+    if (m_tally.cut)
         status = exitstatus::Interrupted;
 
     if (!m_options.json.isEmpty()) {
-        const QString failure =
-            writeReport(m_options.json,
-                        jsonReport(m_options.image, m_image->length, m_image->size, m_finished));
+        const QString failure = writeReport(m_options.json, jsonReport(m_imageReport, m_finished));
         if (!failure.isEmpty()) {
             // Never lost without a word, and never a success.
             print(stderr, QStringLiteral("vantyx-flash: cannot write the report %1: %2")

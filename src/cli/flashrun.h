@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/boardlog.h"
 #include "cli/options.h"
 #include "cli/report.h"
 #include "protocol/firmwareimage.h"
@@ -26,7 +27,8 @@ public:
              QObject *parent = nullptr);
 
     // Starts the jobs (or the watch); the application's exit() gets the status at the end.
-    void start();
+    // False, with the reason said, when the log cannot be opened: nothing has started.
+    bool start();
     // Ctrl-C: every job ends at once, and the run with them.
     void interrupt();
 
@@ -51,7 +53,11 @@ private:
     int m_portWidth = 12;
 
     QList<FlashJob *> m_running;
-    QList<BoardReport> m_finished;
+    QList<BoardReport> m_finished; // only for --json: a --watch shift keeps the tally alone
+    Tally m_tally;
+    ImageReport m_imageReport;
+    BoardLog m_log;
+    bool m_logFailed = false;
     bool m_interrupted = false;
     bool m_ended = false;
 

@@ -83,6 +83,7 @@ int main(int argc, char *argv[])
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
     QObject::connect(&run, &FlashRun::ended, &interrupt, &Interrupt::release);
-    run.start();
+    if (!run.start())
+        return exitstatus::SomeFailed;
     return app.exec();
 }

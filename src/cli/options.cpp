@@ -20,18 +20,18 @@ const char description[] =
     "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n";
 
 // Why the report cannot go to `path`, found before any port is opened; empty when it can.
-QString reportTargetProblem(const QString &path, const QString &image)
+QString reportTargetProblem(const QString &option, const QString &path, const QString &image)
 {
     const QFileInfo target(path);
     if (target.isDir())
-        return QStringLiteral("--json: %1 is a folder").arg(path);
+        return QStringLiteral("%1: %2 is a folder").arg(option, path);
     if (target.exists() && target.canonicalFilePath() == QFileInfo(image).canonicalFilePath())
-        return QStringLiteral("--json would overwrite the image %1").arg(image);
+        return QStringLiteral("%1 would overwrite the image %2").arg(option, image);
     const QFileInfo folder(target.absolutePath());
     if (!target.exists() && !folder.isDir())
-        return QStringLiteral("--json: no folder %1").arg(folder.filePath());
+        return QStringLiteral("%1: no folder %2").arg(option, folder.filePath());
     if (!(target.exists() ? target : folder).isWritable())
-        return QStringLiteral("--json: %1 cannot be written").arg(path);
+        return QStringLiteral("%1: %2 cannot be written").arg(option, path);
     return {};
 }
 
@@ -74,6 +74,11 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         {QStringLiteral("json"),
          QStringLiteral("Write a JSON report at the end to this file; - for standard output "
                         "(the other output then goes to standard error)."),
+         QStringLiteral("file")},
+        {QStringLiteral("log"),
+         QStringLiteral("Append a line of JSON to this file as each board finishes, on the disk "
+                        "before the next starts: when and where, the image's SHA-256, the "
+                        "result. For a shift of --watch."),
          QStringLiteral("file")},
         {QStringLiteral("detect-timeout"),
          QStringLiteral("Seconds to wait for the bootloader on a port (default 60, with --watch "
@@ -140,9 +145,21 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         return false;
     }
     if (!options->json.isEmpty() && options->json != QStringLiteral("-")) {
-        *error = reportTargetProblem(options->json, options->image);
+        *error = reportTargetProblem(QStringLiteral("--json"), options->json, options->image);
         if (!error->isEmpty())
             return false;
+    }
+    options->log = parser.value(QStringLiteral("log"));
+    if (parser.isSet(QStringLiteral("log"))) {
+        *error = options->log.isEmpty()
+                     ? QStringLiteral("--log takes a file name")
+                     : reportTargetProblem(QStringLiteral("--log"), options->log, options->image);
+        if (!error->isEmpty())
+            return false;
+        if (options->log == options->json) {
+            *error = QStringLiteral("--log and --json name the same file");
+            return false;
+        }
     }
 
     double seconds = options->watch ? 0 : 60;

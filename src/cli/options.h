@@ -12,6 +12,7 @@ struct FlashOptions
     bool all = false;
     bool watch = false;
     QString json;            // "" none, "-" standard output
+    QString log;             // "" none: one line per finished board
     int detectTimeoutMs = 0; // 0: for ever
     QString image;
     QString helpText;

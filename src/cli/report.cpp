@@ -1,8 +1,11 @@
 #include "cli/report.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSerialPortInfo>
+#include <QSysInfo>
 
 #include <iterator>
 
@@ -15,14 +18,53 @@ QString rate(double bytesPerSecond)
 }
 
 // The report's field names, in their order; jsonReport() and jsonLayout() both use them.
-const char *const imageFields[] = {"path", "bytes", "padded"};
-const char *const boardFields[] = {"port",    "result",  "bytes_sent", "blocks",
-                                   "resends", "seconds", "message"};
+const char *const imageFields[] = {"path", "bytes", "padded", "sha256"};
+const char *const boardFields[] = {"port",    "result",        "bytes_sent", "blocks",
+                                   "resends", "seconds",       "message",    "started",
+                                   "ended",   "serial_number", "usb",        "location"};
 const char *const totalFields[] = {"succeeded", "failed"};
 
 QString key(const char *name)
 {
     return QString::fromLatin1(name);
+}
+
+// ISO 8601 with the local offset, to the millisecond: two boards on one port stay apart.
+QString timestamp(const QDateTime &time)
+{
+    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
+                          : QString();
+}
+
+QJsonObject boardObject(const BoardReport &board)
+{
+    const QJsonValue values[] = {board.port,
+                                 resultName(board.result),
+                                 board.bytesSent,
+                                 board.blocks,
+                                 board.resends,
+                                 board.seconds,
+                                 board.message,
+                                 timestamp(board.started),
+                                 timestamp(board.ended),
+                                 board.serialNumber,
+                                 board.usb,
+                                 board.location};
+    static_assert(std::size(values) == std::size(boardFields));
+    QJsonObject object;
+    for (int i = 0; i < int(std::size(boardFields)); ++i)
+        object.insert(QString::fromLatin1(boardFields[i]), values[i]);
+    return object;
+}
+
+QJsonObject imageObject(const ImageReport &image)
+{
+    const QJsonValue values[] = {image.path, image.bytes, image.padded, image.sha256};
+    static_assert(std::size(values) == std::size(imageFields));
+    QJsonObject object;
+    for (int i = 0; i < int(std::size(imageFields)); ++i)
+        object.insert(QString::fromLatin1(imageFields[i]), values[i]);
+    return object;
 }
 
 QString quoted(const char *const *names, int count)
@@ -56,8 +98,34 @@ QString resultName(FlashJob::Result result)
 
 BoardReport BoardReport::of(const FlashJob &job)
 {
-    return {job.port(),    job.result(),  job.bytesSent(), job.blocks(),
-            job.resends(), job.seconds(), job.message()};
+    BoardReport board;
+    board.port = job.port();
+    board.result = job.result();
+    board.bytesSent = job.bytesSent();
+    board.blocks = job.blocks();
+    board.resends = job.resends();
+    board.seconds = job.seconds();
+    board.message = job.message();
+    board.started = job.startedAt();
+    board.ended = job.endedAt();
+    const QSerialPortInfo info(job.port());
+    if (!info.isNull()) {
+        board.serialNumber = info.serialNumber();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            board.usb = QStringLiteral("%1:%2")
+                            .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                            .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        board.location = info.systemLocation();
+    }
+    return board;
+}
+
+ImageReport ImageReport::of(const QString &path, const PaddedImage &image)
+{
+    const QByteArray bytes = QByteArray::fromRawData(image.data.get(), image.length);
+    return {
+        path, image.length, image.size,
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
 }
 
 QString phaseName(FlashJob::Phase phase)
@@ -118,45 +186,52 @@ QString finishedLine(const BoardReport &board)
     return line;
 }
 
-QString summaryLine(const QList<BoardReport> &boards)
+void Tally::add(const BoardReport &board)
 {
-    QStringList failed;
-    for (const BoardReport &board : boards)
-        if (board.result != FlashJob::Result::Ok)
-            failed << QStringLiteral("%1 (%2)").arg(board.port, resultName(board.result));
-    QString line = QStringLiteral("summary: %1 succeeded, %2 failed")
-                       .arg(boards.size() - failed.size())
-                       .arg(failed.size());
-    if (!failed.isEmpty())
-        line += QStringLiteral(": ") + failed.join(QStringLiteral(", "));
+    constexpr int namedFailures = 20;
+    if (board.result == FlashJob::Result::Ok) {
+        ++succeeded;
+        return;
+    }
+    if (++failed <= namedFailures)
+        failedNames << QStringLiteral("%1 (%2)").arg(board.port, resultName(board.result));
+    cut = cut || board.result == FlashJob::Result::Cancelled;
+}
+
+QString summaryLine(const Tally &tally)
+{
+    QString line =
+        QStringLiteral("summary: %1 succeeded, %2 failed").arg(tally.succeeded).arg(tally.failed);
+    if (!tally.failedNames.isEmpty())
+        line += QStringLiteral(": ") + tally.failedNames.join(QStringLiteral(", "));
+    if (tally.failed > tally.failedNames.size())
+        line += QStringLiteral(" and %1 more").arg(tally.failed - tally.failedNames.size());
     return line;
 }
 
-QByteArray jsonReport(const QString &imagePath, qint64 bytes, qint64 padded,
-                      const QList<BoardReport> &boards)
+QByteArray jsonReport(const ImageReport &image, const QList<BoardReport> &boards)
 {
     QJsonArray devices;
     int succeeded = 0;
     for (const BoardReport &board : boards) {
         succeeded += board.result == FlashJob::Result::Ok;
-        const QJsonValue values[] = {board.port,      resultName(board.result),
-                                     board.bytesSent, board.blocks,
-                                     board.resends,   board.seconds,
-                                     board.message};
-        QJsonObject device;
-        for (int i = 0; i < int(std::size(boardFields)); ++i)
-            device.insert(key(boardFields[i]), values[i]);
-        devices.append(device);
+        devices.append(boardObject(board));
     }
-    const QJsonValue imageValues[] = {imagePath, bytes, padded};
-    QJsonObject image;
-    for (int i = 0; i < int(std::size(imageFields)); ++i)
-        image.insert(key(imageFields[i]), imageValues[i]);
     const QJsonValue totals[] = {succeeded, int(boards.size()) - succeeded};
-    QJsonObject document{{QStringLiteral("image"), image}, {QStringLiteral("devices"), devices}};
+    QJsonObject document{{QStringLiteral("image"), imageObject(image)},
+                         {QStringLiteral("devices"), devices}};
     for (int i = 0; i < int(std::size(totalFields)); ++i)
         document.insert(key(totalFields[i]), totals[i]);
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+QByteArray logLine(const BoardReport &board, const ImageReport &image)
+{
+    QJsonObject line = boardObject(board);
+    line.insert(QStringLiteral("image"), imageObject(image));
+    line.insert(QStringLiteral("version"), QStringLiteral(FLASHLOADER_VERSION));
+    line.insert(QStringLiteral("host"), QSysInfo::machineHostName());
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
 }
 
 QString jsonLayout()

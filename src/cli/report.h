@@ -1,10 +1,13 @@
 #pragma once
 
 #include "flash/flashjob.h"
+#include "protocol/firmwareimage.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // How vantyx-flash tells what happened on each port: live lines, plain lines, the summary and
 // the JSON document.
@@ -19,8 +22,22 @@ struct BoardReport
     int resends = 0;
     double seconds = 0;
     QString message;
+    QDateTime started, ended;
+    // What the system says of the port, where it lists it.
+    QString serialNumber, usb, location;
 
     static BoardReport of(const FlashJob &job);
+};
+
+// The image every board was sent, as the records give it.
+struct ImageReport
+{
+    QString path;
+    qint64 bytes = 0;
+    qint64 padded = 0;
+    QString sha256; // of the file's bytes, before padding
+
+    static ImageReport of(const QString &path, const PaddedImage &image);
 };
 
 // ok, failed, not-detected, port-error, cancelled: as the lines and the report say them.
@@ -30,8 +47,20 @@ QString phaseName(FlashJob::Phase phase);
 QString liveLine(const FlashJob &job, int portWidth);
 // The line for a port that has just finished.
 QString finishedLine(const BoardReport &board);
-QString summaryLine(const QList<BoardReport> &boards);
-QByteArray jsonReport(const QString &imagePath, qint64 bytes, qint64 padded,
-                      const QList<BoardReport> &boards);
+// The run's totals, without keeping every board (a --watch shift may see thousands).
+struct Tally
+{
+    int succeeded = 0;
+    int failed = 0;
+    bool cut = false;        // a board was cancelled in the middle
+    QStringList failedNames; // "PORT (result)", the first few
+
+    void add(const BoardReport &board);
+};
+QString summaryLine(const Tally &tally);
+QByteArray jsonReport(const ImageReport &image, const QList<BoardReport> &boards);
+// One finished board as a line of its own for --log: the board, the image, this program's
+// version and the host's name.
+QByteArray logLine(const BoardReport &board, const ImageReport &image);
 // The report's layout in one paragraph, for --help: from the same names jsonReport() uses.
 QString jsonLayout();

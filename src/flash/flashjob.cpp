@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-
 FlashJob::FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image,
                    int detectTimeoutMs, QObject *parent)
     : QObject(parent), m_portName(port), m_image(std::move(image)),
@@ -39,6 +38,7 @@ double FlashJob::sendingSeconds() const
 void FlashJob::start()
 {
     m_sinceStart.start();
+    m_startedAt = QDateTime::currentDateTime();
     m_port = new QSerialPort(m_portName, this);
     applyLineSettings(*m_port);
     if (!m_port->open(QIODevice::ReadWrite)) {
@@ -74,6 +74,7 @@ void FlashJob::finish(Result result, const QString &message)
     m_result = result;
     m_message = message;
     m_endMs = m_sinceStart.elapsed();
+    m_endedAt = QDateTime::currentDateTime();
     for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
         timer->stop();
     if (m_port) {

@@ -4,6 +4,7 @@
 #include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
@@ -41,6 +42,8 @@ public:
     int resends() const { return m_resends.sent(); } // blocks that went out again
     double seconds() const;                          // from start() to the end, or to now
     double sendingSeconds() const; // since the first block went out, while it runs
+    QDateTime startedAt() const { return m_startedAt; } // the wall clock, for the records
+    QDateTime endedAt() const { return m_endedAt; }
 
 signals:
     void phaseChanged();
@@ -79,4 +82,6 @@ private:
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceFirstBlock;
     qint64 m_endMs = -1;
+    QDateTime m_startedAt;
+    QDateTime m_endedAt;
 };

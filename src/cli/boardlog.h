@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// --log: one line per finished board, appended, and on the disk before the next board starts,
+// so that a kill, a crash or a power cut loses at most the boards still in progress.
+class BoardLog
+{
+public:
+    // Opens `path` for appending; false with the reason when it cannot.
+    bool open(const QString &path, QString *why);
+    bool isOpen() const { return m_file.isOpen(); }
+    // Appends and syncs one line; false with the reason when it did not all reach the disk.
+    bool append(const QByteArray &line, QString *why);
+
+private:
+    QFile m_file;
+};
