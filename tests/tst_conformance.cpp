@@ -139,9 +139,10 @@ QString TestConformance::timingFault(const Row &row, const devicesim::Record &re
     if (row.outcome != Outcome::Failed)
         return {};
     const double after = msBetween(record.lastReceivedAt, failedAt);
+    // Room for a loaded machine; a failure at once and one by a limit stay far apart.
     const bool inTime = row.failsAfterMs == 0
-                            ? after < 1000
-                            : after >= row.failsAfterMs && after < row.failsAfterMs + 1000;
+                            ? after < 1500
+                            : after >= row.failsAfterMs && after < row.failsAfterMs + 1500;
     return inTime ? QString()
                   : QStringLiteral("failed %1 ms after the last bytes, not %2")
                         .arg(after, 0, 'f', 0)

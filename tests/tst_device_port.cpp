@@ -129,8 +129,6 @@ void TestDevicePort::flashToolBench()
     QFile file(json);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
-    QCOMPARE(report.value(QStringLiteral("succeeded")).toInt(), 2);
-    QCOMPARE(report.value(QStringLiteral("failed")).toInt(), 3);
     // Per port: the result and how many blocks the device took.
     const QHash<QString, QPair<QString, int>> expected{
         {port("GOOD"), {QStringLiteral("ok"), 25}},
@@ -150,6 +148,8 @@ void TestDevicePort::flashToolBench()
                             board.value(QStringLiteral("message")).toString()));
         QCOMPARE(board.value(QStringLiteral("blocks")).toInt(), expected.value(name).second);
     }
+    QCOMPARE(report.value(QStringLiteral("succeeded")).toInt(), 2);
+    QCOMPARE(report.value(QStringLiteral("failed")).toInt(), 3);
 }
 
 QTEST_MAIN(TestDevicePort)

@@ -30,6 +30,7 @@ private slots:
     void boardsComeFirst();
     void refusedBeforeAnyPort_data();
     void refusedBeforeAnyPort();
+    void watchFlashesEachArrival_data();
     void watchFlashesEachArrival();
     void logSurvivesAKill();
 
@@ -136,6 +137,17 @@ void TestFlashTool::benchOfBoards()
     QVERIFY2(lines.last().startsWith(QStringLiteral("summary: 2 succeeded, 2 failed: ")),
              qPrintable(lines.last()));
     QVERIFY(!lines.join(QLatin1Char('\n')).contains(QLatin1Char('\x1b'))); // not a terminal
+    // Without a terminal, a line at every further tenth of each good board's image.
+    for (int good : {1, 5}) {
+        QStringList tenths;
+        for (const QString &line : lines)
+            if (line.startsWith(arguments.at(good) + QStringLiteral(": sending, ")))
+                tenths << line.section(QStringLiteral(", "), -1);
+        QCOMPARE(tenths, (QStringList{
+                             QStringLiteral("10%"), QStringLiteral("20%"), QStringLiteral("30%"),
+                             QStringLiteral("40%"), QStringLiteral("50%"), QStringLiteral("60%"),
+                             QStringLiteral("70%"), QStringLiteral("80%"), QStringLiteral("90%")}));
+    }
 }
 
 void TestFlashTool::interrupted_data()
@@ -264,6 +276,10 @@ void TestFlashTool::refusedBeforeAnyPort_data()
             2, "--detect-timeout takes seconds");
     row("empty port name", {QStringLiteral("--port"), QString(), good}, 2,
         "--port takes a port name");
+    // pts/N and /dev/pts/N: two jobs would fight over one port.
+    row("one port under two names",
+        {QStringLiteral("--port"), port, QStringLiteral("--port"), QStringLiteral("%short"), good},
+        2, "are the same port");
     // Nothing of the user's is overwritten, and a report that cannot be written is said first.
     row("report over the image",
         {QStringLiteral("--port"), port, QStringLiteral("--json"), good, good}, 2,
@@ -298,6 +314,7 @@ void TestFlashTool::refusedBeforeAnyPort()
     QString why;
     QVERIFY2(device.openPty(&why), qPrintable(why));
     arguments.replaceInStrings(QStringLiteral("%port"), device.portName());
+    arguments.replaceInStrings(QStringLiteral("%short"), device.portName().mid(5)); // no /dev/
     arguments.replaceInStrings(QStringLiteral("%image"), image);
     struct stat info = {};
     QVERIFY(::stat(device.portName().toLocal8Bit().constData(), &info) == 0);
@@ -335,8 +352,16 @@ void TestFlashTool::refusedBeforeAnyPort()
     QVERIFY(device.record().received.isEmpty()); // the port was never touched
 }
 
+void TestFlashTool::watchFlashesEachArrival_data()
+{
+    QTest::addColumn<int>("gapMs"); // between one board's removal and the next one's arrival
+    QTest::newRow("absent for a look or two") << 600;
+    QTest::newRow("swapped between two looks") << 0;
+}
+
 void TestFlashTool::watchFlashesEachArrival()
 {
+    QFETCH(int, gapMs);
     // The board's port is a link that comes and goes, as a USB adapter's name does.
     const QString board = dir.filePath(QStringLiteral("board"));
     QProcess tool;
@@ -352,7 +377,7 @@ void TestFlashTool::watchFlashesEachArrival()
         return output.count(line) == count;
     };
     for (int arrival = 1; arrival <= 2; ++arrival) {
-        QTest::qWait(600); // absent for a look or two
+        QTest::qWait(arrival == 1 ? 600 : gapMs);
         devicesim::Device device;
         QString error;
         QVERIFY2(device.openPty(&error), qPrintable(error));

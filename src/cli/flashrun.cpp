@@ -14,6 +14,10 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 constexpr int drawEveryMs = 100; // at most ten times a second
@@ -29,6 +33,26 @@ constexpr bool portsAreDeviceNodes = false;
 QString deviceNode(const QString &port)
 {
     return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+}
+
+// Which device is behind a port now: a board swapped in between two looks gets a new node.
+// Empty where the system gives no such thing, and for a port that is not there.
+QString nodeIdentity(const QString &port)
+{
+#ifdef Q_OS_LINUX
+    struct stat info = {};
+    if (::stat(deviceNode(port).toLocal8Bit().constData(), &info) != 0)
+        return QString();
+    // A node made anew (a pseudo-terminal's number taken again) has a new change time.
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(quint64(info.st_rdev))
+        .arg(quint64(info.st_ino))
+        .arg(qint64(info.st_ctim.tv_sec))
+        .arg(qint64(info.st_ctim.tv_nsec));
+#else
+    Q_UNUSED(port);
+    return QString();
+#endif
 }
 
 // Writes the report, replacing a file whole or not at all; a device or a pipe (no file to
@@ -108,13 +132,27 @@ void FlashRun::startJob(const QString &port)
 {
     auto *job = new FlashJob(port, m_image, m_options.detectTimeoutMs, this);
     m_running << job;
+    m_flashedNode[port] = nodeIdentity(port);
     m_portWidth = qMax(m_portWidth, int(port.size()));
     connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
     connect(job, &FlashJob::finished, this, [this, job] { onFinished(job); });
     if (m_live)
         connect(job, &FlashJob::progressed, this, &FlashRun::markDirty);
+    else
+        connect(job, &FlashJob::progressed, this, [this, job] { onProgressed(job); });
     onPhaseChanged(job);
     job->start();
+}
+
+void FlashRun::onProgressed(FlashJob *job)
+{
+    // Without a terminal: a line at every further tenth, so a log shows the download moving.
+    const int tenths = job->imageSize() > 0 ? int(job->bytesSent() * 10 / job->imageSize()) : 0;
+    int &printed = m_printedTenths[job];
+    if (tenths <= printed || tenths >= 10)
+        return;
+    printed = tenths;
+    print(m_human, QStringLiteral("%1: sending, %2%").arg(job->port()).arg(tenths * 10));
 }
 
 void FlashRun::onPhaseChanged(FlashJob *job)
@@ -138,6 +176,7 @@ void FlashRun::onFinished(FlashJob *job)
               QStringLiteral("vantyx-flash: cannot write the log %1: %2").arg(m_options.log, why));
     }
     m_running.removeOne(job);
+    m_printedTenths.remove(job);
     job->deleteLater();
     const QString error =
         board.result == FlashJob::Result::Ok || board.result == FlashJob::Result::Cancelled
@@ -175,8 +214,11 @@ void FlashRun::scanPorts()
     for (const QString &port : std::as_const(present)) {
         const bool busy = std::any_of(m_running.cbegin(), m_running.cend(),
                                       [&](const FlashJob *job) { return job->port() == port; });
-        // Flashed once each time it appears: a board that stays gets no second download.
-        if (!m_present.contains(port) && !busy)
+        // Flashed once each time it appears: a board that stays gets no second download. One
+        // swapped for another between two looks is a new arrival all the same.
+        const bool arrived = !m_present.contains(port) ||
+                             nodeIdentity(port) != m_flashedNode.value(port, nodeIdentity(port));
+        if (arrived && !busy)
             startJob(port);
     }
     m_present = present;

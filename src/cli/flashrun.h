@@ -6,6 +6,7 @@
 #include "protocol/firmwareimage.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -39,6 +40,7 @@ signals:
 private:
     void startJob(const QString &port);
     void onPhaseChanged(FlashJob *job);
+    void onProgressed(FlashJob *job);
     void onFinished(FlashJob *job);
     void scanPorts();
     void markDirty();
@@ -61,8 +63,10 @@ private:
     bool m_interrupted = false;
     bool m_ended = false;
 
-    QTimer m_scanTimer;      // --watch: looks for ports that appeared or went
-    QSet<QString> m_present; // ports seen at the last look
+    QTimer m_scanTimer;                    // --watch: looks for ports that appeared or went
+    QSet<QString> m_present;               // ports seen at the last look
+    QHash<QString, QString> m_flashedNode; // the device node each port's last job started on
+    QHash<FlashJob *, int> m_printedTenths;
     QStringList m_pendingLines;
     QStringList m_pendingErrors;
     QTimer m_drawTimer;

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cmath>
 
@@ -33,6 +34,22 @@ QString reportTargetProblem(const QString &option, const QString &path, const QS
     if (!(target.exists() ? target : folder).isWritable())
         return QStringLiteral("%1: %2 cannot be written").arg(option, path);
     return {};
+}
+
+// One name for each port however it is written: "pts/3", "/dev/pts/3" and a link to it are
+// one port on Unix; "COM3" and "com3" on Windows.
+QString portKey(const QString &name)
+{
+#ifdef Q_OS_WIN
+    QString key = name.toUpper();
+    if (key.startsWith(QStringLiteral("\\\\.\\")))
+        key.remove(0, 4);
+    return key;
+#else
+    const QFileInfo node(name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+    const QString resolved = node.canonicalFilePath();
+    return resolved.isEmpty() ? node.absoluteFilePath() : resolved;
+#endif
 }
 
 // Breaks `text` at spaces into lines of at most `width` characters, as the rest of --help.
@@ -135,6 +152,15 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
             *error = QStringLiteral("port %1 named twice").arg(port);
             return false;
         }
+    }
+    QHash<QString, QString> seen; // one job per port: two would fight over it
+    for (const QString &port : std::as_const(options->ports)) {
+        const QString other = seen.value(portKey(port));
+        if (!other.isEmpty()) {
+            *error = QStringLiteral("%1 and %2 are the same port").arg(other, port);
+            return false;
+        }
+        seen.insert(portKey(port), port);
     }
     if (!options->ports.isEmpty() && options->all) {
         *error = QStringLiteral("--all takes every port; do not name ports with it");
