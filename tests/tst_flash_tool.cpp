@@ -354,18 +354,26 @@ void TestFlashTool::refusedBeforeAnyPort()
 
 void TestFlashTool::watchFlashesEachArrival_data()
 {
-    QTest::addColumn<int>("gapMs"); // between one board's removal and the next one's arrival
-    QTest::newRow("absent for a look or two") << 600;
-    QTest::newRow("swapped between two looks") << 0;
+    QTest::addColumn<int>("gapMs");    // between one board's removal and the next one's arrival
+    QTest::addColumn<bool>("rebuilt"); // the image is built anew before the second board
+    QTest::newRow("absent for a look or two") << 600 << false;
+    QTest::newRow("swapped between two looks") << 0 << false;
+    QTest::newRow("image rebuilt between boards") << 600 << true;
 }
 
 void TestFlashTool::watchFlashesEachArrival()
 {
     QFETCH(int, gapMs);
+    QFETCH(bool, rebuilt);
     // The board's port is a link that comes and goes, as a USB adapter's name does.
     const QString board = dir.filePath(QStringLiteral("board"));
+    QList<QByteArray> images{imageBytes, rebuilt ? patternImage(9 * 256 + 3, 77) : imageBytes};
+    const QString watched = writeFile(dir.path(), QStringLiteral("watched.bin"), images.first());
+    const QString log = dir.filePath(QStringLiteral("watch.log"));
+    QFile::remove(log);
     QProcess tool;
-    QCOMPARE(start(tool, {QStringLiteral("--watch"), QStringLiteral("--port"), board, image}),
+    QCOMPARE(start(tool, {QStringLiteral("--watch"), QStringLiteral("--port"), board,
+                          QStringLiteral("--log"), log, watched}),
              QString());
     QByteArray output;
     auto waitForLines = [&](const QByteArray &line, int count, int timeoutMs) {
@@ -378,6 +386,9 @@ void TestFlashTool::watchFlashesEachArrival()
     };
     for (int arrival = 1; arrival <= 2; ++arrival) {
         QTest::qWait(arrival == 1 ? 600 : gapMs);
+        if (arrival == 2 && rebuilt)
+            writeFile(dir.path(), QStringLiteral("watched.bin"), images.last());
+        const QByteArray sent = images.at(arrival - 1);
         devicesim::Device device;
         QString error;
         QVERIFY2(device.openPty(&error), qPrintable(error));
@@ -385,9 +396,9 @@ void TestFlashTool::watchFlashesEachArrival()
             ::symlink(device.portName().toLocal8Bit().constData(), board.toLocal8Bit().constData()),
             0);
         const QByteArray done = board.toLocal8Bit() + ": ok, " +
-                                QByteArray::number(paddedImage(imageBytes).size()) + " bytes";
-        QVERIFY2(waitForLines(done, arrival, 10000), output.constData());
-        QCOMPARE(device.record().completedImage, paddedImage(imageBytes));
+                                QByteArray::number(paddedImage(sent).size()) + " bytes";
+        QVERIFY2(waitForLines(done, rebuilt ? 1 : arrival, 10000), output.constData());
+        QCOMPARE(device.record().completedImage, paddedImage(sent));
         QCOMPARE(::unlink(board.toLocal8Bit().constData()), 0); // unplugged
     }
     ::kill(pid_t(tool.processId()), SIGINT);
@@ -395,6 +406,20 @@ void TestFlashTool::watchFlashesEachArrival()
     QCOMPARE(tool.exitCode(), 0); // Ctrl-C between boards cut none: the boards' own status
     output += tool.readAllStandardOutput();
     QVERIFY2(output.endsWith("summary: 2 succeeded, 0 failed\n"), output.constData());
+    // Each board's record says which image it got; a new one is said once.
+    QFile records(log);
+    QVERIFY(records.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = records.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(QJsonDocument::fromJson(lines.at(i))
+                     .object()
+                     .value(QStringLiteral("image"))
+                     .toObject()
+                     .value(QStringLiteral("sha256"))
+                     .toString(),
+                 sha256(images.at(i)));
+    QCOMPARE(output.count("image changed: "), rebuilt ? 1 : 0);
 }
 
 void TestFlashTool::logSurvivesAKill()

@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <optional>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -84,7 +86,8 @@ FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImag
                    QObject *parent)
     : QObject(parent), m_options(options), m_image(std::move(image)),
       m_human(options.json == QStringLiteral("-") ? stderr : stdout),
-      m_live(terminal::canRedraw(m_human)), m_imageReport(ImageReport::of(options.image, *m_image))
+      m_live(terminal::canRedraw(m_human)), m_imageReport(ImageReport::of(options.image, *m_image)),
+      m_imageFile(options.image)
 {
     m_drawTimer.setSingleShot(true);
     connect(&m_drawTimer, &QTimer::timeout, this, &FlashRun::draw);
@@ -132,6 +135,7 @@ void FlashRun::startJob(const QString &port)
 {
     auto *job = new FlashJob(port, m_image, m_options.detectTimeoutMs, this);
     m_running << job;
+    m_jobImages.insert(job, m_imageReport);
     m_flashedNode[port] = nodeIdentity(port);
     m_portWidth = qMax(m_portWidth, int(port.size()));
     connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
@@ -166,11 +170,12 @@ void FlashRun::onPhaseChanged(FlashJob *job)
 void FlashRun::onFinished(FlashJob *job)
 {
     const BoardReport board = BoardReport::of(*job);
+    const ImageReport image = m_jobImages.take(job);
     m_tally.add(board);
     if (!m_options.json.isEmpty())
         m_finished << board;
     QString why;
-    if (m_log.isOpen() && !m_log.append(logLine(board, m_imageReport), &why) && !m_logFailed) {
+    if (m_log.isOpen() && !m_log.append(logLine(board, image), &why) && !m_logFailed) {
         m_logFailed = true; // said once; the run's status says it again
         print(stderr,
               QStringLiteral("vantyx-flash: cannot write the log %1: %2").arg(m_options.log, why));
@@ -196,8 +201,44 @@ void FlashRun::onFinished(FlashJob *job)
         QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
 }
 
+bool FlashRun::imageStillCurrent()
+{
+    // A shift outlives many builds of the image: look at it before each board, and read it
+    // again when it changed. Until it reads whole and unchanged, no board starts.
+    QFileInfo now(m_options.image);
+    if (now.exists() && now.size() == m_imageFile.size() &&
+        now.lastModified() == m_imageFile.lastModified())
+        return true;
+    QString why;
+    std::optional<PaddedImage> image = readPaddedImage(m_options.image, &why);
+    QFileInfo after(m_options.image);
+    if (!image || after.size() != now.size() || after.lastModified() != now.lastModified()) {
+        if (!m_imageUnusable) // said once, until it can be used again
+            print(stderr,
+                  QStringLiteral("vantyx-flash: the image %1 cannot be used now (%2); "
+                                 "waiting for it")
+                      .arg(m_options.image, image ? QStringLiteral("it changed while read") : why));
+        m_imageUnusable = true;
+        return false;
+    }
+    m_imageUnusable = false;
+    m_imageFile = after;
+    const ImageReport report = ImageReport::of(m_options.image, *image);
+    if (report.sha256 == m_imageReport.sha256)
+        return true; // touched, not changed
+    m_image = std::make_shared<const PaddedImage>(std::move(*image));
+    m_imageReport = report;
+    print(m_human, QStringLiteral("image changed: %1, %2 bytes, sha256 %3")
+                       .arg(report.path)
+                       .arg(report.bytes)
+                       .arg(report.sha256));
+    return true;
+}
+
 void FlashRun::scanPorts()
 {
+    if (!imageStillCurrent())
+        return; // the ports' arrivals wait for the next look
     QSet<QString> present;
     if (portsAreDeviceNodes && !m_options.ports.isEmpty()) {
         // A named port is there when its device node is, listed or not (a pseudo-terminal, a

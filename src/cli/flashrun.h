@@ -6,6 +6,7 @@
 #include "protocol/firmwareimage.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -43,6 +44,7 @@ private:
     void onProgressed(FlashJob *job);
     void onFinished(FlashJob *job);
     void scanPorts();
+    bool imageStillCurrent();
     void markDirty();
     void draw();
     void print(std::FILE *stream, const QString &line);
@@ -60,6 +62,7 @@ private:
     ImageReport m_imageReport;
     BoardLog m_log;
     bool m_logFailed = false;
+    bool m_imageUnusable = false;
     bool m_interrupted = false;
     bool m_ended = false;
 
@@ -67,6 +70,8 @@ private:
     QSet<QString> m_present;               // ports seen at the last look
     QHash<QString, QString> m_flashedNode; // the device node each port's last job started on
     QHash<FlashJob *, int> m_printedTenths;
+    QHash<FlashJob *, ImageReport> m_jobImages; // the image each running job was given
+    QFileInfo m_imageFile;                      // as it was when last read
     QStringList m_pendingLines;
     QStringList m_pendingErrors;
     QTimer m_drawTimer;
