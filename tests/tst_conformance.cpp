@@ -101,6 +101,9 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
     script.unplugAfterStart = true;
     table["unplug after start"] = {script, Outcome::Failed, all.left(4)};
     script = {};
+    script.unplugAfterSize = true;
+    table["unplug after size"] = {script, Outcome::Failed, all.left(8)};
+    script = {};
     script.unplugAfterBlock = 2;
     table["unplug after block 2"] = {script, Outcome::Failed, upToBlock(3)};
     return table;

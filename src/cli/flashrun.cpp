@@ -169,7 +169,7 @@ void FlashRun::onPhaseChanged(FlashJob *job)
 
 void FlashRun::onFinished(FlashJob *job)
 {
-    const BoardReport board = BoardReport::of(*job);
+    const BoardReport board = BoardReport::of(*job, listedInfo(job->port()));
     const ImageReport image = m_jobImages.take(job);
     m_tally.add(board);
     if (!m_options.json.isEmpty())
@@ -199,6 +199,21 @@ void FlashRun::onFinished(FlashJob *job)
     }
     if (m_running.isEmpty() && (!m_options.watch || m_interrupted))
         QMetaObject::invokeMethod(this, &FlashRun::finishRun, Qt::QueuedConnection);
+}
+
+QSerialPortInfo FlashRun::listedInfo(const QString &port)
+{
+    constexpr int listedForMs = 2000;
+    if (!m_sinceListed.isValid() || m_sinceListed.elapsed() > listedForMs) {
+        m_listed.clear();
+        const QList<QSerialPortInfo> ports = listedPorts();
+        for (const QSerialPortInfo &info : ports) {
+            m_listed.insert(info.portName(), info);
+            m_listed.insert(info.systemLocation(), info);
+        }
+        m_sinceListed.start();
+    }
+    return m_listed.value(port);
 }
 
 bool FlashRun::imageStillCurrent()

@@ -45,6 +45,7 @@ private:
     void onFinished(FlashJob *job);
     void scanPorts();
     bool imageStillCurrent();
+    QSerialPortInfo listedInfo(const QString &port);
     void markDirty();
     void draw();
     void print(std::FILE *stream, const QString &line);
@@ -72,6 +73,10 @@ private:
     QHash<FlashJob *, int> m_printedTenths;
     QHash<FlashJob *, ImageReport> m_jobImages; // the image each running job was given
     QFileInfo m_imageFile;                      // as it was when last read
+    // What the system lists of the ports, asked once for boards that end together: listing
+    // the ports costs far more than a board's bookkeeping.
+    QHash<QString, QSerialPortInfo> m_listed;
+    QElapsedTimer m_sinceListed;
     QStringList m_pendingLines;
     QStringList m_pendingErrors;
     QTimer m_drawTimer;

@@ -96,7 +96,7 @@ QString resultName(FlashJob::Result result)
     return QStringLiteral("pending");
 }
 
-BoardReport BoardReport::of(const FlashJob &job)
+BoardReport BoardReport::of(const FlashJob &job, const QSerialPortInfo &info)
 {
     BoardReport board;
     board.port = job.port();
@@ -108,7 +108,6 @@ BoardReport BoardReport::of(const FlashJob &job)
     board.message = job.message();
     board.started = job.startedAt();
     board.ended = job.endedAt();
-    const QSerialPortInfo info(job.port());
     if (!info.isNull()) {
         board.serialNumber = info.serialNumber();
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())

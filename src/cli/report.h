@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
+#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +27,8 @@ struct BoardReport
     // What the system says of the port, where it lists it.
     QString serialNumber, usb, location;
 
-    static BoardReport of(const FlashJob &job);
+    // `port` is what the system lists of the job's port; a null one when it lists nothing.
+    static BoardReport of(const FlashJob &job, const QSerialPortInfo &port);
 };
 
 // The image every board was sent, as the records give it.

@@ -192,6 +192,8 @@ void Bootloader::onSize(const QByteArray &word, qint64 at)
     m_blockIndex = 0;
     m_attempt = 0;
     m_phase = Phase::Blocks;
+    if (m_script.unplugAfterSize)
+        return unplug(at);
     if (m_script.silentAfterSize)
         return;
     const bool empty = m_expectedBlocks == 0;

@@ -32,9 +32,11 @@ struct Script
     int lineRate = 0;
 
     // The line goes down, as when an adapter is pulled out: on this wake-up of a detection
-    // (from 1), right after the start command, or once this block (from 0) has come.
+    // (from 1), right after the start command or the size word, or once this block (from 0)
+    // has come.
     int unplugAtWakeUp = 0;
     bool unplugAfterStart = false;
+    bool unplugAfterSize = false;
     int unplugAfterBlock = -1;
 };
 
