@@ -10,11 +10,10 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <optional>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #ifdef Q_OS_LINUX
 #include <sys/stat.h>
@@ -31,11 +30,6 @@ constexpr bool portsAreDeviceNodes = true;
 #else
 constexpr bool portsAreDeviceNodes = false;
 #endif
-
-QString deviceNode(const QString &port)
-{
-    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
-}
 
 // Which device is behind a port now: a board swapped in between two looks gets a new node.
 // Empty where the system gives no such thing, and for a port that is not there.

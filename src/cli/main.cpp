@@ -23,11 +23,7 @@ void printPorts()
     const QList<QSerialPortInfo> ports = listedPorts();
     auto field = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
     for (const QSerialPortInfo &info : ports) {
-        const QString usb = info.hasVendorIdentifier() && info.hasProductIdentifier()
-                                ? QStringLiteral("%1:%2")
-                                      .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                                      .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
-                                : QString();
+        const QString usb = usbId(info);
         const QString line =
             QStringList{info.portName(), field(info.description()), field(info.manufacturer()),
                         field(info.serialNumber()), field(usb)}

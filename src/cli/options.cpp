@@ -2,6 +2,7 @@
 
 #include "cli/exitstatus.h"
 #include "cli/report.h"
+#include "serial/portlist.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -46,7 +47,7 @@ QString portKey(const QString &name)
         key.remove(0, 4);
     return key;
 #else
-    const QFileInfo node(name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+    const QFileInfo node(deviceNode(name));
     const QString resolved = node.canonicalFilePath();
     return resolved.isEmpty() ? node.absoluteFilePath() : resolved;
 #endif

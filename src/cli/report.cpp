@@ -1,5 +1,7 @@
 #include "cli/report.h"
 
+#include "serial/portlist.h"
+
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,6 +31,16 @@ QString key(const char *name)
     return QString::fromLatin1(name);
 }
 
+// The fields `names` with their `values`, in one place for every object of the report.
+template <std::size_t N>
+QJsonObject objectOf(const char *const (&names)[N], const QJsonValue (&values)[N])
+{
+    QJsonObject object;
+    for (std::size_t i = 0; i < N; ++i)
+        object.insert(key(names[i]), values[i]);
+    return object;
+}
+
 // ISO 8601 with the local offset, to the millisecond: two boards on one port stay apart.
 QString timestamp(const QDateTime &time)
 {
@@ -50,21 +62,13 @@ QJsonObject boardObject(const BoardReport &board)
                                  board.serialNumber,
                                  board.usb,
                                  board.location};
-    static_assert(std::size(values) == std::size(boardFields));
-    QJsonObject object;
-    for (int i = 0; i < int(std::size(boardFields)); ++i)
-        object.insert(QString::fromLatin1(boardFields[i]), values[i]);
-    return object;
+    return objectOf(boardFields, values);
 }
 
 QJsonObject imageObject(const ImageReport &image)
 {
     const QJsonValue values[] = {image.path, image.bytes, image.padded, image.sha256};
-    static_assert(std::size(values) == std::size(imageFields));
-    QJsonObject object;
-    for (int i = 0; i < int(std::size(imageFields)); ++i)
-        object.insert(QString::fromLatin1(imageFields[i]), values[i]);
-    return object;
+    return objectOf(imageFields, values);
 }
 
 QString quoted(const char *const *names, int count)
@@ -110,10 +114,7 @@ BoardReport BoardReport::of(const FlashJob &job, const QSerialPortInfo &info)
     board.ended = job.endedAt();
     if (!info.isNull()) {
         board.serialNumber = info.serialNumber();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            board.usb = QStringLiteral("%1:%2")
-                            .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                            .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+        board.usb = usbId(info);
         board.location = info.systemLocation();
     }
     return board;
@@ -217,10 +218,9 @@ QByteArray jsonReport(const ImageReport &image, const QList<BoardReport> &boards
         devices.append(boardObject(board));
     }
     const QJsonValue totals[] = {succeeded, int(boards.size()) - succeeded};
-    QJsonObject document{{QStringLiteral("image"), imageObject(image)},
-                         {QStringLiteral("devices"), devices}};
-    for (int i = 0; i < int(std::size(totalFields)); ++i)
-        document.insert(key(totalFields[i]), totals[i]);
+    QJsonObject document = objectOf(totalFields, totals);
+    document.insert(QStringLiteral("image"), imageObject(image));
+    document.insert(QStringLiteral("devices"), devices);
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 

@@ -1,5 +1,7 @@
 #include "serial/porterror.h"
 
+#include "serial/portlist.h"
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <grp.h>
@@ -14,16 +16,11 @@ namespace porterror {
 namespace {
 
 #ifdef Q_OS_UNIX
-QString systemLocation(const QString &name)
-{
-    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
-}
-
 // What to do when the port's permissions keep this user out: join the group that owns it when
 // that group may read and write it, else who may use it. Empty when permissions are not why.
 QString permissionAdvice(const QString &name)
 {
-    const QByteArray path = systemLocation(name).toLocal8Bit();
+    const QByteArray path = deviceNode(name).toLocal8Bit();
     if (::access(path.constData(), R_OK | W_OK) == 0 || errno != EACCES)
         return QString();
     struct stat info = {};

@@ -5,6 +5,20 @@ QList<QSerialPortInfo> listedPorts()
     return QSerialPortInfo::availablePorts();
 }
 
+QString usbId(const QSerialPortInfo &port)
+{
+    if (!port.hasVendorIdentifier() || !port.hasProductIdentifier())
+        return QString();
+    return QStringLiteral("%1:%2")
+        .arg(port.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+        .arg(port.productIdentifier(), 4, 16, QLatin1Char('0'));
+}
+
+QString deviceNode(const QString &name)
+{
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
 QStringList listedPortNames()
 {
     QStringList names;

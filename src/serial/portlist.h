@@ -8,3 +8,7 @@
 // --watch all read them from here.
 QList<QSerialPortInfo> listedPorts();
 QStringList listedPortNames();
+// "vendor:product" in hex for a USB port, empty for any other.
+QString usbId(const QSerialPortInfo &port);
+// The device node a port name stands for on Unix: "ttyUSB0" is /dev/ttyUSB0, a path itself.
+QString deviceNode(const QString &name);
