@@ -7,11 +7,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -197,6 +199,8 @@ void TestFlashTool::boardsComeFirst_data()
         << QStringLiteral("pipe closed") << 0 << QString();
     // A service or cron job: a line meant for standard error must not read as Ctrl-C.
     QTest::newRow("standard streams closed") << QStringLiteral("streams closed") << 0 << QString();
+    // The bytes the system gave, not their text: 0xFF is no UTF-8.
+    QTest::newRow("image name not UTF-8") << QStringLiteral("raw name") << 0 << QString();
     QTest::newRow("report to a full disk")
         << QStringLiteral("full disk") << 1
         << QStringLiteral("vantyx-flash: cannot write the report /dev/full: ");
@@ -217,11 +221,27 @@ void TestFlashTool::boardsComeFirst()
     QStringList arguments{QStringLiteral("--port"), device.portName(), QStringLiteral("--json"),
                           how == QStringLiteral("full disk") ? QStringLiteral("/dev/full") : json,
                           image};
+    const QByteArray raw = QFile::encodeName(dir.path()) + "/fw\xff.bin";
+    // Qt's own listing cannot name it to remove it.
+    const auto unlinkRaw = qScopeGuard([&] { ::unlink(raw.constData()); });
     QProcess tool;
     if (how == QStringLiteral("streams closed")) {
         tool.start(QStringLiteral("/bin/sh"),
                    QStringList{QStringLiteral("-c"),
                                QStringLiteral("exec \"$0\" \"$@\" <&- >&- 2>&-"), flashToolPath()} +
+                       arguments);
+    } else if (how == QStringLiteral("raw name")) {
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, imageBytes.constData(), size_t(imageBytes.size())),
+                 ssize_t(imageBytes.size()));
+        ::close(fd);
+        arguments.removeLast(); // the shell gives the name's bytes, which no QString holds
+        tool.start(QStringLiteral("/bin/sh"),
+                   QStringList{QStringLiteral("-c"),
+                               QStringLiteral("d=$1; shift; exec \"$0\" \"$@\" "
+                                              "\"$d/$(printf 'fw\\377.bin')\""),
+                               flashToolPath(), dir.path()} +
                        arguments);
     } else {
         QCOMPARE(start(tool, arguments), QString());

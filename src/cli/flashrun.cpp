@@ -76,12 +76,24 @@ QString writeReport(const QString &path, const QByteArray &json)
 
 } // namespace
 
+std::optional<ImageStamp> ImageStamp::of(const std::filesystem::path &file)
+{
+    std::error_code error;
+    ImageStamp stamp{std::filesystem::file_size(file, error), {}};
+    if (error)
+        return std::nullopt;
+    stamp.modified = std::filesystem::last_write_time(file, error);
+    if (error)
+        return std::nullopt;
+    return stamp;
+}
+
 FlashRun::FlashRun(const FlashOptions &options, std::shared_ptr<const PaddedImage> image,
                    QObject *parent)
     : QObject(parent), m_options(options), m_image(std::move(image)),
       m_human(options.json == QStringLiteral("-") ? stderr : stdout),
       m_live(terminal::canRedraw(m_human)), m_imageReport(ImageReport::of(options.image, *m_image)),
-      m_imageFile(options.image)
+      m_imageStamp(ImageStamp::of(options.imageFile).value_or(ImageStamp()))
 {
     m_drawTimer.setSingleShot(true);
     connect(&m_drawTimer, &QTimer::timeout, this, &FlashRun::draw);
@@ -214,14 +226,13 @@ bool FlashRun::imageStillCurrent()
 {
     // A shift outlives many builds of the image: look at it before each board, and read it
     // again when it changed. Until it reads whole and unchanged, no board starts.
-    QFileInfo now(m_options.image);
-    if (now.exists() && now.size() == m_imageFile.size() &&
-        now.lastModified() == m_imageFile.lastModified())
+    const std::optional<ImageStamp> now = ImageStamp::of(m_options.imageFile);
+    if (now && *now == m_imageStamp)
         return true;
     QString why;
-    std::optional<PaddedImage> image = readPaddedImage(m_options.image, &why);
-    QFileInfo after(m_options.image);
-    if (!image || after.size() != now.size() || after.lastModified() != now.lastModified()) {
+    std::optional<PaddedImage> image = readPaddedImage(m_options.imageFile, &why);
+    const std::optional<ImageStamp> after = ImageStamp::of(m_options.imageFile);
+    if (!image || !now || after != now) {
         if (!m_imageUnusable) // said once, until it can be used again
             print(stderr,
                   QStringLiteral("vantyx-flash: the image %1 cannot be used now (%2); "
@@ -231,7 +242,7 @@ bool FlashRun::imageStillCurrent()
         return false;
     }
     m_imageUnusable = false;
-    m_imageFile = after;
+    m_imageStamp = *after;
     const ImageReport report = ImageReport::of(m_options.image, *image);
     if (report.sha256 == m_imageReport.sha256)
         return true; // touched, not changed

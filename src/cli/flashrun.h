@@ -6,17 +6,33 @@
 #include "protocol/firmwareimage.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
 
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 class FlashJob;
+
+// What says an image file may have changed: its size and modification time.
+struct ImageStamp
+{
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    bool operator==(const ImageStamp &other) const
+    {
+        return size == other.size && modified == other.modified;
+    }
+    bool operator!=(const ImageStamp &other) const { return !(*this == other); }
+    // Nullopt when the file cannot be looked at.
+    static std::optional<ImageStamp> of(const std::filesystem::path &file);
+};
 
 // vantyx-flash's run: a job per port on one event loop, what it prints while they go, and the
 // summary, the JSON document and the exit status at the end.
@@ -72,7 +88,7 @@ private:
     QHash<QString, QString> m_flashedNode; // the device node each port's last job started on
     QHash<FlashJob *, int> m_printedTenths;
     QHash<FlashJob *, ImageReport> m_jobImages; // the image each running job was given
-    QFileInfo m_imageFile;                      // as it was when last read
+    ImageStamp m_imageStamp;                    // the image as it was when last read
     // What the system lists of the ports, asked once for boards that end together: listing
     // the ports costs far more than a board's bookkeeping.
     QHash<QString, QSerialPortInfo> m_listed;

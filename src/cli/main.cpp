@@ -68,7 +68,8 @@ int main(int argc, char *argv[])
     }
 
     // Read and checked once, before any port is opened; every download shares it.
-    std::optional<PaddedImage> image = readPaddedImage(options.image, &error);
+    options.imageFile = systemPathOf(options.image, argc, argv);
+    std::optional<PaddedImage> image = readPaddedImage(options.imageFile, &error);
     if (!image) {
         std::fprintf(stderr, "vantyx-flash: cannot use %s: %s\n",
                      options.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());

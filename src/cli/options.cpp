@@ -203,3 +203,16 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
     options->detectTimeoutMs = int(std::lround(seconds * 1000));
     return true;
 }
+
+std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv)
+{
+#ifdef Q_OS_UNIX
+    for (int i = argc - 1; i > 0; --i)
+        if (QString::fromLocal8Bit(argv[i]) == argument)
+            return std::filesystem::path(std::string(argv[i]));
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
+    return std::filesystem::path(argument.toStdU16String());
+}

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <filesystem>
+
 // What vantyx-flash was asked to do.
 struct FlashOptions
 {
@@ -11,12 +13,16 @@ struct FlashOptions
     QStringList ports;
     bool all = false;
     bool watch = false;
-    QString json;            // "" none, "-" standard output
-    QString log;             // "" none: one line per finished board
-    int detectTimeoutMs = 0; // 0: for ever
-    QString image;
+    QString json;                    // "" none, "-" standard output
+    QString log;                     // "" none: one line per finished board
+    int detectTimeoutMs = 0;         // 0: for ever
+    QString image;                   // as text, for messages and records
+    std::filesystem::path imageFile; // as the system gave it, to open
     QString helpText;
 };
 
 // Reads the command line (program name first). False on bad usage, with one line saying why.
 bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QString *error);
+// The image's path with the bytes the system gave: on Unix a name need not be UTF-8, and its
+// text form would name another file.
+std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv);

@@ -11,13 +11,17 @@
 
 std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why)
 {
+    // Through the UTF-16 form, so that names outside ASCII open on Windows too.
+    return readPaddedImage(std::filesystem::path(path.toStdU16String()), why);
+}
+
+std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QString *why)
+{
     auto refuse = [why](const char *reason) {
         if (why)
             *why = QString::fromLatin1(reason);
         return std::nullopt;
     };
-    // Through the UTF-16 form, so that names outside ASCII open on Windows too.
-    const std::filesystem::path file(path.toStdU16String());
     std::error_code error;
     if (!std::filesystem::exists(file, error))
         return refuse("no such file");

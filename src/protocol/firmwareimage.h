@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -17,4 +18,7 @@ struct PaddedImage
 // Reads the whole file or nothing: a folder, a missing, empty or unreadable file, a short read
 // or an image too large for the 32-bit size word all give nullopt, and `why` says which, so no
 // partial image is ever sent.
+std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file,
+                                           QString *why = nullptr);
+// The same for a name typed or chosen as text.
 std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why = nullptr);
