@@ -1,6 +1,9 @@
 #include "cli/flashrun.h"
 
+#include "cli/livelines.h"
+
 #include "cli/exitstatus.h"
+#include "cli/livelines.h"
 #include "cli/terminal.h"
 #include "flash/flashjob.h"
 #include "serial/portlist.h"
@@ -295,9 +298,12 @@ void FlashRun::markDirty()
 void FlashRun::draw()
 {
     m_sinceDraw.start();
-    const int width = terminal::width(m_human) - 1;
-    // From there down: the lines that stay, then the live ones again.
-    std::fputs(terminal::rewind(m_drawnLines).constData(), m_human);
+    // Asked each time: the terminal may have been resized since. One column is left free, so
+    // that no line makes the terminal wrap by itself.
+    const int columns = terminal::width(m_human);
+    // From there down: the lines that stay, then the live ones again. Lines drawn wider than
+    // the terminal now is have been wrapped by it.
+    std::fputs(terminal::rewind(rowsTaken(m_drawnLengths, columns)).constData(), m_human);
     std::fflush(m_human);
     for (const QString &line : std::as_const(m_pendingLines))
         print(m_human, line);
@@ -305,9 +311,16 @@ void FlashRun::draw()
         print(stderr, error);
     m_pendingLines.clear();
     m_pendingErrors.clear();
+    QList<LiveFigures> jobs;
+    jobs.reserve(m_running.size());
     for (const FlashJob *job : std::as_const(m_running))
-        print(m_human, liveLine(*job, m_portWidth).left(width));
-    m_drawnLines = int(m_running.size());
+        jobs << LiveFigures::of(*job);
+    m_drawnLengths.clear();
+    const QStringList lines = liveScreen(jobs, m_portWidth, columns - 1, terminal::height(m_human));
+    for (const QString &line : lines) {
+        print(m_human, line);
+        m_drawnLengths << int(line.size());
+    }
 }
 
 void FlashRun::print(std::FILE *stream, const QString &line)

@@ -97,5 +97,5 @@ private:
     QStringList m_pendingErrors;
     QTimer m_drawTimer;
     QElapsedTimer m_sinceDraw;
-    int m_drawnLines = 0;
+    QList<int> m_drawnLengths; // of the live lines on the terminal now
 };

@@ -11,13 +11,13 @@
 
 #include <iterator>
 
-namespace {
-
-QString rate(double bytesPerSecond)
+QString bytesPerSecondText(double bytesPerSecond)
 {
     return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
                                   : QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
 }
+
+namespace {
 
 // The report's field names, in their order; jsonReport() and jsonLayout() both use them.
 const char *const imageFields[] = {"path", "bytes", "padded", "sha256"};
@@ -147,30 +147,6 @@ QString phaseName(FlashJob::Phase phase)
         return QStringLiteral("failed");
     }
     return QString();
-}
-
-QString liveLine(const FlashJob &job, int portWidth)
-{
-    constexpr int barWidth = 24;
-    const double share = job.imageSize() > 0 ? double(job.bytesSent()) / job.imageSize() : 0;
-    const int filled = int(share * barWidth);
-    const double seconds = job.sendingSeconds();
-    const double perSecond = seconds > 0.2 ? job.bytesSent() / seconds : 0;
-    QString left;
-    if (perSecond > 0) {
-        const int secondsLeft = int((job.imageSize() - job.bytesSent()) / perSecond + 0.5);
-        left = QStringLiteral("%1:%2 left")
-                   .arg(secondsLeft / 60)
-                   .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
-    }
-    return QStringLiteral("%1  %2 [%3%4] %5%  %6  %7  %8 resends")
-        .arg(job.port(), -portWidth)
-        .arg(phaseName(job.phase()), -8)
-        .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('.')))
-        .arg(int(share * 100), 3)
-        .arg(perSecond > 0 ? rate(perSecond) : QString(), 10)
-        .arg(left, 10)
-        .arg(job.resends());
 }
 
 QString finishedLine(const BoardReport &board)

@@ -10,7 +10,7 @@
 #include <QString>
 #include <QStringList>
 
-// How vantyx-flash tells what happened on each port: live lines, plain lines, the summary and
+// How vantyx-flash tells what happened on each port: plain lines, the summary and
 // the JSON document.
 
 // One finished port, as the summary and the JSON document give it.
@@ -45,8 +45,8 @@ struct ImageReport
 // ok, failed, not-detected, port-error, cancelled: as the lines and the report say them.
 QString resultName(FlashJob::Result result);
 QString phaseName(FlashJob::Phase phase);
-// port, phase, a bar, percent, bytes per second, time left and resends, padded to columns.
-QString liveLine(const FlashJob &job, int portWidth);
+// "12.3 kB/s", "800 B/s".
+QString bytesPerSecondText(double bytesPerSecond);
 // The line for a port that has just finished.
 QString finishedLine(const BoardReport &board);
 // The run's totals, without keeping every board (a --watch shift may see thousands).

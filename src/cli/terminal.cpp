@@ -40,6 +40,14 @@ int width(std::FILE *stream)
         return info.srWindow.Right - info.srWindow.Left + 1;
     return 80;
 }
+
+int height(std::FILE *stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(consoleOf(stream), &info))
+        return info.srWindow.Bottom - info.srWindow.Top + 1;
+    return 24;
+}
 #else
 bool canRedraw(std::FILE *stream)
 {
@@ -52,6 +60,14 @@ int width(std::FILE *stream)
     if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
         return size.ws_col;
     return 80;
+}
+
+int height(std::FILE *stream)
+{
+    winsize size = {};
+    if (::ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_row > 0)
+        return size.ws_row;
+    return 24;
 }
 #endif
 

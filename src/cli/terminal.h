@@ -12,6 +12,8 @@ namespace terminal {
 bool canRedraw(std::FILE *stream);
 // How many columns the terminal behind `stream` has; 80 when it does not say.
 int width(std::FILE *stream);
+// How many rows it has; 24 when it does not say.
+int height(std::FILE *stream);
 // Moves the cursor up over `lines` lines drawn before and clears from there down.
 QByteArray rewind(int lines);
 
