@@ -196,13 +196,21 @@ void FlashRun::onFinished(FlashJob *job)
         board.result == FlashJob::Result::Ok || board.result == FlashJob::Result::Cancelled
             ? QString()
             : QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message);
+    QStringList lines{finishedLine(board)};
+    // Said once a run: a bench's adapters are mostly of one kind.
+    const QString advice = m_latencySaid ? QString() : latencyAdvice(board);
+    if (!advice.isEmpty()) {
+        m_latencySaid = true;
+        lines << advice;
+    }
     if (m_live) {
-        m_pendingLines << finishedLine(board);
+        m_pendingLines << lines;
         if (!error.isEmpty())
             m_pendingErrors << error;
         markDirty();
     } else {
-        print(m_human, finishedLine(board));
+        for (const QString &line : std::as_const(lines))
+            print(m_human, line);
         if (!error.isEmpty())
             print(stderr, error);
     }

@@ -80,6 +80,7 @@ private:
     BoardLog m_log;
     bool m_logFailed = false;
     bool m_imageUnusable = false;
+    bool m_latencySaid = false;
     bool m_interrupted = false;
     bool m_ended = false;
 

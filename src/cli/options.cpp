@@ -2,6 +2,8 @@
 
 #include "cli/exitstatus.h"
 #include "cli/report.h"
+#include "flash/joblink.h"
+#include "remote/remoteport.h"
 #include "serial/portlist.h"
 
 #include <QCommandLineParser>
@@ -41,6 +43,8 @@ QString reportTargetProblem(const QString &option, const QString &path, const QS
 // one port on Unix; "COM3" and "com3" on Windows.
 QString portKey(const QString &name)
 {
+    if (const std::optional<RemotePort> remote = RemotePort::parse(name))
+        return remote->key();
 #ifdef Q_OS_WIN
     QString key = name.toUpper();
     if (key.startsWith(QStringLiteral("\\\\.\\")))
@@ -83,12 +87,17 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
     parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("port"),
-         QStringLiteral("A serial port to flash; give it once for each port."),
+         QStringLiteral("A serial port to flash; give it once for each port. A port on another "
+                        "machine, served by ser2net or the like: rfc2217://HOST:PORT (telnet "
+                        "with the COM-PORT-OPTION) or socket://HOST:PORT (raw TCP, the line set "
+                        "by the server)."),
          QStringLiteral("name")},
         {QStringLiteral("all"), QStringLiteral("Flash on every serial port the system lists.")},
         {QStringLiteral("watch"),
          QStringLiteral("Keep running: flash every port that appears (only the --port ones if "
-                        "given), again after it was unplugged and comes back. Ctrl-C ends.")},
+                        "given), again after it was unplugged and comes back. Ctrl-C ends. "
+                        "Local ports only: a network port always answers, so a new board "
+                        "cannot be seen there.")},
         {QStringLiteral("json"),
          QStringLiteral("Write a JSON report at the end to this file; - for standard output "
                         "(the other output then goes to standard error)."),
@@ -148,6 +157,23 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         if (port.isEmpty()) {
             *error = QStringLiteral("--port takes a port name");
             return false;
+        }
+        if (RemotePort::isRemote(port)) {
+            QString why;
+            if (!RemotePort::parse(port, &why)) {
+                *error = QStringLiteral("--port %1: %2").arg(port, why);
+                return false;
+            }
+            if (!JobLink::reachesRemotePorts()) {
+                *error = QStringLiteral("--port %1: this build has no network ports").arg(port);
+                return false;
+            }
+            if (options->watch) {
+                *error = QStringLiteral("--watch takes local ports only: a network port always "
+                                        "answers, so a new board cannot be seen on %1")
+                             .arg(port);
+                return false;
+            }
         }
         if (options->ports.count(port) > 1) {
             *error = QStringLiteral("port %1 named twice").arg(port);

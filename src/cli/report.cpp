@@ -1,14 +1,17 @@
 #include "cli/report.h"
 
+#include "protocol/quenlark.h"
 #include "serial/portlist.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSerialPortInfo>
 #include <QSysInfo>
 
+#include <cmath>
 #include <iterator>
 
 QString bytesPerSecondText(double bytesPerSecond)
@@ -21,9 +24,9 @@ namespace {
 
 // The report's field names, in their order; jsonReport() and jsonLayout() both use them.
 const char *const imageFields[] = {"path", "bytes", "padded", "sha256"};
-const char *const boardFields[] = {"port",    "result",        "bytes_sent", "blocks",
-                                   "resends", "seconds",       "message",    "started",
-                                   "ended",   "serial_number", "usb",        "location"};
+const char *const boardFields[] = {
+    "port",    "result",  "bytes_sent", "blocks",        "resends", "seconds", "reply_latency_ms",
+    "message", "started", "ended",      "serial_number", "usb",     "location"};
 const char *const totalFields[] = {"succeeded", "failed"};
 
 QString key(const char *name)
@@ -56,6 +59,7 @@ QJsonObject boardObject(const BoardReport &board)
                                  board.blocks,
                                  board.resends,
                                  board.seconds,
+                                 std::round(board.replyLatencyMs * 10) / 10,
                                  board.message,
                                  timestamp(board.started),
                                  timestamp(board.ended),
@@ -109,6 +113,8 @@ BoardReport BoardReport::of(const FlashJob &job, const QSerialPortInfo &info)
     board.blocks = job.blocks();
     board.resends = job.resends();
     board.seconds = job.seconds();
+    board.replyLatencyMs = job.replyLatencyMs();
+    board.remote = job.isRemote();
     board.message = job.message();
     board.started = job.startedAt();
     board.ended = job.endedAt();
@@ -147,6 +153,37 @@ QString phaseName(FlashJob::Phase phase)
         return QStringLiteral("failed");
     }
     return QString();
+}
+
+QString latencyAdvice(const BoardReport &board)
+{
+    // Below this, scheduling and the line's own jitter; above it, something holds the replies.
+    constexpr double noticedMs = 4;
+    constexpr int enoughBlocks = 4;
+    if (board.replyLatencyMs < noticedMs || board.blocks < enoughBlocks)
+        return QString();
+    const double wireMs = (quenlark::blockSize + 2) * 10 * 1000.0 / 115200;
+    const QString late =
+        QStringLiteral("%1: replies come %2 ms late on every block (%3 of the wire's pace)")
+            .arg(board.port)
+            .arg(qRound(board.replyLatencyMs))
+            .arg(wireMs / (wireMs + board.replyLatencyMs), 0, 'f', 2);
+    if (board.remote)
+        return late + QStringLiteral("; on the server, set its adapter's latency timer to 1 ms "
+                                     "and ser2net's chardelay to false");
+#ifdef Q_OS_WIN
+    return late + QStringLiteral("; the adapter holds them: set Latency Timer to 1 ms in the "
+                                 "port's Properties, Port Settings, Advanced");
+#else
+    const QString node = QFileInfo(deviceNode(board.port)).canonicalFilePath();
+    const QString name = QFileInfo(node.isEmpty() ? board.port : node).fileName();
+    return late + (name.startsWith(QStringLiteral("ttyUSB"))
+                       ? QStringLiteral("; the adapter holds them: echo 1 > "
+                                        "/sys/bus/usb-serial/devices/%1/latency_timer")
+                             .arg(name)
+                       : QStringLiteral("; the adapter holds them: set its driver's "
+                                        "latency_timer to 1 ms"));
+#endif
 }
 
 QString finishedLine(const BoardReport &board)

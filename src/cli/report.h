@@ -22,6 +22,8 @@ struct BoardReport
     int blocks = 0;
     int resends = 0;
     double seconds = 0;
+    double replyLatencyMs = 0; // beyond the wire, a block's mean
+    bool remote = false;       // on a port on another machine
     QString message;
     QDateTime started, ended;
     // What the system says of the port, where it lists it.
@@ -47,6 +49,9 @@ QString resultName(FlashJob::Result result);
 QString phaseName(FlashJob::Phase phase);
 // "12.3 kB/s", "800 B/s".
 QString bytesPerSecondText(double bytesPerSecond);
+// One line when the board's replies came late enough to slow it, saying by how much and what
+// fixes it; empty otherwise.
+QString latencyAdvice(const BoardReport &board);
 // The line for a port that has just finished.
 QString finishedLine(const BoardReport &board);
 // The run's totals, without keeping every board (a --watch shift may see thousands).

@@ -1,37 +1,10 @@
 #include "flash/flashjob.h"
 
+#include "flash/joblink.h"
 #include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
-#include "serial/linesettings.h"
-#include "serial/porterror.h"
 
 #include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
-namespace {
-
-// Where the port is a descriptor and nothing waits before the block, the block goes straight
-// to the line: QSerialPort's own write switches its write notifier on and off for each block,
-// which 16 boards at 115200 pay for with a fifth more CPU (0.036-0.037 against 0.029-0.030
-// s a second, flashloader_bench --only bench). Elsewhere, and for what the line did not take,
-// QSerialPort's path, the one Windows uses. Returns how much went out here.
-qint64 writeStraight(QSerialPort &port, const char *data, qint64 size)
-{
-#ifdef Q_OS_UNIX
-    if (port.bytesToWrite() == 0)
-        return qMax<qint64>(0, ::write(int(port.handle()), data, size_t(size)));
-#else
-    Q_UNUSED(port);
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-#endif
-    return 0;
-}
-
-} // namespace
 
 FlashJob::FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image,
                    int detectTimeoutMs, QObject *parent)
@@ -56,6 +29,20 @@ double FlashJob::seconds() const
     return double(m_endMs >= 0 ? m_endMs : m_sinceStart.elapsed()) / 1000.0;
 }
 
+bool FlashJob::isRemote() const
+{
+    return m_link && m_link->isRemote();
+}
+
+double FlashJob::replyLatencyMs() const
+{
+    if (m_replies == 0)
+        return 0;
+    // A block's 257 bytes out and its reply's one back, 10 bits each at 115200.
+    constexpr double wireMs = (quenlark::blockSize + 2) * 10 * 1000.0 / 115200;
+    return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - wireMs);
+}
+
 double FlashJob::sendingSeconds() const
 {
     return m_sinceFirstBlock.isValid() ? double(m_sinceFirstBlock.elapsed()) / 1000.0 : 0;
@@ -65,17 +52,16 @@ void FlashJob::start()
 {
     m_sinceStart.start();
     m_startedAt = QDateTime::currentDateTime();
-    m_port = new QSerialPort(m_portName, this);
-    applyLineSettings(*m_port);
-    if (!m_port->open(QIODevice::ReadWrite)) {
-        const QString advice = porterror::openAdvice(m_portName, m_port->error());
-        finish(Result::PortError,
-               QStringLiteral("cannot open the port: ") + m_port->errorString() +
-                   (advice.isEmpty() ? QString() : QStringLiteral(". ") + advice));
-        return;
-    }
-    connect(m_port, &QSerialPort::readyRead, this, &FlashJob::onReadyRead);
-    connect(m_port, &QSerialPort::errorOccurred, this, &FlashJob::onPortError);
+    m_link = JobLink::forPort(m_portName, this);
+    connect(m_link, &JobLink::opened, this, &FlashJob::onOpened);
+    connect(m_link, &JobLink::readyRead, this, &FlashJob::onReadyRead);
+    connect(m_link, &JobLink::lost, this,
+            [this](const QString &why) { finish(Result::PortError, why); });
+    m_link->open();
+}
+
+void FlashJob::onOpened()
+{
     setPhase(Phase::Waking);
     m_wakeTimer.start(); // the first command one period after the start, as the window's
     if (m_detectTimeoutMs > 0)
@@ -103,24 +89,18 @@ void FlashJob::finish(Result result, const QString &message)
     m_endedAt = QDateTime::currentDateTime();
     for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
         timer->stop();
-    if (m_port) {
-        // Safe inside the port's own signals: it is only deleted with the job.
-        m_port->disconnect(this);
-        m_port->close();
+    if (m_link) {
+        // Safe inside the link's own signals: it is only deleted with the job.
+        m_link->disconnect(this);
+        m_link->close();
     }
     setPhase(result == Result::Ok ? Phase::Done : Phase::Failed);
     emit finished();
 }
 
-void FlashJob::onPortError(QSerialPort::SerialPortError error)
-{
-    if (porterror::isFatal(error))
-        finish(Result::PortError, QStringLiteral("lost the port: ") + porterror::reason(*m_port));
-}
-
 void FlashJob::wakeUp()
 {
-    m_port->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
+    m_link->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
 }
 
 void FlashJob::armStep(int limitMs)
@@ -133,11 +113,11 @@ void FlashJob::onReadyRead()
 {
     // One read is one reply; the replies are a few bytes, so no allocation for them.
     char bytes[64];
-    const qint64 count = m_port->read(bytes, sizeof bytes);
+    const qint64 count = m_link->read(bytes, sizeof bytes);
     if (count <= 0)
         return;
-    if (m_port->bytesAvailable() > 0) // more than a reply's worth: take it all, as one read
-        handleReply(QByteArray(bytes, int(count)) + m_port->readAll());
+    if (m_link->bytesAvailable() > 0) // more than a reply's worth: take it all, as one read
+        handleReply(QByteArray(bytes, int(count)) + m_link->readAll());
     else
         handleReply(QByteArray::fromRawData(bytes, int(count)));
 }
@@ -158,9 +138,10 @@ void FlashJob::handleReply(const QByteArray &read)
         return; // settling: discarded before the start command anyway
 
     switch (quenlark::takeRead(read, m_okCount)) {
-    case quenlark::Read::SendSizeWord:
-        m_port->write(quenlark::sizeWord(quint32(m_image->size)));
-        m_port->flush();
+    case quenlark::Read::SendSizeWord: {
+        const QByteArray word = quenlark::sizeWord(quint32(m_image->size));
+        m_link->write(word.constData(), word.size());
+    }
         m_sinceStep.start();
         if (m_result == Result::Pending)
             armStep(quenlark::sizeReplyLimitMs);
@@ -179,6 +160,8 @@ void FlashJob::handleReply(const QByteArray &read)
     }
 
     const int block = blocks();
+    m_replyNs += m_sinceStep.nsecsElapsed();
+    ++m_replies;
     switch (quenlark::blockReplyKind(read)) {
     case quenlark::BlockReply::Accepted:
         m_blockOffset += quenlark::blockSize;
@@ -235,9 +218,8 @@ void FlashJob::sendStart()
 {
     setPhase(Phase::Starting);
     // Whatever came before (a late second "OK" to the wake-up) is no answer to this.
-    m_port->clear(QSerialPort::Input);
-    m_port->write(quenlark::startCommand, sizeof quenlark::startCommand);
-    m_port->flush();
+    m_link->clearInput();
+    m_link->write(quenlark::startCommand, sizeof quenlark::startCommand);
     m_sinceStep.start();
     if (m_result == Result::Pending)
         armStep(quenlark::startReplyLimitMs);
@@ -249,11 +231,7 @@ void FlashJob::sendBlock()
     const char *block = m_image->data.get() + m_blockOffset;
     std::memcpy(frame, block, quenlark::blockSize);
     frame[quenlark::blockSize] = char(quenlark::blockChecksum(block));
-    const qint64 written = writeStraight(*m_port, frame, qint64(sizeof frame));
-    if (written < qint64(sizeof frame)) {
-        m_port->write(frame + written, qint64(sizeof frame) - written);
-        m_port->flush(); // out now, so that the limit counts from here
-    }
+    m_link->write(frame, qint64(sizeof frame));
     m_sinceStep.start();
     // The limit's timer is restarted only when it is not already running: a timer left from
     // an earlier block fires early, finds the limit not yet passed and sets itself again.

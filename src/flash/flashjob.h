@@ -7,11 +7,12 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+
+class JobLink;
 
 // One board's download, from opening its port to the last block, driven by the port's signals
 // and precise timers on the caller's event loop: no nested loop, no sleep, no thread. Many run
@@ -42,6 +43,10 @@ public:
     int resends() const { return m_resends.sent(); } // blocks that went out again
     double seconds() const;                          // from start() to the end, or to now
     double sendingSeconds() const; // since the first block went out, while it runs
+    // How much longer than the wire takes a block's reply came, on average: what an adapter's
+    // latency timer, or a network, adds to every block. 0 before the first reply.
+    double replyLatencyMs() const;
+    bool isRemote() const;                              // on a port on another machine
     QDateTime startedAt() const { return m_startedAt; } // the wall clock, for the records
     QDateTime endedAt() const { return m_endedAt; }
 
@@ -55,7 +60,7 @@ private:
     void finish(Result result, const QString &message);
     void onReadyRead();
     void handleReply(const QByteArray &read);
-    void onPortError(QSerialPort::SerialPortError error);
+    void onOpened();
     void onStepTimeout();
     void wakeUp();
     void sendStart();
@@ -65,7 +70,7 @@ private:
     QString m_portName;
     std::shared_ptr<const PaddedImage> m_image;
     int m_detectTimeoutMs;
-    QSerialPort *m_port = nullptr; // a child: closed when the job ends, deleted with it
+    JobLink *m_link = nullptr; // a child: closed when the job ends, deleted with it
 
     Phase m_phase = Phase::Opening;
     Result m_result = Result::Pending;
@@ -73,6 +78,8 @@ private:
     qint32 m_okCount = 0; // where the download stands, as quenlark::takeRead() counts
     int m_blockOffset = 0;
     quenlark::Resends m_resends;
+    qint64 m_replyNs = 0; // the block replies' times, from each block's write
+    int m_replies = 0;
 
     QTimer m_wakeTimer;   // the wake-up command's period
     QTimer m_detectLimit; // how long the bootloader may take to answer at all

@@ -133,7 +133,7 @@ void Bootloader::reply(const QByteArray &bytes, qint64 at, bool completes)
         due = start + qint64(bytes.size()) * 10 * 1000000000LL / m_script.lineRate;
         m_outLineFreeAt = due;
     }
-    m_out.append({due, bytes, completes});
+    m_out.append({due + m_script.replyLatencyMs * 1000000LL, bytes, completes});
 }
 
 void Bootloader::unplug(qint64 at)

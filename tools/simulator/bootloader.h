@@ -30,6 +30,9 @@ struct Script
 
     // Paces the exchange as an 8N1 line at this rate would (10 bits a byte); 0 is instant.
     int lineRate = 0;
+    // Holds every reply back this long once the line has carried it, as a USB adapter's
+    // latency timer holds a short read.
+    int replyLatencyMs = 0;
 
     // The line goes down, as when an adapter is pulled out: on this wake-up of a detection
     // (from 1), right after the start command or the size word, or once this block (from 0)

@@ -97,6 +97,10 @@ int main(int argc, char **argv)
          QStringLiteral("k")},
         {QStringLiteral("split-ok"),
          QStringLiteral("Answer the start command with \"O\" and \"K\" in two writes.")},
+        {QStringLiteral("reply-latency"),
+         QStringLiteral("Hold every reply back this long, as a USB adapter's latency timer "
+                        "does (16 ms by default on the most common ones)."),
+         QStringLiteral("ms")},
         {QStringLiteral("line-rate"),
          QStringLiteral("Pace replies as a real 8N1 line at this rate would."),
          QStringLiteral("baud")},
@@ -138,7 +142,7 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--pty needs a POSIX system; use --port"));
 #endif
 
-    double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0;
+    double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0, latency = 0;
     double unplugWakeUp = 0, unplugBlock = -1, answerWakeUp = 1;
     if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &resendRate))
         return usageError(QStringLiteral("--resend-rate takes a number from 0 to 1"));
@@ -152,6 +156,8 @@ int main(int argc, char **argv)
         return usageError(QStringLiteral("--silent-after-block takes a block number"));
     if (!parseNumber(parser, QStringLiteral("line-rate"), 50, 10000000, &rate))
         return usageError(QStringLiteral("--line-rate takes a rate from 50 to 10000000"));
+    if (!parseNumber(parser, QStringLiteral("reply-latency"), 0, 600000, &latency))
+        return usageError(QStringLiteral("--reply-latency takes milliseconds, 0 or more"));
     if (!parseNumber(parser, QStringLiteral("answer-wake-up"), 1, 1 << 24, &answerWakeUp))
         return usageError(QStringLiteral("--answer-wake-up takes a number from 1"));
     if (!parseNumber(parser, QStringLiteral("unplug-at-wake-up"), 1, 1 << 24, &unplugWakeUp))
@@ -169,6 +175,7 @@ int main(int argc, char **argv)
     script.silentFromBlock = int(block);
     script.splitStartReply = parser.isSet(QStringLiteral("split-ok"));
     script.lineRate = int(rate);
+    script.replyLatencyMs = int(latency);
     script.unplugAtWakeUp = int(unplugWakeUp);
     script.answerWakeUpNumber = int(answerWakeUp);
     script.unplugAfterStart = parser.isSet(QStringLiteral("unplug-after-start"));

@@ -1,0 +1,229 @@
+#include "remote/comportsession.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// Telnet's commands and the options used here.
+constexpr quint8 se = 240, sb = 250, will = 251, wont = 252, doIt = 253, dont = 254, iac = 255;
+constexpr quint8 binary = 0, suppressGoAhead = 3, comPort = 44;
+// COM-PORT-OPTION commands; the server answers each with the command plus 100.
+constexpr quint8 setBaudRate = 1, setDataSize = 2, setParity = 3, setStopSize = 4, setControl = 5,
+                 purgeData = 12, serverOffset = 100;
+constexpr quint32 baudRate = 115200;
+constexpr quint8 dataSize = 8, noParity = 1, oneStopBit = 1, noFlowControl = 1, dtrOn = 8,
+                 rtsOn = 11;
+
+QByteArray bytesOf(std::initializer_list<quint8> bytes)
+{
+    QByteArray out;
+    for (const quint8 byte : bytes)
+        out.append(char(byte));
+    return out;
+}
+
+QByteArray command(quint8 verb, quint8 option)
+{
+    return bytesOf({iac, verb, option});
+}
+
+QByteArray subnegotiation(quint8 code, const QByteArray &value)
+{
+    QByteArray out = bytesOf({iac, sb, comPort, code});
+    ComPortSession::escapeInto(out, value.constData(), value.size());
+    return out + bytesOf({iac, se});
+}
+
+bool wanted(quint8 option)
+{
+    return option == binary || option == suppressGoAhead || option == comPort;
+}
+
+} // namespace
+
+QByteArray ComPortSession::opening()
+{
+    m_local[binary] = m_remote[binary] = m_local[comPort] = State::Asked;
+    return command(will, binary) + command(doIt, binary) + command(will, comPort);
+}
+
+void ComPortSession::escapeInto(QByteArray &out, const char *data, qint64 size)
+{
+    const char *end = data + size;
+    for (const char *from = data; from < end;) {
+        const char *ff = static_cast<const char *>(std::memchr(from, iac, size_t(end - from)));
+        const char *upTo = ff ? ff + 1 : end;
+        out.append(from, upTo - from);
+        if (ff)
+            out.append(char(iac));
+        from = upTo;
+    }
+}
+
+QByteArray ComPortSession::purgeInput()
+{
+    return subnegotiation(purgeData, QByteArray(1, char(1))); // the server's receive buffer
+}
+
+bool ComPortSession::ready() const
+{
+    return m_local[binary] == State::Yes && m_remote[binary] == State::Yes && m_comPortAnswered;
+}
+
+void ComPortSession::take(const char *bytes, qint64 size, QByteArray *data, QByteArray *reply)
+{
+    for (qint64 i = 0; i < size; ++i) {
+        const quint8 byte = quint8(bytes[i]);
+        switch (m_parse) {
+        case Parse::Data:
+            if (byte == iac)
+                m_parse = Parse::Iac;
+            else
+                data->append(char(byte));
+            break;
+        case Parse::Iac:
+            if (byte == iac) { // an escaped 0xFF of the device's
+                data->append(char(byte));
+                m_parse = Parse::Data;
+            } else if (byte >= will) {
+                m_verb = byte;
+                m_parse = Parse::Verb;
+            } else if (byte == sb) {
+                m_sub.clear();
+                m_parse = Parse::Sub;
+            } else { // NOP, data mark, go-ahead and the like: nothing for the device
+                m_parse = Parse::Data;
+            }
+            break;
+        case Parse::Verb:
+            onVerb(m_verb, byte, reply);
+            m_parse = Parse::Data;
+            break;
+        case Parse::Sub:
+            if (byte == iac)
+                m_parse = Parse::SubIac;
+            else
+                m_sub.append(char(byte));
+            break;
+        case Parse::SubIac:
+            if (byte == se) {
+                onSubnegotiation();
+                m_parse = Parse::Data;
+            } else { // IAC IAC inside: a 0xFF of the value
+                m_sub.append(char(byte));
+                m_parse = Parse::Sub;
+            }
+            break;
+        }
+    }
+}
+
+void ComPortSession::onVerb(quint8 verb, quint8 option, QByteArray *reply)
+{
+    // Each side answers only a change, and an answer to its own request is no new request:
+    // so two agreeing sides never loop (RFC 1143's rule, in short).
+    switch (verb) {
+    case doIt:
+        if (wanted(option)) {
+            if (m_local[option] == State::Unsaid || m_local[option] == State::No)
+                *reply += command(will, option);
+            m_local[option] = State::Yes;
+        } else if (m_local[option] != State::No) {
+            m_local[option] = State::No;
+            *reply += command(wont, option);
+        }
+        if (option == comPort && !m_comPortAnswered) {
+            m_comPortAnswered = true;
+            *reply +=
+                subnegotiation(setBaudRate, bytesOf({quint8(baudRate >> 24), quint8(baudRate >> 16),
+                                                     quint8(baudRate >> 8), quint8(baudRate)}));
+            *reply += subnegotiation(setDataSize, QByteArray(1, char(dataSize)));
+            *reply += subnegotiation(setParity, QByteArray(1, char(noParity)));
+            *reply += subnegotiation(setStopSize, QByteArray(1, char(oneStopBit)));
+            *reply += subnegotiation(setControl, QByteArray(1, char(noFlowControl)));
+            // As a local port raises them on opening; a line without modem lines (a
+            // pseudo-terminal behind the server) may leave these unanswered.
+            *reply += subnegotiation(setControl, QByteArray(1, char(dtrOn)));
+            *reply += subnegotiation(setControl, QByteArray(1, char(rtsOn)));
+        }
+        return;
+    case dont:
+        if (m_local[option] == State::Yes)
+            *reply += command(wont, option);
+        m_local[option] = State::No;
+        if (option == binary)
+            m_problem = QStringLiteral("the server refuses binary transmission");
+        // Without the option the server keeps the line as it set it: usable, unchecked.
+        if (option == comPort)
+            m_comPortAnswered = true;
+        return;
+    case will:
+        // The server's side of binary and suppress-go-ahead; a server does not do the
+        // COM-PORT-OPTION's client part.
+        if (option == binary || option == suppressGoAhead) {
+            if (m_remote[option] == State::Unsaid || m_remote[option] == State::No)
+                *reply += command(doIt, option);
+            m_remote[option] = State::Yes;
+        } else if (m_remote[option] != State::No) {
+            m_remote[option] = State::No;
+            *reply += command(dont, option);
+        }
+        return;
+    case wont:
+        if (m_remote[option] == State::Yes)
+            *reply += command(dont, option);
+        m_remote[option] = State::No;
+        if (option == binary)
+            m_problem = QStringLiteral("the server refuses binary transmission");
+        return;
+    default:
+        return;
+    }
+}
+
+void ComPortSession::onSubnegotiation()
+{
+    if (m_sub.size() < 3 || quint8(m_sub.at(0)) != comPort)
+        return;
+    const quint8 code = quint8(m_sub.at(1)) - serverOffset;
+    const QByteArray value = m_sub.mid(2);
+    auto mismatch = [&](const QString &what) {
+        if (m_problem.isEmpty())
+            m_problem = QStringLiteral("the server set the line to %1, not 115200 8N1 without "
+                                       "flow control")
+                            .arg(what);
+    };
+    switch (code) {
+    case setBaudRate:
+        if (value.size() == 4) {
+            const quint32 rate = quint32(quint8(value.at(0))) << 24 |
+                                 quint32(quint8(value.at(1))) << 16 |
+                                 quint32(quint8(value.at(2))) << 8 | quint8(value.at(3));
+            if (rate != 0 && rate != baudRate)
+                mismatch(QStringLiteral("%1 baud").arg(rate));
+        }
+        return;
+    case setDataSize:
+        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != dataSize)
+            mismatch(QStringLiteral("%1 data bits").arg(quint8(value.at(0))));
+        return;
+    case setParity:
+        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != noParity)
+            mismatch(QStringLiteral("parity %1").arg(quint8(value.at(0))));
+        return;
+    case setStopSize:
+        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != oneStopBit)
+            mismatch(QStringLiteral("stop size %1").arg(quint8(value.at(0))));
+        return;
+    case setControl: {
+        // Only the answer about flow control (1 to 3) can say the line is not as asked.
+        const quint8 control = quint8(value.at(0));
+        if (control >= 1 && control <= 3 && control != noFlowControl)
+            mismatch(QStringLiteral("flow control %1").arg(control));
+        return;
+    }
+    default: // line and modem state notices, and the rest: nothing to check
+        return;
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "flash/joblink.h"
+#include "remote/comportsession.h"
+#include "remote/remoteport.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
+
+// A serial port on another machine, through a server such as ser2net: raw TCP, or telnet with
+// the COM-PORT-OPTION, which sets the line and escapes 0xFF.
+class NetworkLink : public JobLink
+{
+    Q_OBJECT
+
+public:
+    NetworkLink(const RemotePort &remote, QObject *parent);
+
+    void open() override;
+    void close() override;
+    qint64 read(char *data, qint64 maxSize) override;
+    QByteArray readAll() override;
+    qint64 bytesAvailable() const override { return m_in.size(); }
+    void write(const char *data, qint64 size) override;
+    void clearInput() override;
+    bool isRemote() const override { return true; }
+
+private:
+    void onConnected();
+    void onSocketReadyRead();
+    void onSocketError(QAbstractSocket::SocketError error);
+    // The server's bytes through the session; the device's are left in `data`.
+    bool takeFromServer(QByteArray *data);
+    void fail(const QString &why);
+
+    RemotePort m_remote;
+    QTcpSocket m_socket;
+    std::optional<ComPortSession> m_session; // rfc2217:// only
+    QTimer m_openLimit;
+    bool m_ready = false;
+    bool m_closed = false;
+    QByteArray m_in;  // the device's bytes, not yet read
+    QByteArray m_out; // escaped bytes on their way
+};
