@@ -21,7 +21,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
-          clang-format desktop-file-utils)
+          clang-format desktop-file-utils ser2net)
 
 # What the Windows build and its run under Wine need besides.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc wine wine64 xvfb x11-utils imagemagick)

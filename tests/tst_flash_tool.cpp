@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +36,8 @@ private slots:
     void watchFlashesEachArrival_data();
     void watchFlashesEachArrival();
     void logSurvivesAKill();
+    void remotePorts_data();
+    void remotePorts();
 
 private:
     QString start(QProcess &tool, const QStringList &arguments);
@@ -483,6 +486,187 @@ void TestFlashTool::logSurvivesAKill()
     QVERIFY(!board.value(QStringLiteral("host")).toString().isEmpty());
     QCOMPARE(board.value(QStringLiteral("version")).toString(),
              QStringLiteral(FLASHLOADER_VERSION));
+}
+
+namespace {
+
+// A loopback port nobody listens on, for now.
+quint16 freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+// Whether something listens on the loopback `port`, from the kernel's table: connecting to
+// ask would take ser2net's one connection for that port.
+bool listening(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void TestFlashTool::remotePorts_data()
+{
+    QTest::addColumn<QStringList>("kinds"); // rfc2217, socket, local, or nothing listening
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("results");
+    QTest::addColumn<int>("latencyMs"); // the devices hold their replies back this long
+    const QString ok = QStringLiteral("ok"), portError = QStringLiteral("port-error");
+    const QString rfc2217 = QStringLiteral("rfc2217"), socket = QStringLiteral("socket"),
+                  local = QStringLiteral("local");
+    QTest::newRow("both kinds and a local port in one run")
+        << QStringList{rfc2217, socket, local} << QString() << QStringList{ok, ok, ok} << 0;
+    QTest::newRow("board unplugged behind the server")
+        << QStringList{rfc2217} << QStringLiteral("unplug") << QStringList{portError} << 0;
+    QTest::newRow("server stopped mid-download")
+        << QStringList{rfc2217, socket} << QStringLiteral("server stopped")
+        << QStringList{portError, portError} << 0;
+    QTest::newRow("nothing listens")
+        << QStringList{QStringLiteral("nothing")} << QString() << QStringList{portError} << 0;
+    // An adapter's latency timer: said in the record and in one line.
+    QTest::newRow("adapter latency") << QStringList{local} << QString() << QStringList{ok} << 16;
+}
+
+void TestFlashTool::remotePorts()
+{
+    QFETCH(QStringList, kinds);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, results);
+    QFETCH(int, latencyMs);
+#ifndef FLASHLOADER_REMOTE_PORTS
+    QSKIP("this build has no network ports (no Qt Network)");
+#endif
+    const QString ser2net = QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+    if (ser2net.isEmpty() &&
+        (kinds.contains(QStringLiteral("rfc2217")) || kinds.contains(QStringLiteral("socket"))))
+        QSKIP("ser2net is not installed (scripts/dev.sh installs it)");
+
+    // Padding, 0xFF runs and the protocol's own bytes: what escaping must carry exactly.
+    QByteArray bytes = patternImage(20 * 256, 31);
+    bytes += QByteArray(700, char(0xFF));
+    for (int i = 0; i < 64; ++i)
+        bytes += QByteArray("\xff\x14\x28OK\xff\xff", 7);
+    const QString path = writeFile(dir.path(), QStringLiteral("escaped.bin"), bytes);
+
+    devicesim::Script script;
+    script.replyLatencyMs = latencyMs;
+    if (latencyMs > 0) // what is late is measured against the wire's own time
+        script.lineRate = 115200;
+    if (fault == QStringLiteral("unplug"))
+        script.unplugAfterBlock = 6;
+    if (fault == QStringLiteral("server stopped"))
+        script.blockDelayMs = 20;
+    std::vector<std::unique_ptr<devicesim::Device>> devices;
+    QStringList ports, config;
+    QList<quint16> served;
+    for (const QString &kind : std::as_const(kinds)) {
+        devices.push_back(ptyDevice(script));
+        if (kind == QStringLiteral("local")) {
+            ports << devices.back()->portName();
+            continue;
+        }
+        const quint16 port = freePort();
+        ports << QStringLiteral("%1://127.0.0.1:%2")
+                     .arg(kind == QStringLiteral("nothing") ? QStringLiteral("socket") : kind)
+                     .arg(port);
+        if (kind == QStringLiteral("nothing"))
+            continue;
+        served << port;
+        // No character delay: it holds each reply back to gather more.
+        config << QStringLiteral("connection: &c%1\n"
+                                 "    accepter: %2tcp,127.0.0.1,%1\n"
+                                 "    connector: serialdev,%3,115200n81,local\n"
+                                 "    options:\n"
+                                 "      chardelay: false\n"
+                                 "      mdns: false\n")
+                      .arg(port)
+                      .arg(kind == QStringLiteral("rfc2217") ? QStringLiteral("telnet(rfc2217),")
+                                                             : QString())
+                      .arg(devices.back()->portName());
+    }
+    QProcess server;
+    if (!config.isEmpty()) {
+        const QString file = writeFile(dir.path(), QStringLiteral("ser2net.yaml"),
+                                       config.join(QLatin1Char('\n')).toUtf8());
+        server.start(ser2net, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                               file, QStringLiteral("-P"), dir.filePath(QStringLiteral("s.pid"))});
+        QVERIFY(server.waitForStarted());
+        for (const quint16 port : std::as_const(served))
+            QTRY_VERIFY(listening(port));
+    }
+    const auto stopServer = qScopeGuard([&] {
+        server.kill();
+        server.waitForFinished();
+    });
+
+    QStringList arguments;
+    for (const QString &port : std::as_const(ports))
+        arguments << QStringLiteral("--port") << port;
+    QProcess tool;
+    QCOMPARE(start(tool, arguments + QStringList{QStringLiteral("--json"), QStringLiteral("-"),
+                                                 QStringLiteral("--detect-timeout"),
+                                                 QStringLiteral("10"), path}),
+             QString());
+    if (fault == QStringLiteral("server stopped")) {
+        for (const auto &device : devices)
+            QVERIFY(device->waitFor(
+                [](const devicesim::Record &record) {
+                    return !record.downloads.isEmpty() && record.downloads.last().blocks >= 3;
+                },
+                15000));
+        server.terminate();
+    }
+    QVERIFY(tool.waitForFinished(30000));
+    QCOMPARE(tool.exitCode(), results.contains(QStringLiteral("port-error")) ? 1 : 0);
+
+    const QJsonArray boards = QJsonDocument::fromJson(tool.readAllStandardOutput())
+                                  .object()
+                                  .value(QStringLiteral("devices"))
+                                  .toArray();
+    QCOMPARE(boards.size(), ports.size());
+    const QString said = QString::fromLocal8Bit(tool.readAllStandardError());
+    for (const QJsonValue &value : boards) {
+        const QJsonObject board = value.toObject();
+        const int at = int(ports.indexOf(board.value(QStringLiteral("port")).toString()));
+        QVERIFY(at >= 0);
+        QVERIFY2(board.value(QStringLiteral("result")).toString() == results.at(at),
+                 qPrintable(board.value(QStringLiteral("message")).toString()));
+        const devicesim::Record record = devices.at(size_t(at))->record();
+        if (results.at(at) == QStringLiteral("ok")) {
+            // The same bytes on the wire as on a local port, 0xFF and all.
+            QCOMPARE(record.completedImage, paddedImage(bytes));
+            QCOMPARE(afterDetection(record.received), expectedDownload(bytes));
+        }
+        const double latency = board.value(QStringLiteral("reply_latency_ms")).toDouble();
+        if (latencyMs > 0)
+            QVERIFY2(latency >= latencyMs - 1 && latency <= latencyMs + 6,
+                     qPrintable(QString::number(latency)));
+        if (kinds.at(at) == QStringLiteral("nothing"))
+            QVERIFY2(board.value(QStringLiteral("message"))
+                         .toString()
+                         .startsWith(QStringLiteral("cannot reach 127.0.0.1:")),
+                     qPrintable(said));
+        if (fault == QStringLiteral("server stopped"))
+            QVERIFY2(board.value(QStringLiteral("message"))
+                         .toString()
+                         .contains(QStringLiteral("closed the connection")),
+                     qPrintable(said));
+    }
+    const QStringList late =
+        said.split(QLatin1Char('\n')).filter(QStringLiteral("ms late on every block"));
+    QCOMPARE(late.size(), latencyMs > 0 ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestFlashTool)
