@@ -2,11 +2,13 @@
 // simulated device in a process of its own, so that the CPU counted is the updater's alone.
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
+//   --only rate|wire|cpu|bench|local|stations   one measure; --runs N   that many runs
 
 #include "referencehost.h"
 #include "testrig.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -174,6 +176,72 @@ bool runBench(int boards, const QStringList &simArguments, const QByteArray &ima
     return true;
 }
 
+// Many boards played by one vantyx-sim (a process per board would measure the simulators'
+// share of two cores more than the flasher), flashed at once by vantyx-flash: on their
+// pseudo-terminals, or through `stations` ser2net stations, RFC 2217 and raw TCP by turns. The
+// slowest board's image bytes per second, and the flasher's CPU per second per board.
+bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
+                   const QString &folder, double *slowestRate, double *cpuPerBoard)
+{
+    QProcess sim;
+    sim.start(simulatorPath(),
+              {QStringLiteral("--pty"), QStringLiteral("--once"), QStringLiteral("--count"),
+               QString::number(boards), QStringLiteral("--line-rate"), QStringLiteral("115200")});
+    QStringList ports;
+    QDeadlineTimer deadline(10000);
+    while (ports.size() < boards && !deadline.hasExpired()) {
+        if (!sim.canReadLine() && !sim.waitForReadyRead(int(deadline.remainingTime())))
+            break;
+        while (sim.canReadLine()) {
+            const QByteArray line = sim.readLine().trimmed();
+            if (line.startsWith("port: "))
+                ports << QString::fromLocal8Bit(line.mid(6));
+        }
+    }
+    if (ports.size() < boards) {
+        std::fprintf(stderr, "vantyx-sim gave %d of %d ports\n", int(ports.size()), boards);
+        return false;
+    }
+    std::vector<std::unique_ptr<Ser2netStation>> servers;
+    if (stations > 0) {
+        QStringList urls;
+        const int each = (boards + stations - 1) / stations;
+        for (int station = 0; station < stations; ++station) {
+            const QStringList served = ports.mid(station * each, each);
+            const QString kind = station % 2 ? QStringLiteral("socket") : QStringLiteral("rfc2217");
+            servers.push_back(std::make_unique<Ser2netStation>());
+            const QString why =
+                servers.back()->start(served, QStringList(served.size(), kind), folder, &urls);
+            if (!why.isEmpty()) {
+                std::fprintf(stderr, "ser2net: %s\n", qPrintable(why));
+                return false;
+            }
+        }
+        ports = urls;
+    }
+    double cpu = 0;
+    if (!runFlashTool(ports, imagePath, &cpu) || !sim.waitForFinished(30000))
+        return false;
+    static const QRegularExpression summary(
+        QStringLiteral("download: .* rate=([0-9]+)B/s result=ok"));
+    QList<double> rates;
+    const QStringList lines =
+        QString::fromLatin1(sim.readAllStandardOutput()).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = summary.match(line);
+        if (match.hasMatch())
+            rates << match.captured(1).toDouble();
+    }
+    if (rates.size() != boards) {
+        std::fprintf(stderr, "%d of %d boards completed\n", int(rates.size()), boards);
+        return false;
+    }
+    *slowestRate = *std::min_element(rates.cbegin(), rates.cend());
+    const double longest = paddedImage(image).size() / *slowestRate;
+    *cpuPerBoard = cpu / longest / boards;
+    return true;
+}
+
 int fail(const char *what)
 {
     std::fprintf(stderr, "flashloader_bench: %s\n", what);
@@ -225,7 +293,6 @@ int main(int argc, char **argv)
     // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
     const QByteArray wire = patternImage(quick ? 16 * 1024 : 64 * 1024, 2);
     const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
-    const double lineLimit = 256.0 / 258.0 * 11520.0;
     QList<double> wireRates, referenceWire;
     for (int i = 0; i < runs && wanted("wire"); ++i) {
         const UpdaterRun run =
@@ -255,6 +322,7 @@ int main(int argc, char **argv)
     const int boards = 16;
     const QByteArray benchImage = patternImage(quick ? 16 * 1024 : 64 * 1024, 4);
     const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+    const double lineLimit = 256.0 / 258.0 * 11520.0;
     QList<double> slowest, benchCpu;
     for (int i = 0; i < runs && wanted("bench"); ++i) {
         double rate = 0, cpuPerSecond = 0;
@@ -263,6 +331,29 @@ int main(int argc, char **argv)
             return fail("bench: vantyx-flash's downloads failed");
         slowest << rate;
         benchCpu << cpuPerSecond;
+    }
+
+    // 5. Many boards: 128 on this machine, and 64 through four ser2net stations.
+    struct ManyRow
+    {
+        const char *name;
+        int boards;
+        int stations;
+        QList<double> slowest, cpuPerBoard;
+    };
+    ManyRow many[] = {{"local", 128, 0, {}, {}}, {"stations", 64, 4, {}, {}}};
+    const bool stationsPossible = !ser2netPath().isEmpty();
+    for (ManyRow &row : many) {
+        if (!wanted(row.name) || (row.stations > 0 && !stationsPossible))
+            continue;
+        for (int i = 0; i < runs; ++i) {
+            double rate = 0, cpuPerBoard = 0;
+            if (!runManyBoards(row.boards, row.stations, benchImage, benchPath, dir.path(), &rate,
+                               &cpuPerBoard))
+                return fail("many boards: vantyx-flash's downloads failed");
+            row.slowest << rate;
+            row.cpuPerBoard << cpuPerBoard;
+        }
     }
 
     const double blockRatio =
@@ -294,6 +385,25 @@ int main(int argc, char **argv)
     std::printf("%-38s %12.4f s %16s %8s %8s\n",
                 qPrintable(QStringLiteral("%1 boards: vantyx-flash CPU per s").arg(boards)),
                 median(benchCpu), "", "", "<=0.03");
+    for (const ManyRow &row : many) {
+        const QString label = row.stations > 0
+                                  ? QStringLiteral("%1 boards through %2 ser2net stations")
+                                        .arg(row.boards)
+                                        .arg(row.stations)
+                                  : QStringLiteral("%1 boards, local").arg(row.boards);
+        if (row.slowest.isEmpty()) {
+            std::printf("%-38s %s\n", qPrintable(label),
+                        row.stations > 0 && !stationsPossible ? "not measured: no ser2net"
+                                                              : "not measured");
+            continue;
+        }
+        std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
+                    qPrintable(label + QStringLiteral(", slowest")), median(row.slowest), lineLimit,
+                    median(row.slowest) / lineLimit, ">=0.97");
+        std::printf("%-38s %12.5f s %16s %8s %8s\n",
+                    qPrintable(QStringLiteral("  vantyx-flash CPU per s per board")),
+                    median(row.cpuPerBoard), "", "", "<=0.002");
+    }
     std::printf("runs: %d; block rates: updater", runs);
     for (double rate : std::as_const(updaterRates))
         std::printf(" %.0f", rate);
@@ -315,7 +425,11 @@ int main(int argc, char **argv)
     for (double share : std::as_const(benchCpu))
         std::printf(" %.4f", share);
     std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f "
-                "cli_block_rate_ratio=%.3f parallel_min_wire_ratio=%.3f parallel_cpu_per_s=%.4f\n",
-                blockRatio, wireRatio, median(cpu), cliRatio, benchWireRatio, median(benchCpu));
+                "cli_block_rate_ratio=%.3f parallel_min_wire_ratio=%.3f parallel_cpu_per_s=%.4f "
+                "local128_min_wire_ratio=%.3f local128_cpu_per_board=%.5f "
+                "stations64_min_wire_ratio=%.3f stations64_cpu_per_board=%.5f\n",
+                blockRatio, wireRatio, median(cpu), cliRatio, benchWireRatio, median(benchCpu),
+                median(many[0].slowest) / lineLimit, median(many[0].cpuPerBoard),
+                median(many[1].slowest) / lineLimit, median(many[1].cpuPerBoard));
     return 0;
 }

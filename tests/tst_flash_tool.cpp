@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -488,34 +487,6 @@ void TestFlashTool::logSurvivesAKill()
              QStringLiteral(FLASHLOADER_VERSION));
 }
 
-namespace {
-
-// A loopback port nobody listens on, for now.
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
-
-// Whether something listens on the loopback `port`, from the kernel's table: connecting to
-// ask would take ser2net's one connection for that port.
-bool listening(quint16 port)
-{
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray local =
-        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 void TestFlashTool::remotePorts_data()
 {
     QTest::addColumn<QStringList>("kinds"); // rfc2217, socket, local, or nothing listening
@@ -547,9 +518,7 @@ void TestFlashTool::remotePorts()
 #ifndef FLASHLOADER_REMOTE_PORTS
     QSKIP("this build has no network ports (no Qt Network)");
 #endif
-    const QString ser2net = QStandardPaths::findExecutable(
-        QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
-    if (ser2net.isEmpty() &&
+    if (ser2netPath().isEmpty() &&
         (kinds.contains(QStringLiteral("rfc2217")) || kinds.contains(QStringLiteral("socket"))))
         QSKIP("ser2net is not installed (scripts/dev.sh installs it)");
 
@@ -569,47 +538,25 @@ void TestFlashTool::remotePorts()
     if (fault == QStringLiteral("server stopped"))
         script.blockDelayMs = 20;
     std::vector<std::unique_ptr<devicesim::Device>> devices;
-    QStringList ports, config;
-    QList<quint16> served;
+    QStringList ports, served, servedKinds;
     for (const QString &kind : std::as_const(kinds)) {
         devices.push_back(ptyDevice(script));
-        if (kind == QStringLiteral("local")) {
-            ports << devices.back()->portName();
-            continue;
-        }
-        const quint16 port = freePort();
-        ports << QStringLiteral("%1://127.0.0.1:%2")
-                     .arg(kind == QStringLiteral("nothing") ? QStringLiteral("socket") : kind)
-                     .arg(port);
+        ports << devices.back()->portName();
         if (kind == QStringLiteral("nothing"))
-            continue;
-        served << port;
-        // No character delay: it holds each reply back to gather more.
-        config << QStringLiteral("connection: &c%1\n"
-                                 "    accepter: %2tcp,127.0.0.1,%1\n"
-                                 "    connector: serialdev,%3,115200n81,local\n"
-                                 "    options:\n"
-                                 "      chardelay: false\n"
-                                 "      mdns: false\n")
-                      .arg(port)
-                      .arg(kind == QStringLiteral("rfc2217") ? QStringLiteral("telnet(rfc2217),")
-                                                             : QString())
-                      .arg(devices.back()->portName());
+            ports.last() = QStringLiteral("socket://127.0.0.1:%1").arg(freeLoopbackPort());
+        if (kind == QStringLiteral("rfc2217") || kind == QStringLiteral("socket")) {
+            served << devices.back()->portName();
+            servedKinds << kind;
+        }
     }
-    QProcess server;
-    if (!config.isEmpty()) {
-        const QString file = writeFile(dir.path(), QStringLiteral("ser2net.yaml"),
-                                       config.join(QLatin1Char('\n')).toUtf8());
-        server.start(ser2net, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
-                               file, QStringLiteral("-P"), dir.filePath(QStringLiteral("s.pid"))});
-        QVERIFY(server.waitForStarted());
-        for (const quint16 port : std::as_const(served))
-            QTRY_VERIFY(listening(port));
+    Ser2netStation station;
+    if (!served.isEmpty()) {
+        QStringList urls;
+        const QString why = station.start(served, servedKinds, dir.path(), &urls);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        for (qsizetype i = 0; i < served.size(); ++i)
+            ports.replace(ports.indexOf(served.at(i)), urls.at(i));
     }
-    const auto stopServer = qScopeGuard([&] {
-        server.kill();
-        server.waitForFinished();
-    });
 
     QStringList arguments;
     for (const QString &port : std::as_const(ports))
@@ -626,7 +573,7 @@ void TestFlashTool::remotePorts()
                     return !record.downloads.isEmpty() && record.downloads.last().blocks >= 3;
                 },
                 15000));
-        server.terminate();
+        station.stop();
     }
     QVERIFY(tool.waitForFinished(30000));
     QCOMPARE(tool.exitCode(), results.contains(QStringLiteral("port-error")) ? 1 : 0);

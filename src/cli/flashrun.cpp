@@ -6,6 +6,7 @@
 #include "cli/livelines.h"
 #include "cli/terminal.h"
 #include "flash/flashjob.h"
+#include "remote/remoteport.h"
 #include "serial/portlist.h"
 
 #include <QCoreApplication>
@@ -221,6 +222,8 @@ void FlashRun::onFinished(FlashJob *job)
 QSerialPortInfo FlashRun::listedInfo(const QString &port)
 {
     constexpr int listedForMs = 2000;
+    if (RemotePort::isRemote(port))
+        return QSerialPortInfo(); // no system here lists it: no scan of every tty for it
     if (!m_sinceListed.isValid() || m_sinceListed.elapsed() > listedForMs) {
         m_listed.clear();
         const QList<QSerialPortInfo> ports = listedPorts();

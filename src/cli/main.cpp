@@ -43,6 +43,13 @@ int main(int argc, char *argv[])
         if (::fcntl(fd, F_GETFD) == -1)
             ::open("/dev/null", O_RDWR);
 #endif
+#ifdef Q_OS_UNIX
+    // Qt's own event dispatcher rather than GLib's: a console program needs no GLib sources,
+    // and with a bench of ports polled on every turn it costs less (0.0305 against 0.0349 s a
+    // second for 16 boards, 0.00166 against 0.00191 per board for 128: flashloader_bench).
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantyx-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));

@@ -1,5 +1,9 @@
 #include "remote/networklink.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 // A connection that cannot be made, or a server that will not agree, is said within this.
@@ -69,43 +73,44 @@ void NetworkLink::onConnected()
 
 bool NetworkLink::takeFromServer(QByteArray *data)
 {
-    const QByteArray bytes = m_socket.readAll();
-    if (!m_session) {
-        *data = bytes;
-        return true;
-    }
-    QByteArray reply;
-    m_session->take(bytes.constData(), bytes.size(), data, &reply);
-    if (!reply.isEmpty()) {
-        m_socket.write(reply);
-        m_socket.flush();
-    }
-    if (!m_session->problem().isEmpty()) {
-        fail(QStringLiteral("cannot use %1:%2: %3")
-                 .arg(m_remote.host)
-                 .arg(m_remote.port)
-                 .arg(m_session->problem()));
-        return false;
+    // A few bytes a reply: read through a buffer on the stack, appended where they belong.
+    char bytes[512];
+    for (qint64 count; (count = m_socket.read(bytes, sizeof bytes)) > 0;) {
+        if (!m_session) {
+            data->append(bytes, count);
+            continue;
+        }
+        QByteArray reply;
+        m_session->take(bytes, count, data, &reply);
+        if (!reply.isEmpty()) {
+            m_socket.write(reply);
+            m_socket.flush();
+        }
+        if (!m_session->problem().isEmpty()) {
+            fail(QStringLiteral("cannot use %1:%2: %3")
+                     .arg(m_remote.host)
+                     .arg(m_remote.port)
+                     .arg(m_session->problem()));
+            return false;
+        }
     }
     return true;
 }
 
 void NetworkLink::onSocketReadyRead()
 {
-    QByteArray data;
-    if (!takeFromServer(&data))
-        return;
     if (!m_ready) {
-        if (!m_session || !m_session->ready())
-            return; // nothing of the device's is awaited before the first command
+        QByteArray before; // nothing of the device's is awaited before the first command
+        if (!takeFromServer(&before) || !m_session || !m_session->ready())
+            return;
         m_openLimit.stop();
         m_ready = true;
         emit opened();
         return;
     }
-    if (data.isEmpty())
+    const qsizetype had = m_in.size();
+    if (!takeFromServer(&m_in) || m_in.size() == had)
         return;
-    m_in += data;
     emit readyRead();
 }
 
@@ -139,11 +144,22 @@ void NetworkLink::write(const char *data, qint64 size)
     if (m_session) {
         m_out.clear();
         ComPortSession::escapeInto(m_out, data, size);
-        m_socket.write(m_out);
-    } else {
-        m_socket.write(data, size);
+        data = m_out.constData();
+        size = m_out.size();
     }
-    m_socket.flush(); // out now, so that a reply's limit counts from here
+    qint64 written = 0;
+#ifdef Q_OS_UNIX
+    // Where nothing waits before it, straight to the socket, as the serial link does: the
+    // socket's own write turns its write notifier on and off for every block. A failure is
+    // left to the socket's own write below, which reports it.
+    if (m_socket.bytesToWrite() == 0)
+        written = qMax<qint64>(
+            0, ::send(int(m_socket.socketDescriptor()), data, size_t(size), MSG_NOSIGNAL));
+#endif
+    if (written < size) {
+        m_socket.write(data + written, size - written);
+        m_socket.flush(); // out now, so that a reply's limit counts from here
+    }
 }
 
 void NetworkLink::clearInput()

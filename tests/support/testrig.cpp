@@ -2,14 +2,21 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <cstdio>
 #include <random>
+
+#ifdef FLASHLOADER_REMOTE_PORTS
+#include <QTcpServer>
+#endif
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -305,3 +312,96 @@ double msBetween(qint64 fromNs, qint64 toNs)
 {
     return double(toNs - fromNs) / 1e6;
 }
+
+#ifdef FLASHLOADER_REMOTE_PORTS
+namespace {
+
+// Whether something listens on the loopback `port`, from the kernel's table: connecting to
+// ask would take ser2net's one connection for that port.
+bool loopbackListening(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local =
+        "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString ser2netPath()
+{
+    return QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+}
+
+quint16 freeLoopbackPort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+QString Ser2netStation::start(const QStringList &devicePorts, const QStringList &kinds,
+                              const QString &folder, QStringList *urls)
+{
+    const QString program = ser2netPath();
+    if (program.isEmpty())
+        return QStringLiteral("ser2net is not installed");
+    QList<quint16> ports;
+    QString config;
+    for (qsizetype i = 0; i < devicePorts.size(); ++i) {
+        const quint16 port = freeLoopbackPort();
+        const bool rfc2217 = kinds.at(i) == QStringLiteral("rfc2217");
+        ports << port;
+        *urls << QStringLiteral("%1://127.0.0.1:%2").arg(kinds.at(i)).arg(port);
+        // No character delay: it holds each reply back to gather more.
+        config += QStringLiteral("connection: &c%1\n"
+                                 "    accepter: %2tcp,127.0.0.1,%1\n"
+                                 "    connector: serialdev,%3,115200n81,local\n"
+                                 "    options:\n"
+                                 "      chardelay: false\n"
+                                 "      mdns: false\n\n")
+                      .arg(port)
+                      .arg(rfc2217 ? QStringLiteral("telnet(rfc2217),") : QString())
+                      .arg(devicePorts.at(i));
+    }
+    QTemporaryFile *file =
+        new QTemporaryFile(folder + QStringLiteral("/ser2net-XXXXXX.yaml"), &process);
+    if (!file->open() || file->write(config.toUtf8()) != config.toUtf8().size() || !file->flush())
+        return QStringLiteral("cannot write its configuration");
+    // It says it cannot announce its ports (no mDNS here): noise for a test.
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("-c"),
+                            file->fileName(), QStringLiteral("-P"),
+                            file->fileName() + QStringLiteral(".pid")});
+    if (!process.waitForStarted())
+        return process.errorString();
+    QDeadlineTimer deadline(5000);
+    for (const quint16 port : std::as_const(ports)) {
+        while (!loopbackListening(port)) {
+            if (deadline.hasExpired() || process.state() != QProcess::Running)
+                return QStringLiteral("ser2net does not listen on %1").arg(port);
+            QTest::qWait(20);
+        }
+    }
+    return QString();
+}
+
+void Ser2netStation::stop()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+#endif

@@ -143,6 +143,28 @@ public:
 };
 QString simulatorPath();
 QString flashToolPath();
+
+#ifdef FLASHLOADER_REMOTE_PORTS
+// ser2net on the loopback address in front of pseudo-terminals, one connection each, from a
+// configuration it writes: a station of serial ports on the network.
+class Ser2netStation
+{
+public:
+    ~Ser2netStation() { stop(); }
+    // `kinds` says for each of `devicePorts` "rfc2217" or "socket"; `urls` gets the names to
+    // give vantyx-flash. Empty once every port listens, else why not.
+    QString start(const QStringList &devicePorts, const QStringList &kinds, const QString &folder,
+                  QStringList *urls);
+    // As a server that goes away: its connections close.
+    void stop();
+
+    QProcess process;
+};
+// Where ser2net is; empty when it is not installed.
+QString ser2netPath();
+// A loopback port nobody listens on, for now.
+quint16 freeLoopbackPort();
+#endif
 QString updaterPath();
 
 #ifdef Q_OS_UNIX

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -77,6 +78,11 @@ int main(int argc, char **argv)
                                                "give the updater (POSIX only).")},
         {QStringLiteral("port"), QStringLiteral("Open an existing serial port, at 115200 8N1."),
          QStringLiteral("name")},
+        {QStringLiteral("count"),
+         QStringLiteral("With --pty: play this many devices, each on a pseudo-terminal of its "
+                        "own, in this one process (a bench of boards). --once then ends when "
+                        "each has completed a download."),
+         QStringLiteral("n")},
         {QStringLiteral("output"), QStringLiteral("Write each completed image to this file."),
          QStringLiteral("file")},
         {QStringLiteral("once"), QStringLiteral("Exit after the first completed download.")},
@@ -143,6 +149,12 @@ int main(int argc, char **argv)
 #endif
 
     double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0, latency = 0;
+    double count = 1;
+    if (!parseNumber(parser, QStringLiteral("count"), 1, 1024, &count))
+        return usageError(QStringLiteral("--count takes a number from 1 to 1024"));
+    if (count > 1 &&
+        (!pty || parser.isSet(QStringLiteral("hold")) || parser.isSet(QStringLiteral("output"))))
+        return usageError(QStringLiteral("--count goes with --pty, without --hold or --output"));
     double unplugWakeUp = 0, unplugBlock = -1, answerWakeUp = 1;
     if (!parseNumber(parser, QStringLiteral("resend-rate"), 0, 1, &resendRate))
         return usageError(QStringLiteral("--resend-rate takes a number from 0 to 1"));
@@ -180,71 +192,87 @@ int main(int argc, char **argv)
     script.answerWakeUpNumber = int(answerWakeUp);
     script.unplugAfterStart = parser.isSet(QStringLiteral("unplug-after-start"));
     script.unplugAfterBlock = int(unplugBlock);
-    if (resendRate > 0 || garbageRate > 0) {
-        // Called on the device's thread only, one block at a time.
-        auto random = std::make_shared<std::mt19937>(quint32(seed));
-        script.blockReply = [random, resendRate, garbageRate](int, int, bool ok) {
-            std::uniform_real_distribution<double> chance(0, 1);
-            if (!ok)
-                return devicesim::resend;
-            if (chance(*random) < garbageRate)
-                return QByteArray(1, char(0x41 + (*random)() % 26));
-            return chance(*random) < resendRate ? devicesim::resend : devicesim::ack;
-        };
-    }
-
-    devicesim::Device device(script);
+    std::vector<std::unique_ptr<devicesim::Device>> devices;
     std::mutex mutex;
     std::condition_variable changed;
-    bool done = false;
-    device.onDownloadEnded([&](const devicesim::Download &download, const QByteArray &image) {
-        std::printf("%s\n", qPrintable(summary(download)));
-        std::fflush(stdout);
-        if (!download.complete)
-            return;
-        if (!output.isEmpty()) {
-            QFile file(output);
-            if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
-                std::fprintf(stderr, "vantyx-sim: cannot write %s: %s\n", qPrintable(output),
-                             qPrintable(file.errorString()));
+    int completed = 0; // devices that completed a download, for --once
+    for (int i = 0; i < int(count); ++i) {
+        devicesim::Script own = script;
+        if (resendRate > 0 || garbageRate > 0) {
+            // Called on that device's thread only, one block at a time: a generator each.
+            auto random = std::make_shared<std::mt19937>(quint32(seed) + quint32(i));
+            own.blockReply = [random, resendRate, garbageRate](int, int, bool ok) {
+                std::uniform_real_distribution<double> chance(0, 1);
+                if (!ok)
+                    return devicesim::resend;
+                if (chance(*random) < garbageRate)
+                    return QByteArray(1, char(0x41 + (*random)() % 26));
+                return chance(*random) < resendRate ? devicesim::resend : devicesim::ack;
+            };
         }
-        if (once) {
-            std::lock_guard<std::mutex> lock(mutex);
-            done = true;
-            changed.notify_all();
-        }
-    });
-
-    QString error;
-#ifdef Q_OS_UNIX
-    const bool opened = pty ? device.openPty(&error) : device.openPort(port, &error);
-#else
-    const bool opened = device.openPort(port, &error);
-#endif
-    if (!opened || (hold && !device.holdHostEnd(&error))) {
-        std::fprintf(stderr, "vantyx-sim: %s\n", qPrintable(error));
-        return 1;
+        devices.push_back(std::make_unique<devicesim::Device>(own));
+        bool counted = false;
+        devices.back()->onDownloadEnded(
+            [&, counted](const devicesim::Download &download, const QByteArray &image) mutable {
+                std::lock_guard<std::mutex> lock(mutex);
+                std::printf("%s\n", qPrintable(summary(download)));
+                std::fflush(stdout);
+                if (!download.complete)
+                    return;
+                if (!output.isEmpty()) {
+                    QFile file(output);
+                    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+                        std::fprintf(stderr, "vantyx-sim: cannot write %s: %s\n",
+                                     qPrintable(output), qPrintable(file.errorString()));
+                }
+                if (once && !counted) {
+                    counted = true;
+                    ++completed;
+                    changed.notify_all();
+                }
+            });
     }
-    std::printf("port: %s\n", qPrintable(device.portName()));
+
+    for (const auto &device : devices) {
+        QString error;
+#ifdef Q_OS_UNIX
+        const bool opened = pty ? device->openPty(&error) : device->openPort(port, &error);
+#else
+        const bool opened = device->openPort(port, &error);
+#endif
+        if (!opened || (hold && !device->holdHostEnd(&error))) {
+            std::fprintf(stderr, "vantyx-sim: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("port: %s\n", qPrintable(device->portName()));
+    }
     std::fflush(stdout);
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     // A signal cannot notify, so the wait looks at the flag a few times a second. An unplugged
-    // device is gone for good: the tool ends with it.
+    // device is gone for good: the tool ends when every one is.
+    const auto done = [&] { return completed == int(devices.size()); };
     for (bool unplugged = false; !unplugged;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
             if (changed.wait_for(lock, std::chrono::milliseconds(100),
-                                 [&] { return done || interrupted; }))
+                                 [&] { return done() || interrupted; }))
                 break;
         }
-        unplugged = device.isUnplugged();
+        unplugged = std::all_of(devices.cbegin(), devices.cend(),
+                                [](const auto &device) { return device->isUnplugged(); });
         if (unplugged)
             std::printf("line: unplugged\n");
     }
-    if (done) // a device does not vanish with its last reply still on the line
+    bool finished = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = done();
+    }
+    if (finished) // a device does not vanish with its last reply still on the line
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    device.stop();
+    for (const auto &device : devices)
+        device->stop();
     return 0;
 }
