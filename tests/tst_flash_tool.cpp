@@ -302,6 +302,18 @@ void TestFlashTool::refusedBeforeAnyPort_data()
     row("one port under two names",
         {QStringLiteral("--port"), port, QStringLiteral("--port"), QStringLiteral("%short"), good},
         2, "are the same port");
+    // Ports on other machines: named as scripted serial tools name them, and not watched.
+    row("network port without a port number",
+        {QStringLiteral("--port"), QStringLiteral("rfc2217://station1"), good}, 2,
+        "--port rfc2217://station1: give HOST:PORT");
+    row("one network port under two kinds",
+        {QStringLiteral("--port"), QStringLiteral("rfc2217://Station1:7001"),
+         QStringLiteral("--port"), QStringLiteral("socket://station1:7001"), good},
+        2, "are the same port");
+    row("watching a network port",
+        {QStringLiteral("--watch"), QStringLiteral("--port"), QStringLiteral("socket://h:7001"),
+         good},
+        2, "--watch takes local ports only");
     // Nothing of the user's is overwritten, and a report that cannot be written is said first.
     row("report over the image",
         {QStringLiteral("--port"), port, QStringLiteral("--json"), good, good}, 2,

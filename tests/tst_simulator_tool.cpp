@@ -101,6 +101,13 @@ void TestSimulatorTool::badArguments_data()
     QTest::newRow("missing value")
         << QStringList({QStringLiteral("--pty"), QStringLiteral("--line-rate")})
         << QStringLiteral("Missing value after '--line-rate'");
+    QTest::newRow("negative latency")
+        << QStringList({QStringLiteral("--pty"), QStringLiteral("--reply-latency=-1")})
+        << QStringLiteral("--reply-latency takes");
+    QTest::newRow("many devices on one port")
+        << QStringList({QStringLiteral("--port"), QStringLiteral("x"), QStringLiteral("--count"),
+                        QStringLiteral("2")})
+        << QStringLiteral("--count goes with --pty");
     QTest::newRow("stray word") << QStringList({QStringLiteral("--pty"), QStringLiteral("now")})
                                 << QStringLiteral("unexpected argument: now");
 }
