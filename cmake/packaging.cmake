@@ -4,8 +4,54 @@
 if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/vantyx-firmware-updater.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${PROJECT_SOURCE_DIR}/resources/vantyx-firmware-updater.png
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vantyx-flash.bash-completion
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+            RENAME vantyx-flash)
+
+    # What Debian asks of a package's doc folder: the copyright and a changelog, compressed.
+    set(docdir ${CMAKE_INSTALL_DATADIR}/doc/vantyx-firmware-updater)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in
+                   ${PROJECT_BINARY_DIR}/packaging/changelog @ONLY)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+        COMMAND gzip -9nf -k ${PROJECT_BINARY_DIR}/packaging/changelog
+        DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog
+        COMMENT "Compressing the changelog")
+    add_custom_target(changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
+                  ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+            DESTINATION ${docdir})
+
+    # A manual page for each program, made from its own --help at build time, so that the two
+    # never say different things. Run by its bare name, so that the page says "vantyx-flash",
+    # not the build folder's path.
+    find_program(HELP2MAN help2man)
+    if(HELP2MAN)
+        set(pages)
+        foreach(entry "FlashLoader|src|download firmware into a Vantyx device (the window)"
+                      "vantyx-flash|src|flash Vantyx devices from the command line"
+                      "vantyx-sim|tools/simulator|play a Vantyx device's bootloader")
+            string(REPLACE "|" ";" entry "${entry}")
+            list(GET entry 0 program)
+            list(GET entry 2 what)
+            set(page ${PROJECT_BINARY_DIR}/man/${program}.1)
+            add_custom_command(OUTPUT ${page}.gz
+                COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+                COMMAND ${CMAKE_COMMAND} -E env "PATH=$<TARGET_FILE_DIR:${program}>:$ENV{PATH}"
+                        ${HELP2MAN} --no-info --no-discard-stderr --section=1
+                        "--name=${what}" --output=${page} ${program}
+                COMMAND gzip -9nf ${page}
+                DEPENDS ${program}
+                COMMENT "Writing the manual page of ${program}"
+                VERBATIM)
+            list(APPEND pages ${page}.gz)
+        endforeach()
+        add_custom_target(manpages ALL DEPENDS ${pages})
+        install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    else()
+        message(STATUS "help2man not found: no manual pages (scripts/dev.sh package installs it)")
+    endif()
 endif()
 
 if(WIN32)
@@ -52,18 +98,24 @@ endif()
 
 set(CPACK_PACKAGE_NAME vantyx-firmware-updater)
 set(CPACK_PACKAGE_VENDOR "Brivox")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Brivox Vantyx Firmware updater")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for Brivox Vantyx devices")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Brivox <support@brivox.invalid>")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Brivox Vantyx Firmware updater
- Downloads firmware into Vantyx devices through their serial bootloader: the
- updater's window (FlashLoader), vantyx-flash to flash one board or a bench of
- them from the command line, and vantyx-sim, a simulated bootloader to try
- both without a board.")
-# Debian's Qt 6 runtime, not a copy of it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), qt6-qpa-plugins, libc6, libstdc++6")
+# The long description, which CPack indents under the summary; lines of their own are a
+# paragraph, not preformatted text.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+"Downloads a raw firmware image into Vantyx devices through their serial
+bootloader, 256 bytes a block, each checked and acknowledged by the device.
+.
+The package holds the updater's window (FlashLoader); vantyx-flash, which
+flashes one board or a whole bench at once from the command line, on local
+serial ports and on ports served over the network; and vantyx-sim, a
+simulated bootloader to try both without a board.")
+# Debian's Qt 6 runtime, not a copy of it: the libraries and their versions as the programs
+# need them, computed from the binaries. The platform plugins are loaded, not linked.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 include(CPack)

@@ -1,5 +1,6 @@
-// Redraws the updater's artwork: the application icon, the maker's word logo and the
-// Windows icon file. Run it with the resources folder as its argument:
+// Redraws the updater's artwork: the application icon, in the window and in every size a
+// Linux desktop asks for, the maker's word logo and the Windows icon file. Run it with the
+// resources folder as its argument:
 //   draw_artwork resources
 // The output is committed; run it again only when the artwork changes.
 
@@ -152,5 +153,13 @@ int main(int argc, char **argv)
         writeFile(out.filePath(QStringLiteral("img/logos/rsz_brivox_image.png")),
                   pngBytes(wordLogo())) &&
         writeFile(out.filePath(QStringLiteral("flashloader.ico")), icoFile(appIcon(256)));
-    return ok ? 0 : 1;
+    bool sized = true;
+    // The hicolor theme's sizes, each drawn at its size rather than scaled from another.
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("icons/hicolor/%1x%1/apps").arg(size);
+        sized = sized && out.mkpath(folder) &&
+                writeFile(out.filePath(folder + QStringLiteral("/vantyx-firmware-updater.png")),
+                          pngBytes(appIcon(size)));
+    }
+    return ok && sized ? 0 : 1;
 }
