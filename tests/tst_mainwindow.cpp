@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -153,41 +154,79 @@ void TestMainWindow::commandLine_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("environment"); // NAME=value to set, -NAME to take away
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output"); // what standard output starts with
+    QTest::addColumn<QString>("error");  // what standard error says, in one line
     const QString updater = updaterPath();
     const QString sim = simulatorPath();
     const QString flash = flashToolPath();
     const QString version = QStringLiteral(FLASHLOADER_VERSION);
-    QTest::newRow("updater --version") << updater << QStringList{QStringLiteral("--version")} << 0
-                                       << QStringLiteral("FlashLoader ") + version;
-    QTest::newRow("updater --help")
-        << updater << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("Usage: ");
+    const QStringList none;
+    QTest::newRow("updater --version")
+        << updater << QStringList{QStringLiteral("--version")} << none << 0
+        << QStringLiteral("FlashLoader ") + version << QString();
+    QTest::newRow("updater --help") << updater << QStringList{QStringLiteral("--help")} << none << 0
+                                    << QStringLiteral("Usage: ") << QString();
     // Qt's own options are taken before the updater's: this one only picks the platform.
     QTest::newRow("updater, Qt's option, --help")
         << updater
         << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"),
                        QStringLiteral("--help")}
-        << 0 << QStringLiteral("Usage: ");
-    QTest::newRow("updater, unknown option")
-        << updater << QStringList{QStringLiteral("--fast")} << 1 << QString();
-    QTest::newRow("vantyx-flash --version") << flash << QStringList{QStringLiteral("--version")}
-                                            << 0 << QStringLiteral("vantyx-flash ") + version;
-    QTest::newRow("vantyx-sim --help")
-        << sim << QStringList{QStringLiteral("--help")} << 0 << QStringLiteral("Usage: ");
+        << none << 0 << QStringLiteral("Usage: ") << QString();
+    // Over ssh, or for a manual page made at build time: no window system is asked for.
+    const QStringList noDisplay{QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("-DISPLAY"),
+                                QStringLiteral("-WAYLAND_DISPLAY")};
+    QTest::newRow("updater --help without a display")
+        << updater << QStringList{QStringLiteral("--help")} << noDisplay << 0
+        << QStringLiteral("Usage: ") << QString();
+    QTest::newRow("updater --version without a display")
+        << updater << QStringList{QStringLiteral("--version")} << noDisplay << 0
+        << QStringLiteral("FlashLoader ") + version << QString();
+    QTest::newRow("vantyx-flash --version")
+        << flash << QStringList{QStringLiteral("--version")} << none << 0
+        << QStringLiteral("vantyx-flash ") + version << QString();
+    QTest::newRow("vantyx-sim --version")
+        << sim << QStringList{QStringLiteral("--version")} << none << 0
+        << QStringLiteral("vantyx-sim ") + version << QString();
+    QTest::newRow("vantyx-sim --help") << sim << QStringList{QStringLiteral("--help")} << none << 0
+                                       << QStringLiteral("Usage: ") << QString();
+    // A usage error reads the same in all three: why, how to get help, status 2.
+    for (const QString &program : {updater, flash, sim})
+        QTest::newRow(
+            qPrintable(QFileInfo(program).fileName() + QStringLiteral(", unknown option")))
+            << program << QStringList{QStringLiteral("--fast")} << none << 2 << QString()
+            << QFileInfo(program).baseName() +
+                   QStringLiteral(": Unknown option 'fast'. (try --help)");
 }
 
 void TestMainWindow::commandLine()
 {
     QFETCH(QString, program);
     QFETCH(QStringList, arguments);
+    QFETCH(QStringList, environment);
     QFETCH(int, status);
     QFETCH(QString, output);
+    QFETCH(QString, error);
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString &change : std::as_const(environment)) {
+        if (change.startsWith(QLatin1Char('-')))
+            variables.remove(change.mid(1));
+        else
+            variables.insert(change.section(QLatin1Char('='), 0, 0),
+                             change.section(QLatin1Char('='), 1));
+    }
     QProcess process;
+    process.setProcessEnvironment(variables);
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);
     QVERIFY(QString::fromLocal8Bit(process.readAllStandardOutput()).startsWith(output));
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    // (Its last line: as root without a session, Qt notes where it keeps its runtime files.)
+    if (!error.isEmpty())
+        QCOMPARE(said.section(QLatin1Char('\n'), -2), error + QLatin1Char('\n'));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -29,8 +29,7 @@ void onSignal(int)
 
 int usageError(const QString &message)
 {
-    std::fprintf(stderr, "vantyx-sim: %s\nTry 'vantyx-sim --help' for the options.\n",
-                 qPrintable(message));
+    std::fprintf(stderr, "vantyx-sim: %s (try --help)\n", qPrintable(message));
     return 2;
 }
 
@@ -66,6 +65,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantyx-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -73,6 +73,7 @@ int main(int argc, char **argv)
         "wake-up command, takes the start command, the size word and every 256-byte block,\n"
         "checks each checksum (a bad one is answered 0x28) and writes the image it received."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("pty"), QStringLiteral("Create a pseudo-terminal and print the path to "
                                                "give the updater (POSIX only).")},
@@ -131,6 +132,10 @@ int main(int argc, char **argv)
         return usageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("vantyx-sim %s\n", FLASHLOADER_VERSION);
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
