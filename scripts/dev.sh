@@ -6,7 +6,8 @@
 #   scripts/dev.sh run        build and launch the updater, for a real board
 #   scripts/dev.sh build      build only
 #   scripts/dev.sh test       build and run every test suite but the fault soak (no display)
-#   scripts/dev.sh package    build the .deb in build/ and check what it holds
+#   scripts/dev.sh package    build the .deb in build-package/ with Debian's hardening flags,
+#                             check what it holds and run lintian on it
 #   scripts/dev.sh sanitize   every suite and the soak under AddressSanitizer and UBSan,
 #                             in build-sanitize/
 #   scripts/dev.sh soak       the randomized fault soak alone (about 3 minutes)
@@ -19,9 +20,15 @@ source scripts/simport.sh
 mode=${1:-run}
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# libxkbcommon-dev: Qt's Gui package looks for it and, without it, CMake says "Could NOT find
+# XKB" on every configure, though nothing here uses it.
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
-          clang-format desktop-file-utils ser2net)
+          clang-format desktop-file-utils ser2net libxkbcommon-dev)
+
+# What the package needs besides: its dependencies computed, its manual pages written, lintian.
+package_packages=(dpkg-dev help2man lintian)
+[ "$mode" = package ] && packages+=("${package_packages[@]}")
 
 # What the Windows build and its run under Wine need besides.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc wine wine64 xvfb x11-utils imagemagick)
@@ -87,7 +94,9 @@ demo() {
     rm -f "$dir/received.bin"
     # A few dozen KiB that are not all 0xFF, so that a wrong byte would show.
     head -c 40000 /dev/urandom > "$dir/sample.bin"
-    ./build/tools/simulator/vantyx-sim --pty --output "$dir/received.bin" > "$dir/device.log" &
+    # At the wire's pace, as a real board at 115200: the bar takes a few seconds to run.
+    ./build/tools/simulator/vantyx-sim --pty --line-rate 115200 --output "$dir/received.bin" \
+        > "$dir/device.log" &
     local device=$!
     trap "kill $device 2>/dev/null" EXIT
     local port
@@ -97,36 +106,66 @@ demo() {
         exit 1
     fi
     echo "A simulated Vantyx device listens on $port, first in the updater's list."
-    echo "Press Detect, then Start; Browse to sample.bin; press Flash."
+    echo "1. Press Detect, then Start: the device answers and the dialog closes."
+    echo "2. Press Browse and pick sample.bin."
+    echo "3. Press Flash. The updater first waits five seconds after Start, as the bootloader"
+    echo "   asks, and the window does not respond meanwhile; then the bar runs for about"
+    echo "   four seconds and \"Firmware sent\" comes up."
+    echo "4. Close the window."
     (cd "$dir" && "$OLDPWD/build/src/FlashLoader" --port "$port") || true
     kill "$device" 2>/dev/null || true
     wait "$device" 2>/dev/null || true
     say_what_arrived "$dir/sample.bin" "$dir/received.bin"
-    echo "The same download from the command line, in two terminals:"
-    echo "  build/tools/simulator/vantyx-sim --pty --once --output build/demo/received.bin"
-    echo "  build/src/vantyx-flash --port <the port it prints> build/demo/sample.bin"
+
+    echo
+    echo "The same download from the command line, with vantyx-flash:"
+    rm -f "$dir/received.bin"
+    ./build/tools/simulator/vantyx-sim --pty --once --line-rate 115200 \
+        --output "$dir/received.bin" > "$dir/device.log" &
+    device=$!
+    port=$(sim_port "$dir/device.log") || { echo "the simulated device did not start" >&2; exit 1; }
+    echo "  build/src/vantyx-flash --port $port build/demo/sample.bin"
+    ./build/src/vantyx-flash --port "$port" "$dir/sample.bin" || true
+    wait "$device" 2>/dev/null || true
+    say_what_arrived "$dir/sample.bin" "$dir/received.bin"
 }
 
-# Unpacks the .deb and checks that the programs, the desktop entry and the icon are there,
-# and that the programs run from the unpacked tree.
+# Unpacks the .deb and checks that the programs, the desktop entry, the icons, the manual pages
+# and the doc folder are there, that the programs run from the unpacked tree, and that lintian
+# finds nothing to say.
 check_package() {
     local deb unpacked
-    deb=$(ls build/vantyx-firmware-updater_*.deb)
+    deb=$(ls build-package/vantyx-firmware-updater_*.deb)
     unpacked=$(mktemp -d)
     dpkg-deb -x "$deb" "$unpacked"
     for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-sim \
                 share/applications/vantyx-firmware-updater.desktop \
-                share/icons/hicolor/256x256/apps/vantyx-firmware-updater.png; do
+                share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/vantyx-firmware-updater.png \
+                share/man/man1/{FlashLoader,vantyx-flash,vantyx-sim}.1.gz \
+                share/doc/vantyx-firmware-updater/{copyright,changelog.gz} \
+                share/bash-completion/completions/vantyx-flash; do
         [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
     done
     if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate "$unpacked/usr/share/applications/vantyx-firmware-updater.desktop"
     fi
     "$unpacked/usr/bin/vantyx-flash" --version
-    "$unpacked/usr/bin/vantyx-sim" --help > /dev/null
+    "$unpacked/usr/bin/vantyx-sim" --version
+    env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/FlashLoader" --version
+    man -l "$unpacked/usr/share/man/man1/vantyx-flash.1.gz" 2>&1 | grep -q -- '--detect-timeout' ||
+        { echo "the manual page of vantyx-flash lacks its options" >&2; exit 1; }
     dpkg-deb --field "$deb" Package Version Depends
     rm -rf "$unpacked"
-    echo "package: $deb holds the three programs, the desktop entry and the icon"
+    # Any error or warning fails, and so does a missing hardening flag, which lintian says
+    # only among its informational notes.
+    # (Its note that it runs as root, as in CI, is no finding.)
+    lintian --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2)
+    if lintian --display-info "$deb" 2>/dev/null | grep hardening-; then
+        echo "the programs lack hardening flags" >&2
+        exit 1
+    fi
+    echo "package: $deb holds the three programs, their manual pages, the desktop entry, the"
+    echo "icons and the doc folder; lintian has nothing to say"
 }
 
 install_missing
@@ -139,9 +178,14 @@ case "$mode" in
         demo
         ;;
     package)
-        build build
-        rm -f build/vantyx-firmware-updater_*.deb
-        (cd build && cpack -G DEB > /dev/null)
+        # Debian's own flags for what is shipped: fortified functions, stack protector,
+        # read-only relocations bound at start.
+        export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+        build build-package -DFLASHLOADER_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+            "-DCMAKE_EXE_LINKER_FLAGS=$(dpkg-buildflags --get LDFLAGS)"
+        rm -f build-package/vantyx-firmware-updater_*.deb
+        (cd build-package && cpack -G DEB > /dev/null)
         check_package
         ;;
     run)

@@ -350,7 +350,7 @@ void FlashRun::finishRun()
     m_scanTimer.stop();
     if (m_live)
         draw();
-    print(m_human, summaryLine(m_tally));
+    print(m_human, summaryLine(m_tally, m_imageReport));
 
     // The status the boards earned: Ctrl-C that cut none (a bench between boards) is no
     // failure.

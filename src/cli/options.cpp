@@ -14,12 +14,19 @@
 
 namespace {
 
+// The system's own kind of port name first.
+#ifdef Q_OS_WIN
+#define FLASHLOADER_EXAMPLE_PORT "COM3"
+#else
+#define FLASHLOADER_EXAMPLE_PORT "/dev/ttyUSB0"
+#endif
+
 const char description[] =
-    "Flashes a raw firmware image into Vantyx devices through their Quenlark bootloader, on\n"
+    "Flashes a raw firmware image into Vantyx devices through their serial bootloader, on\n"
     "one serial port or many at once. On each port it waits for the bootloader (power or\n"
     "reset the board), then sends the image in 256-byte blocks, each checked by the device.\n"
     "\n"
-    "  vantyx-flash --port COM3 firmware.bin\n"
+    "  vantyx-flash --port " FLASHLOADER_EXAMPLE_PORT " firmware.bin\n"
     "  vantyx-flash --all --json report.json firmware.bin\n"
     "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n";
 

@@ -113,6 +113,7 @@ BoardReport BoardReport::of(const FlashJob &job, const QSerialPortInfo &info)
     board.blocks = job.blocks();
     board.resends = job.resends();
     board.seconds = job.seconds();
+    board.transferSeconds = job.transferSeconds();
     board.replyLatencyMs = job.replyLatencyMs();
     board.remote = job.isRemote();
     board.message = job.message();
@@ -204,6 +205,7 @@ void Tally::add(const BoardReport &board)
     constexpr int namedFailures = 20;
     if (board.result == FlashJob::Result::Ok) {
         ++succeeded;
+        longestTransfer = qMax(longestTransfer, board.transferSeconds);
         return;
     }
     if (++failed <= namedFailures)
@@ -211,7 +213,7 @@ void Tally::add(const BoardReport &board)
     cut = cut || board.result == FlashJob::Result::Cancelled;
 }
 
-QString summaryLine(const Tally &tally)
+QString summaryLine(const Tally &tally, const ImageReport &image)
 {
     QString line =
         QStringLiteral("summary: %1 succeeded, %2 failed").arg(tally.succeeded).arg(tally.failed);
@@ -219,6 +221,14 @@ QString summaryLine(const Tally &tally)
         line += QStringLiteral(": ") + tally.failedNames.join(QStringLiteral(", "));
     if (tally.failed > tally.failedNames.size())
         line += QStringLiteral(" and %1 more").arg(tally.failed - tally.failedNames.size());
+    line += QStringLiteral("; image %1 bytes").arg(image.bytes);
+    if (image.padded != image.bytes)
+        line += QStringLiteral(", sent as %1").arg(image.padded);
+    if (tally.succeeded > 0)
+        line += QStringLiteral("; transfer %1%2 s, after %3 s of settling")
+                    .arg(tally.succeeded > 1 ? QStringLiteral("up to ") : QString())
+                    .arg(tally.longestTransfer, 0, 'f', 1)
+                    .arg(quenlark::settlingMs / 1000);
     return line;
 }
 

@@ -22,8 +22,9 @@ struct BoardReport
     int blocks = 0;
     int resends = 0;
     double seconds = 0;
-    double replyLatencyMs = 0; // beyond the wire, a block's mean
-    bool remote = false;       // on a port on another machine
+    double transferSeconds = 0; // from the first block on
+    double replyLatencyMs = 0;  // beyond the wire, a block's mean
+    bool remote = false;        // on a port on another machine
     QString message;
     QDateTime started, ended;
     // What the system says of the port, where it lists it.
@@ -59,12 +60,15 @@ struct Tally
 {
     int succeeded = 0;
     int failed = 0;
-    bool cut = false;        // a board was cancelled in the middle
-    QStringList failedNames; // "PORT (result)", the first few
+    bool cut = false;           // a board was cancelled in the middle
+    double longestTransfer = 0; // of the boards that succeeded, in seconds
+    QStringList failedNames;    // "PORT (result)", the first few
 
     void add(const BoardReport &board);
 };
-QString summaryLine(const Tally &tally);
+// The totals, the image as it went out (its padding said) and how long the transfer took apart
+// from the settling.
+QString summaryLine(const Tally &tally, const ImageReport &image);
 QByteArray jsonReport(const ImageReport &image, const QList<BoardReport> &boards);
 // One finished board as a line of its own for --log: the board, the image, this program's
 // version and the host's name.

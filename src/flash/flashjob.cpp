@@ -43,6 +43,13 @@ double FlashJob::replyLatencyMs() const
     return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - wireMs);
 }
 
+double FlashJob::transferSeconds() const
+{
+    if (!m_sinceFirstBlock.isValid())
+        return 0;
+    return double(m_transferEndMs >= 0 ? m_transferEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
+}
+
 double FlashJob::sendingSeconds() const
 {
     return m_sinceFirstBlock.isValid() ? double(m_sinceFirstBlock.elapsed()) / 1000.0 : 0;
@@ -86,6 +93,8 @@ void FlashJob::finish(Result result, const QString &message)
     m_result = result;
     m_message = message;
     m_endMs = m_sinceStart.elapsed();
+    if (m_sinceFirstBlock.isValid())
+        m_transferEndMs = m_sinceFirstBlock.elapsed();
     m_endedAt = QDateTime::currentDateTime();
     for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
         timer->stop();

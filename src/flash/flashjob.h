@@ -43,6 +43,8 @@ public:
     int resends() const { return m_resends.sent(); } // blocks that went out again
     double seconds() const;                          // from start() to the end, or to now
     double sendingSeconds() const; // since the first block went out, while it runs
+    // From the first block to the end: the transfer apart from detection and settling.
+    double transferSeconds() const;
     // How much longer than the wire takes a block's reply came, on average: what an adapter's
     // latency timer, or a network, adds to every block. 0 before the first reply.
     double replyLatencyMs() const;
@@ -89,6 +91,7 @@ private:
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceFirstBlock;
     qint64 m_endMs = -1;
+    qint64 m_transferEndMs = -1;
     QDateTime m_startedAt;
     QDateTime m_endedAt;
 };
