@@ -105,6 +105,8 @@ demo() {
         echo "No display: run the demo in a desktop session (or under xvfb-run)." >&2
         exit 1
     fi
+    # Outside a desktop session (root, a container) Qt would say it made one up.
+    [ -n "${XDG_RUNTIME_DIR:-}" ] || export XDG_RUNTIME_DIR=$(mktemp -d)
     echo "A simulated Vantyx device listens on $port, first in the updater's list."
     echo "1. Press Detect, then Start: the device answers and the dialog closes."
     echo "2. Press Browse and pick sample.bin."
