@@ -174,6 +174,7 @@ void TestMainWindow::commandLine_data()
         << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen"),
                        QStringLiteral("--help")}
         << none << 0 << QStringLiteral("Usage: ") << QString();
+#ifndef Q_OS_WIN // where the window system is always there
     // Over ssh, or for a manual page made at build time: no window system is asked for.
     const QStringList noDisplay{QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("-DISPLAY"),
                                 QStringLiteral("-WAYLAND_DISPLAY")};
@@ -183,6 +184,7 @@ void TestMainWindow::commandLine_data()
     QTest::newRow("updater --version without a display")
         << updater << QStringList{QStringLiteral("--version")} << noDisplay << 0
         << QStringLiteral("FlashLoader ") + version << QString();
+#endif
     QTest::newRow("vantyx-flash --version")
         << flash << QStringList{QStringLiteral("--version")} << none << 0
         << QStringLiteral("vantyx-flash ") + version << QString();
@@ -223,7 +225,8 @@ void TestMainWindow::commandLine()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), status);
     QVERIFY(QString::fromLocal8Bit(process.readAllStandardOutput()).startsWith(output));
-    const QString said = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString said = QString::fromLocal8Bit(process.readAllStandardError())
+                             .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     // (Its last line: as root without a session, Qt notes where it keeps its runtime files.)
     if (!error.isEmpty())
         QCOMPARE(said.section(QLatin1Char('\n'), -2), error + QLatin1Char('\n'));

@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 void describe(QCommandLineParser &parser)
@@ -21,6 +25,7 @@ void describe(QCommandLineParser &parser)
                       QStringLiteral("name")});
 }
 
+#ifndef Q_OS_WIN
 // --help and --version are answered before any window system is asked for: they work on a
 // machine without a display, as from a terminal over ssh or a package's manual-page build.
 bool asksOnlyToBeDescribed(int argc, char *argv[])
@@ -35,6 +40,7 @@ bool asksOnlyToBeDescribed(int argc, char *argv[])
     }
     return false;
 }
+#endif
 
 void setNames()
 {
@@ -46,14 +52,12 @@ void setNames()
 
 int main(int argc, char *argv[])
 {
+#ifndef Q_OS_WIN // Windows always has its window system
     if (asksOnlyToBeDescribed(argc, argv)) {
         QCoreApplication app(argc, argv);
         setNames();
         QCommandLineParser parser;
         describe(parser);
-#ifdef Q_OS_WIN
-        parser.process(app); // a window program's message box; it ends the program
-#else
         // Qt's own options for a window (-platform and the like) are no error here.
         parser.parse(QCoreApplication::arguments());
         if (parser.isSet(QStringLiteral("version"))) {
@@ -61,9 +65,9 @@ int main(int argc, char *argv[])
             return 0;
         }
         std::fputs(qPrintable(parser.helpText()), stdout);
-#endif
         return 0;
     }
+#endif
 
     QApplication app(argc, argv); // takes Qt's own options first
     setNames();
@@ -76,14 +80,18 @@ int main(int argc, char *argv[])
         error = QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
     if (!error.isEmpty()) {
 #ifdef Q_OS_WIN
-        // A window program has no console to say it in.
-        QMessageBox::warning(nullptr, QStringLiteral("FlashLoader"),
-                             error + QStringLiteral(" (try --help)"));
-#else
-        std::fprintf(stderr, "FlashLoader: %s (try --help)\n", qPrintable(error));
+        // Started from Explorer, a window program has no standard error to say it on.
+        const HANDLE standardError = GetStdHandle(STD_ERROR_HANDLE);
+        if (standardError == nullptr || standardError == INVALID_HANDLE_VALUE) {
+            QMessageBox::warning(nullptr, QStringLiteral("FlashLoader"),
+                                 error + QStringLiteral(" (try --help)"));
+            return 2;
+        }
 #endif
+        std::fprintf(stderr, "FlashLoader: %s (try --help)\n", qPrintable(error));
         return 2;
     }
+    parser.process(app); // --help and --version where they came with a window system
 
     FlashLoader window;
     const QStringList unlisted = parser.values(QStringLiteral("port"));
