@@ -15,6 +15,7 @@
 #include <random>
 
 #ifdef FLASHLOADER_REMOTE_PORTS
+#include <QSet>
 #include <QTcpServer>
 #endif
 
@@ -344,8 +345,18 @@ QString ser2netPath()
 
 quint16 freeLoopbackPort()
 {
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+    // The system may give a port back as soon as it is closed: never hand one out twice.
+    static QSet<quint16> given;
+    for (int tries = 0; tries < 100; ++tries) {
+        QTcpServer server;
+        if (!server.listen(QHostAddress::LocalHost, 0))
+            return 0;
+        if (!given.contains(server.serverPort())) {
+            given.insert(server.serverPort());
+            return server.serverPort();
+        }
+    }
+    return 0;
 }
 
 QString Ser2netStation::start(const QStringList &devicePorts, const QStringList &kinds,

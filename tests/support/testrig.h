@@ -162,7 +162,7 @@ public:
 };
 // Where ser2net is; empty when it is not installed.
 QString ser2netPath();
-// A loopback port nobody listens on, for now.
+// A loopback port nobody listens on, for now, and not given before in this process.
 quint16 freeLoopbackPort();
 #endif
 QString updaterPath();
