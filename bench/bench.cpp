@@ -32,19 +32,29 @@ double median(QList<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Image bytes per second of the blocks, from the first block to the last reply, as the
-// simulator's summary line gives it; false when it did not complete a download.
+// Image bytes per second of the blocks, from the first block to the last reply, of each
+// download the simulator completed, as its summary lines give them.
+QList<double> completedRates(const QByteArray &simulatorOutput)
+{
+    static const QRegularExpression summary(
+        QStringLiteral("download: .* rate=([0-9]+)B/s result=ok"));
+    QList<double> rates;
+    QRegularExpressionMatchIterator matches =
+        summary.globalMatch(QString::fromLatin1(simulatorOutput));
+    while (matches.hasNext())
+        rates << matches.next().captured(1).toDouble();
+    return rates;
+}
+
+// The rate of the simulator's first completed download; false when it completed none.
 bool simulatorRate(SimulatorProcess &sim, double *rate)
 {
     if (!sim.finish())
         return false;
-    static const QRegularExpression summary(
-        QStringLiteral("download: .* rate=([0-9]+)B/s result=ok"));
-    const QRegularExpressionMatch match =
-        summary.match(QString::fromLatin1(sim.process.readAllStandardOutput()));
-    if (!match.hasMatch())
+    const QList<double> rates = completedRates(sim.process.readAllStandardOutput());
+    if (rates.isEmpty())
         return false;
-    *rate = match.captured(1).toDouble();
+    *rate = rates.first();
     return true;
 }
 
@@ -222,16 +232,7 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
     double cpu = 0;
     if (!runFlashTool(ports, imagePath, &cpu) || !sim.waitForFinished(30000))
         return false;
-    static const QRegularExpression summary(
-        QStringLiteral("download: .* rate=([0-9]+)B/s result=ok"));
-    QList<double> rates;
-    const QStringList lines =
-        QString::fromLatin1(sim.readAllStandardOutput()).split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
-        const QRegularExpressionMatch match = summary.match(line);
-        if (match.hasMatch())
-            rates << match.captured(1).toDouble();
-    }
+    const QList<double> rates = completedRates(sim.readAllStandardOutput());
     if (rates.size() != boards) {
         std::fprintf(stderr, "%d of %d boards completed\n", int(rates.size()), boards);
         return false;

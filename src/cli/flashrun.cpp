@@ -1,7 +1,5 @@
 #include "cli/flashrun.h"
 
-#include "cli/livelines.h"
-
 #include "cli/exitstatus.h"
 #include "cli/livelines.h"
 #include "cli/terminal.h"

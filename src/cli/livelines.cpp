@@ -6,15 +6,15 @@
 
 LiveFigures LiveFigures::of(const FlashJob &job)
 {
-    return {job.port(),      job.phase(),          job.bytesSent(),
-            job.imageSize(), job.sendingSeconds(), job.resends()};
+    return {job.port(),      job.phase(),           job.bytesSent(),
+            job.imageSize(), job.transferSeconds(), job.resends()};
 }
 
 QString liveLine(const LiveFigures &figures, int portWidth, int width)
 {
     const double share = figures.total > 0 ? double(figures.sent) / figures.total : 0;
     const double perSecond =
-        figures.sendingSeconds > 0.2 ? figures.sent / figures.sendingSeconds : 0;
+        figures.transferSeconds > 0.2 ? figures.sent / figures.transferSeconds : 0;
     QString left;
     if (perSecond > 0) {
         const int secondsLeft = int((figures.total - figures.sent) / perSecond + 0.5);

@@ -16,7 +16,7 @@ struct LiveFigures
     FlashJob::Phase phase = FlashJob::Phase::Opening;
     qint64 sent = 0;
     qint64 total = 0;
-    double sendingSeconds = 0;
+    double transferSeconds = 0;
     int resends = 0;
 
     static LiveFigures of(const FlashJob &job);

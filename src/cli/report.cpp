@@ -163,7 +163,7 @@ QString latencyAdvice(const BoardReport &board)
     constexpr int enoughBlocks = 4;
     if (board.replyLatencyMs < noticedMs || board.blocks < enoughBlocks)
         return QString();
-    const double wireMs = (quenlark::blockSize + 2) * 10 * 1000.0 / 115200;
+    const double wireMs = quenlark::blockExchangeWireMs;
     const QString late =
         QStringLiteral("%1: replies come %2 ms late on every block (%3 of the wire's pace)")
             .arg(board.port)

@@ -38,9 +38,7 @@ double FlashJob::replyLatencyMs() const
 {
     if (m_replies == 0)
         return 0;
-    // A block's 257 bytes out and its reply's one back, 10 bits each at 115200.
-    constexpr double wireMs = (quenlark::blockSize + 2) * 10 * 1000.0 / 115200;
-    return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - wireMs);
+    return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - quenlark::blockExchangeWireMs);
 }
 
 double FlashJob::transferSeconds() const
@@ -48,11 +46,6 @@ double FlashJob::transferSeconds() const
     if (!m_sinceFirstBlock.isValid())
         return 0;
     return double(m_transferEndMs >= 0 ? m_transferEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
-}
-
-double FlashJob::sendingSeconds() const
-{
-    return m_sinceFirstBlock.isValid() ? double(m_sinceFirstBlock.elapsed()) / 1000.0 : 0;
 }
 
 void FlashJob::start()

@@ -42,8 +42,8 @@ public:
     int blocks() const { return m_blockOffset / quenlark::blockSize; }
     int resends() const { return m_resends.sent(); } // blocks that went out again
     double seconds() const;                          // from start() to the end, or to now
-    double sendingSeconds() const; // since the first block went out, while it runs
-    // From the first block to the end: the transfer apart from detection and settling.
+    // From the first block to the end, or to now while it runs: the transfer apart from
+    // detection and settling.
     double transferSeconds() const;
     // How much longer than the wire takes a block's reply came, on average: what an adapter's
     // latency timer, or a network, adds to every block. 0 before the first reply.

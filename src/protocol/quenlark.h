@@ -17,6 +17,9 @@ inline constexpr char startCommand[] = {'\x14', '\xAA', '\xEE', '\x44'};
 
 // The image goes out in blocks, each followed by its checksum; the last is padded.
 inline constexpr int blockSize = 256;
+// What the line alone takes for one block's exchange at 115200 8N1: the block and its
+// checksum out, the one-byte reply back, 10 bits each.
+inline constexpr double blockExchangeWireMs = (blockSize + 2) * 10 * 1000.0 / 115200;
 inline constexpr char padByte = char(0xFF);
 
 // The device's whole reply to a block: one byte, one read.

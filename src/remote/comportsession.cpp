@@ -194,6 +194,12 @@ void ComPortSession::onSubnegotiation()
                                        "flow control")
                             .arg(what);
     };
+    // A one-byte answer: 0 says nothing, anything but `wanted` is a line not as asked.
+    const quint8 first = quint8(value.at(0));
+    auto expect = [&](quint8 wanted, const QString &what) {
+        if (first != 0 && first != wanted)
+            mismatch(what.arg(first));
+    };
     switch (code) {
     case setBaudRate:
         if (value.size() == 4) {
@@ -205,24 +211,16 @@ void ComPortSession::onSubnegotiation()
         }
         return;
     case setDataSize:
-        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != dataSize)
-            mismatch(QStringLiteral("%1 data bits").arg(quint8(value.at(0))));
-        return;
+        return expect(dataSize, QStringLiteral("%1 data bits"));
     case setParity:
-        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != noParity)
-            mismatch(QStringLiteral("parity %1").arg(quint8(value.at(0))));
-        return;
+        return expect(noParity, QStringLiteral("parity %1"));
     case setStopSize:
-        if (quint8(value.at(0)) != 0 && quint8(value.at(0)) != oneStopBit)
-            mismatch(QStringLiteral("stop size %1").arg(quint8(value.at(0))));
-        return;
-    case setControl: {
+        return expect(oneStopBit, QStringLiteral("stop size %1"));
+    case setControl:
         // Only the answer about flow control (1 to 3) can say the line is not as asked.
-        const quint8 control = quint8(value.at(0));
-        if (control >= 1 && control <= 3 && control != noFlowControl)
-            mismatch(QStringLiteral("flow control %1").arg(control));
+        if (first <= 3)
+            expect(noFlowControl, QStringLiteral("flow control %1"));
         return;
-    }
     default: // line and modem state notices, and the rest: nothing to check
         return;
     }

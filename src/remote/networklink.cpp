@@ -19,14 +19,12 @@ NetworkLink::NetworkLink(const RemotePort &remote, QObject *parent)
     m_openLimit.setSingleShot(true);
     connect(&m_openLimit, &QTimer::timeout, this, [this] {
         fail(m_socket.state() == QAbstractSocket::ConnectedState
-                 ? QStringLiteral("cannot use %1:%2: the server did not agree on binary "
-                                  "transmission and the COM-PORT-OPTION within %3 s")
-                       .arg(m_remote.host)
-                       .arg(m_remote.port)
+                 ? QStringLiteral("cannot use %1: the server did not agree on binary "
+                                  "transmission and the COM-PORT-OPTION within %2 s")
+                       .arg(m_remote.address())
                        .arg(openLimitMs / 1000)
-                 : QStringLiteral("cannot reach %1:%2: no connection within %3 s")
-                       .arg(m_remote.host)
-                       .arg(m_remote.port)
+                 : QStringLiteral("cannot reach %1: no connection within %2 s")
+                       .arg(m_remote.address())
                        .arg(openLimitMs / 1000));
     });
 }
@@ -87,10 +85,7 @@ bool NetworkLink::takeFromServer(QByteArray *data)
             m_socket.flush();
         }
         if (!m_session->problem().isEmpty()) {
-            fail(QStringLiteral("cannot use %1:%2: %3")
-                     .arg(m_remote.host)
-                     .arg(m_remote.port)
-                     .arg(m_session->problem()));
+            fail(QStringLiteral("cannot use %1: %2").arg(m_remote.address(), m_session->problem()));
             return false;
         }
     }
@@ -116,7 +111,7 @@ void NetworkLink::onSocketReadyRead()
 
 void NetworkLink::onSocketError(QAbstractSocket::SocketError error)
 {
-    const QString where = QStringLiteral("%1:%2").arg(m_remote.host).arg(m_remote.port);
+    const QString where = m_remote.address();
     if (!m_ready)
         fail(QStringLiteral("cannot reach %1: %2").arg(where, m_socket.errorString()));
     else if (error == QAbstractSocket::RemoteHostClosedError)

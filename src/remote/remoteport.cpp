@@ -56,11 +56,15 @@ std::optional<RemotePort> RemotePort::parse(const QString &name, QString *why)
     return remote;
 }
 
+QString RemotePort::address() const
+{
+    const QString bracketed =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return bracketed + QLatin1Char(':') + QString::number(port);
+}
+
 QString RemotePort::key() const
 {
     // Both kinds reach the same server's port: one key for the address alone.
-    const QString address = host.contains(QLatin1Char(':'))
-                                ? QLatin1Char('[') + host.toLower() + QLatin1Char(']')
-                                : host.toLower();
-    return address + QLatin1Char(':') + QString::number(port);
+    return address().toLower();
 }

@@ -19,6 +19,8 @@ struct RemotePort
     // Nullopt, and `why`, for a remote name that is malformed: no host, no port, a port out
     // of range, anything after the port.
     static std::optional<RemotePort> parse(const QString &name, QString *why = nullptr);
+    // HOST:PORT, an IPv6 host in brackets, as the operator reads it.
+    QString address() const;
     // The one spelling of this address, for telling two names of one port apart.
     QString key() const;
 };
