@@ -4,7 +4,6 @@
 #include "cli/livelines.h"
 #include "cli/terminal.h"
 #include "flash/flashjob.h"
-#include "remote/remoteport.h"
 #include "serial/portlist.h"
 
 #include <QCoreApplication>
@@ -220,8 +219,8 @@ void FlashRun::onFinished(FlashJob *job)
 QSerialPortInfo FlashRun::listedInfo(const QString &port)
 {
     constexpr int listedForMs = 2000;
-    if (RemotePort::isRemote(port))
-        return QSerialPortInfo(); // no system here lists it: no scan of every tty for it
+    if (!mayBeListed(port))
+        return QSerialPortInfo(); // no scan of every tty for a port none of them is
     if (!m_sinceListed.isValid() || m_sinceListed.elapsed() > listedForMs) {
         m_listed.clear();
         const QList<QSerialPortInfo> ports = listedPorts();

@@ -1,5 +1,7 @@
 #include "serial/portlist.h"
 
+#include <QFileInfo>
+
 QList<QSerialPortInfo> listedPorts()
 {
     return QSerialPortInfo::availablePorts();
@@ -17,6 +19,19 @@ QString usbId(const QSerialPortInfo &port)
 QString deviceNode(const QString &name)
 {
     return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+bool mayBeListed(const QString &name)
+{
+#ifdef Q_OS_LINUX
+    const QString node = QFileInfo(deviceNode(name)).canonicalFilePath();
+    return !node.isEmpty() &&
+           QFileInfo::exists(
+               QStringLiteral("/sys/class/tty/%1/device").arg(QFileInfo(node).fileName()));
+#else
+    Q_UNUSED(name);
+    return true;
+#endif
 }
 
 QStringList listedPortNames()
