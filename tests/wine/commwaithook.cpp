@@ -4,6 +4,10 @@
 // posts no completion, so Qt never reads. Loaded into a process, this DLL routes Qt's serial
 // waits through an event that Wine does wait on asynchronously, and posts the completion as
 // Windows would. Nothing else changes: reads and writes still go through Qt and Wine as they are.
+// The wait's completion runs on a thread of the system's pool, so everything it shares with
+// Qt's thread is under one lock: the wait's registration, which the pool may need before
+// RegisterWaitForSingleObject has returned, and Qt's OVERLAPPED, which is not written once Qt
+// has closed the port.
 #include <windows.h>
 
 #include <map>
@@ -13,9 +17,11 @@ namespace {
 
 using WaitCommEventFn = BOOL(WINAPI *)(HANDLE, LPDWORD, LPOVERLAPPED);
 using CreateIoCompletionPortFn = HANDLE(WINAPI *)(HANDLE, HANDLE, ULONG_PTR, DWORD);
+using CloseHandleFn = BOOL(WINAPI *)(HANDLE);
 
 WaitCommEventFn realWaitCommEvent = nullptr;
 CreateIoCompletionPortFn realCreateIoCompletionPort = nullptr;
+CloseHandleFn realCloseHandle = nullptr;
 
 struct Association
 {
@@ -32,7 +38,9 @@ struct PendingWait
     OVERLAPPED *callers;
     Association target;
     HANDLE registration = nullptr;
+    bool abandoned = false; // the port was closed: Qt's OVERLAPPED may be gone
 };
+std::multimap<HANDLE, PendingWait *> pending; // file handle -> its waits in the pool
 
 void complete(PendingWait *wait)
 {
@@ -47,9 +55,21 @@ void complete(PendingWait *wait)
 void CALLBACK onSignalled(void *context, BOOLEAN)
 {
     auto *wait = static_cast<PendingWait *>(context);
-    complete(wait);
-    UnregisterWait(wait->registration); // from the callback: returns at once
-    CloseHandle(wait->own.hEvent);
+    {
+        // Waits for waitCommEvent() to have stored the registration.
+        const std::lock_guard<std::mutex> guard(lock);
+        if (!wait->abandoned)
+            complete(wait);
+        for (auto it = pending.lower_bound(wait->file);
+             it != pending.end() && it->first == wait->file; ++it) {
+            if (it->second == wait) {
+                pending.erase(it);
+                break;
+            }
+        }
+        UnregisterWait(wait->registration); // from the callback: returns at once
+    }
+    realCloseHandle(wait->own.hEvent);
     delete wait;
 }
 
@@ -63,6 +83,9 @@ BOOL WINAPI waitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED overlapped)
             return realWaitCommEvent(file, mask, overlapped);
         target = found->second;
     }
+    // Pending from here, as Windows says it before it returns: the completion may come on the
+    // pool's thread before this function has returned.
+    overlapped->Internal = ULONG_PTR(0x103); // STATUS_PENDING
     auto *wait = new PendingWait;
     wait->file = file;
     wait->callers = overlapped;
@@ -70,19 +93,20 @@ BOOL WINAPI waitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED overlapped)
     wait->own.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (realWaitCommEvent(file, mask, &wait->own)) {
         complete(wait);
-        CloseHandle(wait->own.hEvent);
+        realCloseHandle(wait->own.hEvent);
         delete wait;
     } else if (GetLastError() == ERROR_IO_PENDING) {
+        const std::lock_guard<std::mutex> guard(lock);
+        pending.emplace(file, wait);
         RegisterWaitForSingleObject(&wait->registration, wait->own.hEvent, onSignalled, wait,
                                     INFINITE, WT_EXECUTEONLYONCE);
     } else {
         const DWORD error = GetLastError();
-        CloseHandle(wait->own.hEvent);
+        realCloseHandle(wait->own.hEvent);
         delete wait;
         SetLastError(error);
         return FALSE;
     }
-    overlapped->Internal = ULONG_PTR(0x103); // STATUS_PENDING
     SetLastError(ERROR_IO_PENDING);
     return FALSE;
 }
@@ -95,6 +119,19 @@ HANDLE WINAPI createIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DW
         associations[file] = {result, key};
     }
     return result;
+}
+
+BOOL WINAPI closeHandle(HANDLE handle)
+{
+    {
+        // A wait still in the pool must not write into the port's OVERLAPPED any more.
+        const std::lock_guard<std::mutex> guard(lock);
+        for (auto it = pending.lower_bound(handle); it != pending.end() && it->first == handle;
+             ++it)
+            it->second->abandoned = true;
+        associations.erase(handle);
+    }
+    return realCloseHandle(handle);
 }
 
 // Points `module`'s imports of `name` at `replacement`.
@@ -148,5 +185,9 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
                 reinterpret_cast<void **>(&realCreateIoCompletionPort));
     patchImport(serial, "WaitCommEvent", reinterpret_cast<void *>(waitCommEvent),
                 reinterpret_cast<void **>(&realWaitCommEvent));
+    patchImport(serial, "CloseHandle", reinterpret_cast<void *>(closeHandle),
+                reinterpret_cast<void **>(&realCloseHandle));
+    if (!realCloseHandle)
+        realCloseHandle = CloseHandle;
     return TRUE;
 }
