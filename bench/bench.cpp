@@ -5,7 +5,7 @@
 //   --only rate|wire|cpu|bench|local|stations   one measure; --runs N   that many runs
 
 #include "referencehost.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,8 @@
 #include "flash/flashjob.h"
-#include "testrig.h"
+#include "flash/portlinks.h"
+#include "windowrig.h"
 
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -9,7 +11,9 @@
 
 // Every device behaviour against both engines: the window (its nested block loop) and the
 // asynchronous job behind vantyx-flash. Both must leave the device with the same bytes after
-// the detection and end in the same class of outcome. A new behaviour is a new row here.
+// the detection and end in the same class of outcome, in time; the window also with the box
+// its ending shows and its idle state. A new behaviour is a new row here. The window's rows run
+// in shards (CONFORMANCE_SHARD=K/N: every Nth row from the Kth), the job's all at once.
 class TestConformance : public QObject
 {
     Q_OBJECT
@@ -19,9 +23,12 @@ private slots:
     void window_data() { table(); }
     void window();
     void job();
+    void shardsCoverTheTable();
 
 private:
     enum class Outcome { Sent, Failed, NotDetected };
+    // What the window shows at the end: the styled notice or the standard warning box.
+    enum class Box { Notice, Warning, Unchecked };
     struct Row
     {
         devicesim::Script script;
@@ -30,14 +37,18 @@ private:
         // A failure comes this long after the host's last bytes: at once (0), or by the limit
         // of the reply awaited then.
         int failsAfterMs = 0;
+        Box box = Box::Warning;
     };
     static std::map<std::string, Row> rows(const QByteArray &image);
+    // The window's rows in this process's shard, in the table's order.
+    static QStringList shard(int k, int n);
     void table();
     // What the device saw decides between a failed download and none at all.
     static Outcome classOf(bool sent, const devicesim::Record &record);
     static QString describe(Outcome outcome);
     // Empty when a failure at `failedAt` came as soon as `row` says.
-    static QString timingFault(const Row &row, const devicesim::Record &record, qint64 failedAt);
+    static QString timingFault(const Row &row, const devicesim::Record &record, qint64 failedAt,
+                               int slackMs);
 
     QTemporaryDir dir;
     QByteArray image;
@@ -63,14 +74,14 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
         return script;
     };
     std::map<std::string, Row> table;
-    table["normal"] = {{}, Outcome::Sent, all};
+    table["normal"] = {{}, Outcome::Sent, all, 0, Box::Notice};
 
     devicesim::Script resends;
     resends.blockReply = [](int block, int attempt, bool) {
         return block == 1 && attempt < 3 ? devicesim::resend : devicesim::ack;
     };
     table["resends"] = {resends, Outcome::Sent,
-                        upToBlock(2) + frame1.repeated(3) + all.mid(8 + 2 * 257)};
+                        upToBlock(2) + frame1.repeated(3) + all.mid(8 + 2 * 257), 0, Box::Notice};
     // Replies to block 2 that are no reply: the download fails there, nothing goes after it.
     table["bad reply"] = {answer(2, "Q"), Outcome::Failed, upToBlock(3)};
     table["14 14"] = {answer(2, QByteArray("\x14\x14", 2)), Outcome::Failed, upToBlock(3)};
@@ -81,7 +92,7 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
 
     devicesim::Script script;
     script.silentAfterStart = true;
-    table["silent after start"] = {script, Outcome::Failed, all.left(4), 5000};
+    table["silent after start"] = {script, Outcome::Failed, all.left(4), 5000, Box::Notice};
     script = {};
     script.silentAfterSize = true;
     table["silent after size"] = {script, Outcome::Failed, all.left(8), 5000};
@@ -90,13 +101,19 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
     table["silent after block 3"] = {script, Outcome::Failed, upToBlock(4), 2000};
     script = {};
     script.splitStartReply = true;
-    table["OK split"] = {script, Outcome::Failed, all.left(4), 5000};
+    table["OK split"] = {script, Outcome::Failed, all.left(4), 5000, Box::Notice};
+    // Either side of the start command's limit: more than 5000 ms in both engines.
+    script = {};
+    script.startReplyDelayMs = 4600;
+    table["OK to start at 4.6 s"] = {script, Outcome::Sent, all, 0, Box::Notice};
+    script.startReplyDelayMs = 5400;
+    table["OK to start at 5.4 s"] = {script, Outcome::Failed, all.left(4), 5000, Box::Notice};
     script = {};
     script.secondWakeUpAnswerMs = 4700; // left on the line from the detection
-    table["stale OK"] = {script, Outcome::Sent, all};
+    table["stale OK"] = {script, Outcome::Sent, all, 0, Box::Notice};
     script = {};
     script.unplugAtWakeUp = 1;
-    table["unplug at wake-up"] = {script, Outcome::NotDetected, {}};
+    table["unplug at wake-up"] = {script, Outcome::NotDetected, {}, 0, Box::Unchecked};
     script = {};
     script.unplugAfterStart = true;
     table["unplug after start"] = {script, Outcome::Failed, all.left(4)};
@@ -109,11 +126,40 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
     return table;
 }
 
+QStringList TestConformance::shard(int k, int n)
+{
+    QStringList names;
+    int index = 0;
+    for (const auto &[name, row] : rows(QByteArray(10, 'x')))
+        if (n == 0 || index++ % n == k - 1)
+            names << QString::fromStdString(name);
+    return names;
+}
+
 void TestConformance::table()
 {
+    // K/N from CTest; all rows when run by hand.
+    const QStringList given = qEnvironmentVariable("CONFORMANCE_SHARD").split(QLatin1Char('/'));
+    const int n = given.size() == 2 ? given.at(1).toInt() : 0;
     QTest::addColumn<QString>("row");
-    for (const auto &[name, row] : rows(QByteArray(10, 'x')))
-        QTest::newRow(name.c_str()) << QString::fromStdString(name);
+    const QStringList names = shard(given.at(0).toInt(), n);
+    for (const QString &name : names)
+        QTest::newRow(qPrintable(name)) << name;
+}
+
+void TestConformance::shardsCoverTheTable()
+{
+    // Every row in exactly one of the window's shards, so none runs against one engine only.
+    const QStringList given = qEnvironmentVariable("CONFORMANCE_SHARD").split(QLatin1Char('/'));
+    if (given.size() != 2)
+        QSKIP("CONFORMANCE_SHARD=0/N names the shards' count (CTest sets it)");
+    QStringList covered;
+    for (int k = 1; k <= given.at(1).toInt(); ++k)
+        covered += shard(k, given.at(1).toInt());
+    QStringList all = shard(0, 0);
+    covered.sort();
+    all.sort();
+    QCOMPARE(covered, all);
 }
 
 TestConformance::Outcome TestConformance::classOf(bool sent, const devicesim::Record &record)
@@ -137,15 +183,15 @@ QString TestConformance::describe(Outcome outcome)
 }
 
 QString TestConformance::timingFault(const Row &row, const devicesim::Record &record,
-                                     qint64 failedAt)
+                                     qint64 failedAt, int slackMs)
 {
     if (row.outcome != Outcome::Failed)
         return {};
     const double after = msBetween(record.lastReceivedAt, failedAt);
     // Room for a loaded machine; a failure at once and one by a limit stay far apart.
     const bool inTime = row.failsAfterMs == 0
-                            ? after < 1500
-                            : after >= row.failsAfterMs && after < row.failsAfterMs + 1500;
+                            ? after < slackMs
+                            : after >= row.failsAfterMs && after < row.failsAfterMs + slackMs;
     return inTime ? QString()
                   : QStringLiteral("failed %1 ms after the last bytes, not %2")
                         .arg(after, 0, 'f', 0)
@@ -171,8 +217,22 @@ void TestConformance::window()
     const devicesim::Record record = rig.device.record();
     QCOMPARE(describe(classOf(sent, record)), describe(expected.outcome));
     QCOMPARE(afterDetection(record.received), expected.received);
-    if (!sent && !rig.answerer.boxes.isEmpty())
-        QCOMPARE(timingFault(expected, record, rig.answerer.boxes.last().seenAt), QString());
+    // Every ending leaves the bar at 0.
+    QCOMPARE(rig.window.findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(), 0);
+    if (expected.box == Box::Unchecked)
+        return;
+    // One box, the ending's own.
+    QCOMPARE(rig.answerer.boxes.size(), 1);
+    const ShownBox box = rig.answerer.boxes.last();
+    if (expected.box == Box::Warning) {
+        QCOMPARE(warningBoxFault(box, &rig.window), QString());
+    } else {
+        QCOMPARE(box.title, QStringLiteral("Information"));
+        QCOMPARE(box.parent, nullptr);
+        QCOMPARE(box.icon, sent ? QMessageBox::Information : QMessageBox::Warning);
+    }
+    if (!sent)
+        QCOMPARE(timingFault(expected, record, box.seenAt, 600), QString());
 }
 
 void TestConformance::job()
@@ -187,7 +247,8 @@ void TestConformance::job()
         auto device = std::make_unique<devicesim::Device>(row.script);
         QString error;
         QVERIFY2(device->openPty(&error), qPrintable(error));
-        jobs[name] = std::make_unique<FlashJob>(device->portName(), padded, 3000);
+        jobs[name] = std::make_unique<FlashJob>(
+            device->portName(), linkForPort(device->portName(), nullptr), padded, 3000);
         connect(jobs[name].get(), &FlashJob::finished, this,
                 [&endedAt, name = name] { endedAt[name] = devicesim::nowNs(); });
         devices[name] = std::move(device);
@@ -210,7 +271,7 @@ void TestConformance::job()
                                 .arg(QString::fromStdString(name))
                                 .arg(afterDetection(record.received).size())
                                 .arg(row.received.size())));
-        const QString late = timingFault(row, record, endedAt.at(name));
+        const QString late = timingFault(row, record, endedAt.at(name), 1500);
         QVERIFY2(late.isEmpty(),
                  qPrintable(QString::fromStdString(name) + QStringLiteral(": ") + late));
     }

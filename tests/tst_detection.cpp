@@ -1,5 +1,5 @@
 #include "detect/bootloader_detector.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,19 +1,17 @@
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-// Downloads that end before the size word: no answer to the start command, or an image that
-// cannot be read whole.
+// Downloads the window ends before the size word: no file chosen, or an image that cannot be
+// read whole. No answer to the start command is a row of tst_conformance.
 class TestDownloadStart : public QObject
 {
     Q_OBJECT
 
 private slots:
     void emptyFileField();
-    void noOkToStart_data();
-    void noOkToStart();
     void unreadableImage_data();
     void unreadableImage();
 
@@ -34,36 +32,6 @@ void TestDownloadStart::emptyFileField()
     QCOMPARE(rig.window.serialConnection().port(), nullptr);
     QCOMPARE(rig.device.record().startCommands.size(), 0);
     QVERIFY(rig.button("pushButton_Flash")->isEnabled());
-}
-
-void TestDownloadStart::noOkToStart_data()
-{
-    QTest::addColumn<bool>("split");
-    QTest::newRow("silent device") << false;
-    QTest::newRow("OK split over two reads") << true;
-}
-
-void TestDownloadStart::noOkToStart()
-{
-    QFETCH(bool, split);
-    devicesim::Script script;
-    script.silentAfterStart = !split;
-    script.splitStartReply = split;
-    Rig rig(script);
-    QVERIFY(rig.detect());
-    rig.flash(writeFile(dir.path(), QStringLiteral("image.bin"), patternImage(600)));
-    QVERIFY(rig.waitForBox(QStringLiteral("Failed to flash!"), 7000));
-    const qint64 failedAt = devicesim::nowNs();
-
-    const devicesim::Record record = rig.device.record();
-    const double waited = msBetween(record.startCommands.first(), failedAt);
-    QVERIFY2(waited >= 5000 && waited < 5500, qPrintable(QString::number(waited)));
-    const ShownBox box = rig.answerer.boxes.last();
-    QCOMPARE(box.title, QStringLiteral("Information")); // the notice, not the warning box
-    QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.parent, nullptr);
-    QCOMPARE(afterDetection(record.received), startCommand);
-    QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
 }
 
 void TestDownloadStart::unreadableImage_data()

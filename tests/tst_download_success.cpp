@@ -1,4 +1,4 @@
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QProgressBar>
 #include <QTemporaryDir>

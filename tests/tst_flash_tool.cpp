@@ -138,6 +138,8 @@ void TestFlashTool::benchOfBoards()
                                 .arg(arguments.at(7))));
     const QStringList lines = QString::fromLocal8Bit(tool.readAllStandardOutput())
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Each reason said once: on standard error, not again on the board's line.
+    QVERIFY(!lines.join(QLatin1Char('\n')).contains(QStringLiteral("within 2 s")));
     QVERIFY2(lines.last().startsWith(QStringLiteral("summary: 2 succeeded, 2 failed: ")),
              qPrintable(lines.last()));
     // The padding said, and the transfer apart from the settling.
@@ -295,6 +297,9 @@ void TestFlashTool::refusedBeforeAnyPort_data()
     row("bad time-out",
         {QStringLiteral("--port"), port, QStringLiteral("--detect-timeout"), QStringLiteral("soon"),
          good},
+        2, "--detect-timeout takes seconds");
+    // The bad value is what is said, not the port it comes without.
+    row("bad time-out, no port", {QStringLiteral("--detect-timeout"), QStringLiteral("abc"), good},
         2, "--detect-timeout takes seconds");
     for (const char *seconds : {"nan", "inf", "0.0004"})
         row(qPrintable(QStringLiteral("time-out %1").arg(QLatin1String(seconds))),

@@ -1,6 +1,6 @@
-#include "testrig.h"
 #include "ui_bootloader_detector.h"
 #include "ui_flashloader.h"
+#include "windowrig.h"
 
 #include <QDialog>
 #include <QLayout>

@@ -1,5 +1,5 @@
 #include "app/flashloader.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -184,6 +184,15 @@ void TestMainWindow::commandLine_data()
     QTest::newRow("updater --version without a display")
         << updater << QStringList{QStringLiteral("--version")} << noDisplay << 0
         << QStringLiteral("FlashLoader ") + version << QString();
+    QTest::newRow("updater, unknown option, without a display")
+        << updater << QStringList{QStringLiteral("--bogus")} << noDisplay << 2 << QString()
+        << QStringLiteral("FlashLoader: Unknown option 'bogus'. (try --help)");
+    QTest::newRow("updater, Qt's options, unknown option, without a display")
+        << updater
+        << QStringList{QStringLiteral("-style"), QStringLiteral("fusion"),
+                       QStringLiteral("-reverse"), QStringLiteral("--bogus")}
+        << noDisplay << 2 << QString()
+        << QStringLiteral("FlashLoader: Unknown option 'bogus'. (try --help)");
 #endif
     QTest::newRow("vantyx-flash --version")
         << flash << QStringList{QStringLiteral("--version")} << none << 0

@@ -1,5 +1,5 @@
 #include "app/notice.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QMainWindow>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "remote/comportsession.h"
-#include "remote/remoteport.h"
+#include "serial/remoteport.h"
 
 #include <QTest>
 

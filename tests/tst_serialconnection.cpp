@@ -1,6 +1,6 @@
 #include "pseudoterminal.h"
 #include "serial/serialconnection.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QPointer>
 #include <QSerialPort>

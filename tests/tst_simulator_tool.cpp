@@ -1,5 +1,5 @@
 #include "pseudoterminal.h"
-#include "testrig.h"
+#include "windowrig.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

@@ -1,5 +1,6 @@
 #include "flash/flashjob.h"
-#include "testrig.h"
+#include "flash/portlinks.h"
+#include "windowrig.h"
 
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -194,7 +195,8 @@ void TestSoak::randomizedDownloads()
         qint64 endedAt = 0;
         if (byJob) {
             auto padded = std::make_shared<const PaddedImage>(*readPaddedImage(path));
-            FlashJob job(rig->device.portName(), padded, 3000);
+            FlashJob job(rig->device.portName(), linkForPort(rig->device.portName(), nullptr),
+                         padded, 3000);
             QObject::connect(&job, &FlashJob::finished, [&] { endedAt = devicesim::nowNs(); });
             job.start();
             QTRY_VERIFY_WITH_TIMEOUT(job.result() != FlashJob::Result::Pending, limitMs);

@@ -67,16 +67,8 @@ FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_Flash
             &FlashLoader::keepFlashToDetectedPort);
     connection.onLost([this](const QString &) { portWentAway(); });
 
-    // Protocol limits: a coarse timer may fire up to 5 % early.
-    startWatchdog.setSingleShot(true);
-    startWatchdog.setTimerType(Qt::PreciseTimer);
-    startWatchdog.setInterval(quenlark::startReplyLimitMs);
-    connect(&startWatchdog, &QTimer::timeout, this, &FlashLoader::OK_recieved);
-
-    sizeWatchdog.setSingleShot(true);
-    sizeWatchdog.setTimerType(Qt::PreciseTimer);
-    sizeWatchdog.setInterval(quenlark::sizeReplyLimitMs);
-    connect(&sizeWatchdog, &QTimer::timeout, this, &FlashLoader::sizeWordTimedOut);
+    connect(&startWatchdog, &LimitTimer::passed, this, &FlashLoader::OK_recieved);
+    connect(&sizeWatchdog, &LimitTimer::passed, this, &FlashLoader::sizeWordTimedOut);
 }
 
 FlashLoader::~FlashLoader()
@@ -204,13 +196,9 @@ void FlashLoader::on_pushButton_Flash_clicked()
     }
 
     waitForSettling();
-    if (QSerialPort *port = connection.port()) {
-        // Whatever came before (a late second "OK" to the wake-up) is no answer to this.
-        port->clear(QSerialPort::Input);
-        port->write(quenlark::startCommand, sizeof quenlark::startCommand);
-    }
+    quenlark::sendStartCommand(connection);
     detectWatch.stop();
-    startWatchdog.start();
+    startWatchdog.restart(quenlark::startReplyLimitMs);
 }
 
 void FlashLoader::waitForSettling()
@@ -307,7 +295,7 @@ void FlashLoader::loadFirmwareImage()
     if (QSerialPort *port = connection.port())
         port->write(quenlark::sizeWord(quint32(imageSize)));
     ui->progressBar->setMaximum(imageSize - 1);
-    sizeWatchdog.start();
+    sizeWatchdog.restart(quenlark::sizeReplyLimitMs);
 }
 
 void FlashLoader::sizeWordTimedOut()
@@ -368,13 +356,12 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
 
 void FlashLoader::writeBlock()
 {
-    const char *block = firmwareBuffer.get() + blockOffset;
-    if (QSerialPort *port = connection.port())
-        port->write(block, quenlark::blockSize);
-    const char checksum = char(quenlark::blockChecksum(block));
+    // The block in one write, then its checksum in a write of its own, flushed.
+    const quenlark::BlockFrame frame = quenlark::blockFrame(firmwareBuffer.get() + blockOffset);
+    connection.write(frame.data(), quenlark::blockSize);
     blockReply.clear();
     if (QSerialPort *port = connection.port()) {
-        port->write(&checksum, 1);
+        port->write(&frame[quenlark::blockSize], 1);
         port->flush();
     }
 }

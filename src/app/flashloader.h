@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/limittimer.h"
 #include "serial/serialconnection.h"
 #include "serial/stopwatch.h"
 
@@ -7,7 +8,6 @@
 #include <QList>
 #include <QMainWindow>
 #include <QSerialPortInfo>
-#include <QTimer>
 
 #include <memory>
 
@@ -88,7 +88,7 @@ private:
     bool abortRequested = false;
     bool portGone = false;
     // One of each per window, so that a timer armed for one download never acts on the next.
-    QTimer startWatchdog;
-    QTimer sizeWatchdog;
+    LimitTimer startWatchdog;
+    LimitTimer sizeWatchdog;
     bool lastReplyWasQuick = false;
 };

@@ -13,6 +13,17 @@ enum : int {
     Interrupted = 130,
 };
 
+// The status a run earned. A board cut by Ctrl-C makes it Interrupted; Ctrl-C that cut none (a
+// bench between boards) is no failure. A run that flashed nothing, outside a watch, failed; so
+// did one whose log or report was not written whole.
+inline int of(int succeeded, int failed, bool cut, bool watch, bool recordLost)
+{
+    if (cut)
+        return Interrupted;
+    const bool none = succeeded + failed == 0;
+    return (none && !watch) || failed > 0 || recordLost ? SomeFailed : AllSucceeded;
+}
+
 inline QString described()
 {
     return QStringLiteral("Exit status: %1 every port succeeded, %2 at least one failed, %3 bad "

@@ -26,5 +26,9 @@ signals:
     void requested();
 
 private:
-    QSocketNotifier *m_notifier = nullptr;
+    // The system's part (interrupt_unix.cpp, interrupt_win.cpp).
+    void installHandlers();
+    void removeHandlers();
+
+    QSocketNotifier *m_notifier = nullptr; // Unix: the signals' pipe
 };

@@ -1,6 +1,6 @@
 #include "cli/livelines.h"
 
-#include "cli/report.h"
+#include "cli/reporttext.h"
 
 #include <QtGlobal>
 

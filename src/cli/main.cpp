@@ -1,20 +1,18 @@
 // vantyx-flash: flashes Vantyx devices from the command line, one board or a bench of them.
 
+#include "cli/console.h"
 #include "cli/exitstatus.h"
-#include "cli/flashrun.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/startup.h"
+#include "flash/flashrun.h"
 #include "protocol/firmwareimage.h"
 #include "serial/portlist.h"
+#include "serial/portname.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -36,20 +34,7 @@ void printPorts()
 
 int main(int argc, char *argv[])
 {
-#ifdef Q_OS_UNIX
-    // Started with standard streams closed (a service, a cron job): give them to /dev/null, so
-    // that no port or pipe opened later takes their numbers and gets the lines meant for them.
-    for (int fd = 0; fd <= 2; ++fd)
-        if (::fcntl(fd, F_GETFD) == -1)
-            ::open("/dev/null", O_RDWR);
-#endif
-#ifdef Q_OS_UNIX
-    // Qt's own event dispatcher rather than GLib's: a console program needs no GLib sources,
-    // and with a bench of ports polled on every turn it costs less (0.0305 against 0.0349 s a
-    // second for 16 boards, 0.00166 against 0.00191 per board for 128: flashloader_bench).
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
-        qputenv("QT_NO_GLIB", "1");
-#endif
+    prepareProcess();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantyx-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
@@ -83,11 +68,27 @@ int main(int argc, char *argv[])
         return exitstatus::BadImage;
     }
 
-    FlashRun run(options, std::make_shared<const PaddedImage>(std::move(*image)));
+    FlashRun::Plan plan;
+    plan.ports = options.ports;
+    plan.all = options.all;
+    plan.watch = options.watch;
+    plan.detectTimeoutMs = options.detectTimeoutMs;
+    plan.log = options.log;
+    plan.keepRecords = !options.json.isEmpty(); // a shift without a report keeps the tally alone
+    plan.imageName = options.image;
+    plan.imageFile = options.imageFile;
+    FlashRun run(plan, std::make_shared<const PaddedImage>(std::move(*image)));
+    Console console(run, options);
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
-    QObject::connect(&run, &FlashRun::ended, &interrupt, &Interrupt::release);
-    if (!run.start())
+    QObject::connect(&run, &FlashRun::ended, &app, [&] {
+        const int status = console.finish();
+        interrupt.release();
+        QCoreApplication::exit(status);
+    });
+    if (!run.start(&error)) {
+        Console::complain(QStringLiteral("cannot open the log %1: %2").arg(options.log, error));
         return exitstatus::SomeFailed;
+    }
     return app.exec();
 }

@@ -2,9 +2,9 @@
 
 #include "cli/exitstatus.h"
 #include "cli/report.h"
-#include "flash/joblink.h"
-#include "remote/remoteport.h"
-#include "serial/portlist.h"
+#include "flash/portlinks.h"
+#include "serial/portname.h"
+#include "serial/remoteport.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -44,24 +44,6 @@ QString reportTargetProblem(const QString &option, const QString &path, const QS
     if (!(target.exists() ? target : folder).isWritable())
         return QStringLiteral("%1: %2 cannot be written").arg(option, path);
     return {};
-}
-
-// One name for each port however it is written: "pts/3", "/dev/pts/3" and a link to it are
-// one port on Unix; "COM3" and "com3" on Windows.
-QString portKey(const QString &name)
-{
-    if (const std::optional<RemotePort> remote = RemotePort::parse(name))
-        return remote->key();
-#ifdef Q_OS_WIN
-    QString key = name.toUpper();
-    if (key.startsWith(QStringLiteral("\\\\.\\")))
-        key.remove(0, 4);
-    return key;
-#else
-    const QFileInfo node(deviceNode(name));
-    const QString resolved = node.canonicalFilePath();
-    return resolved.isEmpty() ? node.absoluteFilePath() : resolved;
-#endif
 }
 
 // Breaks `text` at spaces into lines of at most `width` characters, as the rest of --help.
@@ -146,6 +128,18 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
     options->all = parser.isSet(QStringLiteral("all"));
     options->watch = parser.isSet(QStringLiteral("watch"));
     options->json = parser.value(QStringLiteral("json"));
+    double seconds = options->watch ? 0 : 60;
+    if (parser.isSet(QStringLiteral("detect-timeout"))) {
+        bool ok = false;
+        seconds = parser.value(QStringLiteral("detect-timeout")).toDouble(&ok);
+        // Not a number, infinite, or so small that it would round to 0 (for ever).
+        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400 ||
+            (seconds > 0 && std::lround(seconds * 1000) == 0)) {
+            *error = QStringLiteral("--detect-timeout takes seconds, from 0 (for ever) to 86400");
+            return false;
+        }
+    }
+    options->detectTimeoutMs = int(std::lround(seconds * 1000));
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
         *error = QStringLiteral("no image given");
@@ -160,6 +154,7 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         *error = QStringLiteral("no port: give --port NAME, --all or --watch");
         return false;
     }
+    QHash<QString, QString> seen; // one job per port: two would fight over it
     for (const QString &port : std::as_const(options->ports)) {
         if (port.isEmpty()) {
             *error = QStringLiteral("--port takes a port name");
@@ -171,7 +166,7 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
                 *error = QStringLiteral("--port %1: %2").arg(port, why);
                 return false;
             }
-            if (!JobLink::reachesRemotePorts()) {
+            if (!reachesRemotePorts()) {
                 *error = QStringLiteral("--port %1: this build has no network ports").arg(port);
                 return false;
             }
@@ -182,16 +177,11 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
                 return false;
             }
         }
-        if (options->ports.count(port) > 1) {
-            *error = QStringLiteral("port %1 named twice").arg(port);
-            return false;
-        }
-    }
-    QHash<QString, QString> seen; // one job per port: two would fight over it
-    for (const QString &port : std::as_const(options->ports)) {
+        // Named twice, or two names of one port.
         const QString other = seen.value(portKey(port));
         if (!other.isEmpty()) {
-            *error = QStringLiteral("%1 and %2 are the same port").arg(other, port);
+            *error = other == port ? QStringLiteral("port %1 named twice").arg(port)
+                                   : QStringLiteral("%1 and %2 are the same port").arg(other, port);
             return false;
         }
         seen.insert(portKey(port), port);
@@ -222,30 +212,5 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         }
     }
 
-    double seconds = options->watch ? 0 : 60;
-    if (parser.isSet(QStringLiteral("detect-timeout"))) {
-        bool ok = false;
-        seconds = parser.value(QStringLiteral("detect-timeout")).toDouble(&ok);
-        // Not a number, infinite, or so small that it would round to 0 (for ever).
-        if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 86400 ||
-            (seconds > 0 && std::lround(seconds * 1000) == 0)) {
-            *error = QStringLiteral("--detect-timeout takes seconds, from 0 (for ever) to 86400");
-            return false;
-        }
-    }
-    options->detectTimeoutMs = int(std::lround(seconds * 1000));
     return true;
-}
-
-std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv)
-{
-#ifdef Q_OS_UNIX
-    for (int i = argc - 1; i > 0; --i)
-        if (QString::fromLocal8Bit(argv[i]) == argument)
-            return std::filesystem::path(std::string(argv[i]));
-#else
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-#endif
-    return std::filesystem::path(argument.toStdU16String());
 }

@@ -23,6 +23,3 @@ struct FlashOptions
 
 // Reads the command line (program name first). False on bad usage, with one line saying why.
 bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QString *error);
-// The image's path with the bytes the system gave: on Unix a name need not be UTF-8, and its
-// text form would name another file.
-std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv);

@@ -1,27 +1,25 @@
 #include "flash/flashjob.h"
 
-#include "flash/joblink.h"
+#include "link/joblink.h"
 #include "protocol/hostrules.h"
 #include "protocol/quenlark.h"
 
-#include <cstring>
-
-FlashJob::FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image,
+FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const PaddedImage> image,
                    int detectTimeoutMs, QObject *parent)
     : QObject(parent), m_portName(port), m_image(std::move(image)),
-      m_detectTimeoutMs(detectTimeoutMs)
+      m_detectTimeoutMs(detectTimeoutMs), m_link(link)
 {
-    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
+    m_link->setParent(this);
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
         timer->setTimerType(Qt::PreciseTimer);
     m_wakeTimer.setInterval(quenlark::wakeUpIntervalMs);
     m_detectLimit.setSingleShot(true);
-    m_stepTimer.setSingleShot(true);
     connect(&m_wakeTimer, &QTimer::timeout, this, &FlashJob::wakeUp);
     connect(&m_detectLimit, &QTimer::timeout, this, [this] {
-        finish(Result::NotDetected, QStringLiteral("no answer from the bootloader within %1 s")
-                                        .arg(m_detectTimeoutMs / 1000.0));
+        finish(Result::NotDetected, QStringLiteral("no answer from the bootloader within %1")
+                                        .arg(quenlark::limitText(m_detectTimeoutMs)));
     });
-    connect(&m_stepTimer, &QTimer::timeout, this, &FlashJob::onStepTimeout);
+    connect(&m_step, &LimitTimer::passed, this, &FlashJob::onStepTimeout);
 }
 
 double FlashJob::seconds() const
@@ -31,7 +29,7 @@ double FlashJob::seconds() const
 
 bool FlashJob::isRemote() const
 {
-    return m_link && m_link->isRemote();
+    return m_link->isRemote();
 }
 
 double FlashJob::replyLatencyMs() const
@@ -52,7 +50,6 @@ void FlashJob::start()
 {
     m_sinceStart.start();
     m_startedAt = QDateTime::currentDateTime();
-    m_link = JobLink::forPort(m_portName, this);
     connect(m_link, &JobLink::opened, this, &FlashJob::onOpened);
     connect(m_link, &JobLink::readyRead, this, &FlashJob::onReadyRead);
     connect(m_link, &JobLink::lost, this,
@@ -89,13 +86,12 @@ void FlashJob::finish(Result result, const QString &message)
     if (m_sinceFirstBlock.isValid())
         m_transferEndMs = m_sinceFirstBlock.elapsed();
     m_endedAt = QDateTime::currentDateTime();
-    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit, &m_stepTimer})
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
         timer->stop();
-    if (m_link) {
-        // Safe inside the link's own signals: it is only deleted with the job.
-        m_link->disconnect(this);
-        m_link->close();
-    }
+    m_step.stop();
+    // Safe inside the link's own signals: it is only deleted with the job.
+    m_link->disconnect(this);
+    m_link->close();
     setPhase(result == Result::Ok ? Phase::Done : Phase::Failed);
     emit finished();
 }
@@ -103,12 +99,6 @@ void FlashJob::finish(Result result, const QString &message)
 void FlashJob::wakeUp()
 {
     m_link->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
-}
-
-void FlashJob::armStep(int limitMs)
-{
-    m_stepLimitMs = limitMs;
-    m_stepTimer.start(quenlark::msUntilPast(double(m_sinceStep.elapsed()), limitMs));
 }
 
 void FlashJob::onReadyRead()
@@ -132,8 +122,7 @@ void FlashJob::handleReply(const QByteArray &read)
         m_wakeTimer.stop();
         m_detectLimit.stop();
         setPhase(Phase::Settling);
-        m_sinceStep.start();
-        armStep(quenlark::settlingMs);
+        m_step.restart(quenlark::settlingMs);
         return;
     }
     if (m_phase != Phase::Starting && m_phase != Phase::Sending)
@@ -144,14 +133,12 @@ void FlashJob::handleReply(const QByteArray &read)
         const QByteArray word = quenlark::sizeWord(quint32(m_image->size));
         m_link->write(word.constData(), word.size());
     }
-        m_sinceStep.start();
         if (m_result == Result::Pending)
-            armStep(quenlark::sizeReplyLimitMs);
+            m_step.restart(quenlark::sizeReplyLimitMs);
         return;
     case quenlark::Read::StartBlocks:
         setPhase(Phase::Sending);
         m_sinceFirstBlock.start();
-        m_stepTimer.stop(); // the size word's limit is no block's
         sendBlock();
         return;
     case quenlark::Read::Deafened: // the block in flight ends as a time-out
@@ -162,7 +149,7 @@ void FlashJob::handleReply(const QByteArray &read)
     }
 
     const int block = blocks();
-    m_replyNs += m_sinceStep.nsecsElapsed();
+    m_replyNs += m_step.elapsedNs();
     ++m_replies;
     switch (quenlark::blockReplyKind(read)) {
     case quenlark::BlockReply::Accepted:
@@ -195,21 +182,21 @@ void FlashJob::handleReply(const QByteArray &read)
 
 void FlashJob::onStepTimeout()
 {
-    if (!quenlark::isPast(double(m_sinceStep.elapsed()), m_stepLimitMs)) {
-        armStep(m_stepLimitMs);
-        return;
-    }
     switch (m_phase) {
     case Phase::Settling:
         sendStart();
         return;
     case Phase::Starting:
         finish(Result::Failed, m_okCount == 0
-                                   ? QStringLiteral("no OK to the start command within 5 s")
-                                   : QStringLiteral("no OK to the size word within 5 s"));
+                                   ? QStringLiteral("no OK to the start command within %1")
+                                         .arg(quenlark::limitText(quenlark::startReplyLimitMs))
+                                   : QStringLiteral("no OK to the size word within %1")
+                                         .arg(quenlark::limitText(quenlark::sizeReplyLimitMs)));
         return;
     case Phase::Sending:
-        finish(Result::Failed, QStringLiteral("no reply to block %1 within 2 s").arg(blocks()));
+        finish(Result::Failed, QStringLiteral("no reply to block %1 within %2")
+                                   .arg(blocks())
+                                   .arg(quenlark::limitText(quenlark::blockReplyLimitMs)));
         return;
     default:
         return;
@@ -219,26 +206,15 @@ void FlashJob::onStepTimeout()
 void FlashJob::sendStart()
 {
     setPhase(Phase::Starting);
-    // Whatever came before (a late second "OK" to the wake-up) is no answer to this.
-    m_link->clearInput();
-    m_link->write(quenlark::startCommand, sizeof quenlark::startCommand);
-    m_sinceStep.start();
+    quenlark::sendStartCommand(*m_link);
     if (m_result == Result::Pending)
-        armStep(quenlark::startReplyLimitMs);
+        m_step.restart(quenlark::startReplyLimitMs);
 }
 
 void FlashJob::sendBlock()
 {
-    char frame[quenlark::blockSize + 1];
-    const char *block = m_image->data.get() + m_blockOffset;
-    std::memcpy(frame, block, quenlark::blockSize);
-    frame[quenlark::blockSize] = char(quenlark::blockChecksum(block));
-    m_link->write(frame, qint64(sizeof frame));
-    m_sinceStep.start();
-    // The limit's timer is restarted only when it is not already running: a timer left from
-    // an earlier block fires early, finds the limit not yet passed and sets itself again.
-    if (m_result == Result::Pending && !m_stepTimer.isActive())
-        armStep(quenlark::blockReplyLimitMs);
-    else
-        m_stepLimitMs = quenlark::blockReplyLimitMs;
+    const quenlark::BlockFrame frame = quenlark::blockFrame(m_image->data.get() + m_blockOffset);
+    m_link->write(frame.data(), qint64(frame.size()));
+    if (m_result == Result::Pending)
+        m_step.restart(quenlark::blockReplyLimitMs);
 }

@@ -2,6 +2,7 @@
 
 #include "protocol/firmwareimage.h"
 #include "protocol/hostrules.h"
+#include "protocol/limittimer.h"
 #include "protocol/quenlark.h"
 
 #include <QDateTime>
@@ -25,9 +26,10 @@ public:
     enum class Phase { Opening, Waking, Settling, Starting, Sending, Done, Failed };
     enum class Result { Pending, Ok, Failed, NotDetected, PortError, Cancelled };
 
-    // `detectTimeoutMs` bounds the wait for the bootloader; 0 waits for ever.
-    FlashJob(const QString &port, std::shared_ptr<const PaddedImage> image, int detectTimeoutMs,
-             QObject *parent = nullptr);
+    // Talks to the board on `link` (linkForPort() makes one for a port name), which becomes
+    // the job's. `detectTimeoutMs` bounds the wait for the bootloader; 0 waits for ever.
+    FlashJob(const QString &port, JobLink *link, std::shared_ptr<const PaddedImage> image,
+             int detectTimeoutMs, QObject *parent = nullptr);
 
     void start();
     // Ends the job where it stands: nothing more is written, the port is closed.
@@ -67,12 +69,11 @@ private:
     void wakeUp();
     void sendStart();
     void sendBlock();
-    void armStep(int limitMs);
 
     QString m_portName;
     std::shared_ptr<const PaddedImage> m_image;
     int m_detectTimeoutMs;
-    JobLink *m_link = nullptr; // a child: closed when the job ends, deleted with it
+    JobLink *m_link; // a child: closed when the job ends, deleted with it
 
     Phase m_phase = Phase::Opening;
     Result m_result = Result::Pending;
@@ -85,9 +86,7 @@ private:
 
     QTimer m_wakeTimer;   // the wake-up command's period
     QTimer m_detectLimit; // how long the bootloader may take to answer at all
-    QTimer m_stepTimer;   // settling, and each reply's limit
-    int m_stepLimitMs = 0;
-    QElapsedTimer m_sinceStep; // since what the step's limit is measured from
+    LimitTimer m_step;    // settling, and each reply's limit, from the step's last write
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceFirstBlock;
     qint64 m_endMs = -1;

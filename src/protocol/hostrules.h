@@ -43,6 +43,15 @@ inline Read takeRead(const QByteArray &read, qint32 &okCount)
     return okCount == 2 ? Read::BlockReply : Read::Ignored;
 }
 
+// Writes the start command on `line` (anything with clearInput() and write(data, size)), after
+// dropping what the line holds unread: whatever came before (a late second "OK" to the
+// wake-up) is no answer to it.
+template <typename Line> void sendStartCommand(Line &line)
+{
+    line.clearInput();
+    line.write(startCommand, qint64(sizeof startCommand));
+}
+
 // The device's requests to send the block in flight again.
 class Resends
 {

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "serial/linesettings.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtEndian>
+
+#include <array>
+#include <cstring>
 
 // The Quenlark bootloader's protocol as the host speaks it: what goes on the wire, what comes
 // back, and how long the device may take. Every host of this program reads it from here.
@@ -17,9 +22,10 @@ inline constexpr char startCommand[] = {'\x14', '\xAA', '\xEE', '\x44'};
 
 // The image goes out in blocks, each followed by its checksum; the last is padded.
 inline constexpr int blockSize = 256;
-// What the line alone takes for one block's exchange at 115200 8N1: the block and its
-// checksum out, the one-byte reply back, 10 bits each.
-inline constexpr double blockExchangeWireMs = (blockSize + 2) * 10 * 1000.0 / 115200;
+// What the line alone takes for one block's exchange: the block and its checksum out, the
+// one-byte reply back.
+inline constexpr double blockExchangeWireMs =
+    (blockSize + 2) * line::bitsPerByte * 1000.0 / line::baudRate;
 inline constexpr char padByte = char(0xFF);
 
 // The device's whole reply to a block: one byte, one read.
@@ -31,7 +37,8 @@ enum class BlockReply { Accepted, Resend, Bad };
 // enough that a healthy but noisy line never gets there (at even odds per try, 1 in 4e9).
 inline constexpr int maxResendsInARow = 32;
 
-// Time limits. Each is "more than": a limit of N ms is passed from N + 1 whole ms on.
+// Time limits. Each is "more than": a limit of N ms is passed from N + 1 whole ms on, in both
+// engines (see LimitTimer).
 inline constexpr int settlingMs = 5000; // after the detection's "OK", before the start command
 inline constexpr int startReplyLimitMs = 5000;
 inline constexpr int sizeReplyLimitMs = 5000;
@@ -45,6 +52,12 @@ constexpr bool isPast(double elapsedMs, int limitMs)
 constexpr int msUntilPast(double elapsedMs, int limitMs)
 {
     return isPast(elapsedMs, limitMs) ? 0 : int(limitMs + 1 - qint64(elapsedMs));
+}
+
+// "5 s", "2 s", "0.5 s": a limit as the operator reads it.
+inline QString limitText(int limitMs)
+{
+    return QString::number(limitMs / 1000.0) + QStringLiteral(" s");
 }
 
 // The padded image size, little-endian, as the device expects it after the start command.
@@ -62,6 +75,16 @@ inline quint8 blockChecksum(const char *block)
     for (int i = 0; i < blockSize; ++i)
         sum = quint8(sum + quint8(block[i]));
     return quint8(~sum);
+}
+
+// A block as it goes on the wire: its 256 bytes, then its checksum.
+using BlockFrame = std::array<char, blockSize + 1>;
+inline BlockFrame blockFrame(const char *block)
+{
+    BlockFrame frame;
+    std::memcpy(frame.data(), block, blockSize);
+    frame[blockSize] = char(blockChecksum(block));
+    return frame;
 }
 
 inline BlockReply blockReplyKind(const QByteArray &read)

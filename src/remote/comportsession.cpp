@@ -1,5 +1,7 @@
 #include "remote/comportsession.h"
 
+#include "serial/linesettings.h"
+
 #include <cstring>
 #include <initializer_list>
 
@@ -11,9 +13,39 @@ constexpr quint8 binary = 0, suppressGoAhead = 3, comPort = 44;
 // COM-PORT-OPTION commands; the server answers each with the command plus 100.
 constexpr quint8 setBaudRate = 1, setDataSize = 2, setParity = 3, setStopSize = 4, setControl = 5,
                  purgeData = 12, serverOffset = 100;
-constexpr quint32 baudRate = 115200;
-constexpr quint8 dataSize = 8, noParity = 1, oneStopBit = 1, noFlowControl = 1, dtrOn = 8,
-                 rtsOn = 11;
+constexpr quint8 dtrOn = 8, rtsOn = 11;
+
+// The line's settings in the COM-PORT-OPTION's codes.
+constexpr quint32 baudRate = quint32(line::baudRate);
+constexpr quint8 dataSize = quint8(line::dataBits);
+constexpr quint8 parityCode(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::NoParity:
+        return 1;
+    case QSerialPort::OddParity:
+        return 2;
+    case QSerialPort::EvenParity:
+        return 3;
+    case QSerialPort::MarkParity:
+        return 4;
+    case QSerialPort::SpaceParity:
+        return 5;
+    }
+    return 0;
+}
+constexpr quint8 stopSizeCode(QSerialPort::StopBits stopBits)
+{
+    return stopBits == QSerialPort::OneStop ? 1 : stopBits == QSerialPort::TwoStop ? 2 : 3;
+}
+constexpr quint8 flowControlCode(QSerialPort::FlowControl flowControl)
+{
+    return flowControl == QSerialPort::NoFlowControl     ? 1
+           : flowControl == QSerialPort::SoftwareControl ? 2
+                                                         : 3;
+}
+constexpr quint8 parity = parityCode(line::parity), stopSize = stopSizeCode(line::stopBits),
+                 flowControl = flowControlCode(line::flowControl);
 
 QByteArray bytesOf(std::initializer_list<quint8> bytes)
 {
@@ -139,9 +171,9 @@ void ComPortSession::onVerb(quint8 verb, quint8 option, QByteArray *reply)
                 subnegotiation(setBaudRate, bytesOf({quint8(baudRate >> 24), quint8(baudRate >> 16),
                                                      quint8(baudRate >> 8), quint8(baudRate)}));
             *reply += subnegotiation(setDataSize, QByteArray(1, char(dataSize)));
-            *reply += subnegotiation(setParity, QByteArray(1, char(noParity)));
-            *reply += subnegotiation(setStopSize, QByteArray(1, char(oneStopBit)));
-            *reply += subnegotiation(setControl, QByteArray(1, char(noFlowControl)));
+            *reply += subnegotiation(setParity, QByteArray(1, char(parity)));
+            *reply += subnegotiation(setStopSize, QByteArray(1, char(stopSize)));
+            *reply += subnegotiation(setControl, QByteArray(1, char(flowControl)));
             // As a local port raises them on opening; a line without modem lines (a
             // pseudo-terminal behind the server) may leave these unanswered.
             *reply += subnegotiation(setControl, QByteArray(1, char(dtrOn)));
@@ -190,9 +222,8 @@ void ComPortSession::onSubnegotiation()
     const QByteArray value = m_sub.mid(2);
     auto mismatch = [&](const QString &what) {
         if (m_problem.isEmpty())
-            m_problem = QStringLiteral("the server set the line to %1, not 115200 8N1 without "
-                                       "flow control")
-                            .arg(what);
+            m_problem = QStringLiteral("the server set the line to %1, not %2")
+                            .arg(what, line::described());
     };
     // A one-byte answer: 0 says nothing, anything but `wanted` is a line not as asked.
     const quint8 first = quint8(value.at(0));
@@ -213,13 +244,13 @@ void ComPortSession::onSubnegotiation()
     case setDataSize:
         return expect(dataSize, QStringLiteral("%1 data bits"));
     case setParity:
-        return expect(noParity, QStringLiteral("parity %1"));
+        return expect(parity, QStringLiteral("parity %1"));
     case setStopSize:
-        return expect(oneStopBit, QStringLiteral("stop size %1"));
+        return expect(stopSize, QStringLiteral("stop size %1"));
     case setControl:
         // Only the answer about flow control (1 to 3) can say the line is not as asked.
         if (first <= 3)
-            expect(noFlowControl, QStringLiteral("flow control %1"));
+            expect(flowControl, QStringLiteral("flow control %1"));
         return;
     default: // line and modem state notices, and the rest: nothing to check
         return;

@@ -1,8 +1,7 @@
 #include "remote/networklink.h"
 
-#ifdef Q_OS_UNIX
-#include <sys/socket.h>
-#endif
+#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -142,15 +141,7 @@ void NetworkLink::write(const char *data, qint64 size)
         data = m_out.constData();
         size = m_out.size();
     }
-    qint64 written = 0;
-#ifdef Q_OS_UNIX
-    // Where nothing waits before it, straight to the socket, as the serial link does: the
-    // socket's own write turns its write notifier on and off for every block. A failure is
-    // left to the socket's own write below, which reports it.
-    if (m_socket.bytesToWrite() == 0)
-        written = qMax<qint64>(
-            0, ::send(int(m_socket.socketDescriptor()), data, size_t(size), MSG_NOSIGNAL));
-#endif
+    const qint64 written = m_socket.bytesToWrite() == 0 ? sendStraight(data, size) : 0;
     if (written < size) {
         m_socket.write(data + written, size - written);
         m_socket.flush(); // out now, so that a reply's limit counts from here

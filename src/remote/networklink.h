@@ -1,8 +1,8 @@
 #pragma once
 
-#include "flash/joblink.h"
+#include "link/joblink.h"
 #include "remote/comportsession.h"
-#include "remote/remoteport.h"
+#include "serial/remoteport.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -34,6 +34,9 @@ private:
     // The server's bytes through the session; the device's are left in `data`.
     bool takeFromServer(QByteArray *data);
     void fail(const QString &why);
+    // Sends what the socket takes now, straight, where nothing waits before it; returns how
+    // much (networklink_unix.cpp, networklink_win.cpp).
+    qint64 sendStraight(const char *data, qint64 size);
 
     RemotePort m_remote;
     QTcpSocket m_socket;

@@ -68,3 +68,15 @@ void SerialConnection::close()
     m_closing.append(m_port);
     m_port = nullptr;
 }
+
+void SerialConnection::clearInput()
+{
+    if (m_port)
+        m_port->clear(QSerialPort::Input);
+}
+
+void SerialConnection::write(const char *data, qint64 size)
+{
+    if (m_port)
+        m_port->write(data, size);
+}

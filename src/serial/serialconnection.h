@@ -33,6 +33,11 @@ public:
     // only once control is back in the event loop.
     void close();
 
+    // What the host rules ask of a line, on the port while there is one: unread input
+    // dropped, bytes written.
+    void clearInput();
+    void write(const char *data, qint64 size);
+
     QSerialPort *port() const { return m_port; }
     qint32 openCount() const { return m_openCount; }
 

@@ -177,7 +177,7 @@ void Bootloader::onStart(qint64 at)
         reply("O", at);
         reply("K", at + 60 * msNs);
     } else {
-        reply("OK", at);
+        reply("OK", at + qint64(m_script.startReplyDelayMs) * msNs);
     }
 }
 

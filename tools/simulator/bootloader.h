@@ -18,6 +18,7 @@ struct Script
     int secondWakeUpAnswerMs = 0; // when set, a stray second answer this long after the first
 
     bool splitStartReply = false; // "O" and "K" in two writes, 60 ms apart
+    int startReplyDelayMs = 0;    // the start command's "OK" this long after it
     bool silentAfterStart = false;
     bool silentAfterSize = false;
 

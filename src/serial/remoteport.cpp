@@ -1,4 +1,4 @@
-#include "remote/remoteport.h"
+#include "serial/remoteport.h"
 
 namespace {
 

@@ -4,8 +4,9 @@
 #include <QFile>
 #include <QString>
 
-// --log: one line per finished board, appended, and on the disk before the next board starts,
-// so that a kill, a crash or a power cut loses at most the boards still in progress.
+// The JSON Lines log of a shift: one line per finished board, appended, and on the disk before
+// the next board starts, so that a kill, a crash or a power cut loses at most the boards still
+// in progress.
 class BoardLog
 {
 public:
@@ -16,5 +17,8 @@ public:
     bool append(const QByteArray &line, QString *why);
 
 private:
+    // To the disk, not just the system's cache (boardlog_unix.cpp, boardlog_win.cpp).
+    bool syncToDisk();
+
     QFile m_file;
 };

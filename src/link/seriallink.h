@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/joblink.h"
+#include "link/joblink.h"
 
 #include <QSerialPort>
 
@@ -23,6 +23,14 @@ public:
 
 private:
     void onError(QSerialPort::SerialPortError error);
+    // What the system offers beyond QSerialPort (seriallink_unix.cpp, seriallink_win.cpp).
+    // USB serial adapters hold a short reply until a latency timer runs out (16 ms on the most
+    // common ones), which would add that to every block: where the driver offers low latency,
+    // ask for it. A driver that says no is no error.
+    void askForLowLatency();
+    // Writes what the line takes now, straight, where nothing waits before it; returns how
+    // much (0 where the system has no such path).
+    qint64 writeStraight(const char *data, qint64 size);
 
     QSerialPort m_port;
 };

@@ -13,11 +13,6 @@ class JobLink : public QObject
 public:
     using QObject::QObject;
 
-    // A local serial port, or rfc2217:// and socket:// ports where this build has them.
-    static JobLink *forPort(const QString &name, QObject *parent);
-    // Whether this build reaches ports on other machines.
-    static bool reachesRemotePorts();
-
     // Starts opening: opened() once the board may be spoken to, or lost() with why not.
     virtual void open() = 0;
     // Nothing more is read or written, and no signal comes; safe inside the link's signals.

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The layers as the sources see them: which folders of src/ each folder includes from. Fails
+# when two folders import each other (or any loop), or when a folder includes from a layer
+# above its own:
+#   core    protocol serial
+#   engine  link remote flash       (and core)
+#   window  app detect images       (and core)
+#   cli     cli                     (and engine, core)
+set -euo pipefail
+cd "$(dirname "$0")/../src"
+
+declare -A allowed=(
+    [protocol]="protocol serial" [serial]="protocol serial"
+    [link]="protocol serial link" [remote]="protocol serial link remote"
+    [flash]="protocol serial link remote flash"
+    [app]="protocol serial app detect images" [detect]="protocol serial detect images"
+    [images]="images"
+    [cli]="protocol serial link remote flash cli")
+
+edges=$(grep -rHo '^#include "[a-z]*/' --include='*.cpp' --include='*.h' . |
+    sed 's|^\./\([a-z]*\)/[^:]*:#include "\([a-z]*\)/|\1 \2|' | sort -u)
+status=0
+while read -r from to; do
+    [ -n "$from" ] || continue
+    if [[ " ${allowed[$from]:-} " != *" $to "* ]]; then
+        echo "layers: src/$from includes from src/$to, a layer it may not use" >&2
+        status=1
+    fi
+done <<< "$edges"
+# tsort says where a loop is; folders including themselves are no loop.
+if ! awk '$1 != $2' <<< "$edges" | tsort > /dev/null 2> /tmp/layers.$$; then
+    cat /tmp/layers.$$ >&2
+    status=1
+fi
+rm -f /tmp/layers.$$
+[ $status -eq 0 ] && echo "layers: $(awk '$1 != $2' <<< "$edges" | wc -l) folder imports, no loop, none upward"
+exit $status

@@ -1,0 +1,171 @@
+#include "cli/console.h"
+
+#include "cli/exitstatus.h"
+#include "cli/livelines.h"
+#include "cli/options.h"
+#include "cli/report.h"
+#include "cli/reporttext.h"
+#include "cli/terminal.h"
+#include "flash/flashjob.h"
+#include "flash/flashrun.h"
+
+namespace {
+
+constexpr int drawEveryMs = 100; // at most ten times a second
+
+} // namespace
+
+Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
+    : QObject(parent), m_run(run), m_options(options),
+      m_human(options.json == QStringLiteral("-") ? stderr : stdout),
+      m_live(terminal::canRedraw(m_human))
+{
+    m_drawTimer.setSingleShot(true);
+    connect(&m_drawTimer, &QTimer::timeout, this, &Console::draw);
+    connect(&run, &FlashRun::jobStarted, this, &Console::onJobStarted);
+    connect(&run, &FlashRun::jobFinished, this, &Console::onJobFinished);
+    connect(&run, &FlashRun::noPorts, this,
+            [] { complain(QStringLiteral("no serial ports found")); });
+    connect(&run, &FlashRun::imageChanged, this, [this](const ImageRecord &image) {
+        print(m_human, QStringLiteral("image changed: %1, %2 bytes, sha256 %3")
+                           .arg(image.path)
+                           .arg(image.bytes)
+                           .arg(image.sha256));
+    });
+    connect(&run, &FlashRun::imageUnusable, this, [this](const QString &why) {
+        complain(QStringLiteral("the image %1 cannot be used now (%2); waiting for it")
+                     .arg(m_options.image, why));
+    });
+    connect(&run, &FlashRun::logWriteFailed, this, [this](const QString &why) {
+        complain(QStringLiteral("cannot write the log %1: %2").arg(m_options.log, why));
+    });
+}
+
+void Console::complain(const QString &line)
+{
+    print(stderr, QStringLiteral("vantyx-flash: ") + line);
+}
+
+void Console::onJobStarted(FlashJob *job)
+{
+    m_portWidth = qMax(m_portWidth, int(job->port().size()));
+    connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
+    if (m_live)
+        connect(job, &FlashJob::progressed, this, &Console::markDirty);
+    else
+        connect(job, &FlashJob::progressed, this, [this, job] { onProgressed(job); });
+    onPhaseChanged(job);
+}
+
+void Console::onProgressed(FlashJob *job)
+{
+    // Without a terminal: a line at every further tenth, so a log shows the download moving.
+    const int tenths = job->imageSize() > 0 ? int(job->bytesSent() * 10 / job->imageSize()) : 0;
+    int &printed = m_printedTenths[job];
+    if (tenths <= printed || tenths >= 10)
+        return;
+    printed = tenths;
+    print(m_human, QStringLiteral("%1: sending, %2%").arg(job->port()).arg(tenths * 10));
+}
+
+void Console::onPhaseChanged(FlashJob *job)
+{
+    if (m_live)
+        markDirty();
+    else if (job->result() == FlashJob::Result::Pending)
+        print(m_human, QStringLiteral("%1: %2").arg(job->port(), phaseName(job->phase())));
+}
+
+void Console::onJobFinished(FlashJob *job, const BoardRecord &board)
+{
+    m_printedTenths.remove(job);
+    // A failure's reason goes to standard error, once; a cancelled board's stays on its line.
+    const bool failed =
+        board.result != FlashJob::Result::Ok && board.result != FlashJob::Result::Cancelled;
+    const QString error =
+        failed ? QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message) : QString();
+    QStringList lines{finishedLine(board, !failed)};
+    // Said once a run: a bench's adapters are mostly of one kind.
+    const QString advice = m_latencySaid ? QString() : latencyAdvice(board);
+    if (!advice.isEmpty()) {
+        m_latencySaid = true;
+        lines << advice;
+    }
+    if (m_live) {
+        m_pendingLines << lines;
+        if (!error.isEmpty())
+            m_pendingErrors << error;
+        markDirty();
+        return;
+    }
+    for (const QString &line : std::as_const(lines))
+        print(m_human, line);
+    if (!error.isEmpty())
+        print(stderr, error);
+}
+
+void Console::markDirty()
+{
+    if (!m_drawTimer.isActive())
+        m_drawTimer.start(qMax<qint64>(
+            0, drawEveryMs - (m_sinceDraw.isValid() ? m_sinceDraw.elapsed() : drawEveryMs)));
+}
+
+void Console::draw()
+{
+    m_sinceDraw.start();
+    // Asked each time: the terminal may have been resized since. One column is left free, so
+    // that no line makes the terminal wrap by itself.
+    const int columns = terminal::width(m_human);
+    // From there down: the lines that stay, then the live ones again. Lines drawn wider than
+    // the terminal now is have been wrapped by it.
+    std::fputs(terminal::rewind(rowsTaken(m_drawnLengths, columns)).constData(), m_human);
+    std::fflush(m_human);
+    for (const QString &line : std::as_const(m_pendingLines))
+        print(m_human, line);
+    for (const QString &error : std::as_const(m_pendingErrors))
+        print(stderr, error);
+    m_pendingLines.clear();
+    m_pendingErrors.clear();
+    QList<LiveFigures> jobs;
+    jobs.reserve(m_run.running().size());
+    for (const FlashJob *job : m_run.running())
+        jobs << LiveFigures::of(*job);
+    m_drawnLengths.clear();
+    const QStringList lines = liveScreen(jobs, m_portWidth, columns - 1, terminal::height(m_human));
+    for (const QString &line : lines) {
+        print(m_human, line);
+        m_drawnLengths << int(line.size());
+    }
+}
+
+void Console::print(std::FILE *stream, const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+int Console::finish()
+{
+    m_drawTimer.stop();
+    if (m_live)
+        draw();
+    const Tally &tally = m_run.tally();
+    print(m_human, summaryLine(tally, m_run.image()));
+    bool reportLost = false;
+    if (!m_options.json.isEmpty()) {
+        const QString failure =
+            writeReport(m_options.json, jsonReport(m_run.image(), m_run.records()));
+        if (!failure.isEmpty()) {
+            // Never lost without a word, and never a success.
+            complain(QStringLiteral("cannot write the report %1: %2")
+                         .arg(m_options.json == QStringLiteral("-")
+                                  ? QStringLiteral("to standard output")
+                                  : m_options.json,
+                              failure));
+            reportLost = true;
+        }
+    }
+    return exitstatus::of(tally.succeeded, tally.failed, tally.cut, m_run.watching(),
+                          m_run.logFailed() || reportLost);
+}

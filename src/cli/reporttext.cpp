@@ -1,0 +1,83 @@
+#include "cli/reporttext.h"
+
+#include "protocol/quenlark.h"
+
+#include <QStringList>
+
+QString bytesPerSecondText(double bytesPerSecond)
+{
+    return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
+                                  : QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
+}
+
+QString phaseName(FlashJob::Phase phase)
+{
+    switch (phase) {
+    case FlashJob::Phase::Opening:
+        return QStringLiteral("opening");
+    case FlashJob::Phase::Waking:
+        return QStringLiteral("waking");
+    case FlashJob::Phase::Settling:
+        return QStringLiteral("settling");
+    case FlashJob::Phase::Starting:
+        return QStringLiteral("starting");
+    case FlashJob::Phase::Sending:
+        return QStringLiteral("sending");
+    case FlashJob::Phase::Done:
+        return QStringLiteral("done");
+    case FlashJob::Phase::Failed:
+        return QStringLiteral("failed");
+    }
+    return QString();
+}
+
+QString latencyAdvice(const BoardRecord &board)
+{
+    // Below this, scheduling and the line's own jitter; above it, something holds the replies.
+    constexpr double noticedMs = 4;
+    constexpr int enoughBlocks = 4;
+    if (board.replyLatencyMs < noticedMs || board.blocks < enoughBlocks)
+        return QString();
+    const double wireMs = quenlark::blockExchangeWireMs;
+    const QString late =
+        QStringLiteral("%1: replies come %2 ms late on every block (%3 of the wire's pace)")
+            .arg(board.port)
+            .arg(qRound(board.replyLatencyMs))
+            .arg(wireMs / (wireMs + board.replyLatencyMs), 0, 'f', 2);
+    if (board.remote)
+        return late + QStringLiteral("; on the server, set its adapter's latency timer to 1 ms "
+                                     "and ser2net's chardelay to false");
+    return late + QStringLiteral("; the adapter holds them: ") + adapterLatencyFix(board.port);
+}
+
+QString finishedLine(const BoardRecord &board, bool withReason)
+{
+    QString line = QStringLiteral("%1: %2, %3 bytes in %4 blocks, %5 resends, %6 s")
+                       .arg(board.port, resultName(board.result))
+                       .arg(board.bytesSent)
+                       .arg(board.blocks)
+                       .arg(board.resends)
+                       .arg(board.seconds, 0, 'f', 1);
+    if (withReason && !board.message.isEmpty())
+        line += QStringLiteral(": ") + board.message;
+    return line;
+}
+
+QString summaryLine(const Tally &tally, const ImageRecord &image)
+{
+    QString line =
+        QStringLiteral("summary: %1 succeeded, %2 failed").arg(tally.succeeded).arg(tally.failed);
+    if (!tally.failedNames.isEmpty())
+        line += QStringLiteral(": ") + tally.failedNames.join(QStringLiteral(", "));
+    if (tally.failed > tally.failedNames.size())
+        line += QStringLiteral(" and %1 more").arg(tally.failed - tally.failedNames.size());
+    line += QStringLiteral("; image %1 bytes").arg(image.bytes);
+    if (image.padded != image.bytes)
+        line += QStringLiteral(", sent as %1").arg(image.padded);
+    if (tally.succeeded > 0)
+        line += QStringLiteral("; transfer %1%2 s, after %3 of settling")
+                    .arg(tally.succeeded > 1 ? QStringLiteral("up to ") : QString())
+                    .arg(tally.longestTransfer, 0, 'f', 1)
+                    .arg(quenlark::limitText(quenlark::settlingMs));
+    return line;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "flash/boardrecord.h"
+#include "flash/flashjob.h"
+
+#include <QString>
+
+// How vantyx-flash says what happened on each port, and at the end, in plain lines.
+
+QString phaseName(FlashJob::Phase phase);
+// "12.3 kB/s", "800 B/s".
+QString bytesPerSecondText(double bytesPerSecond);
+// The line for a port that has just finished; with its reason when `withReason`.
+QString finishedLine(const BoardRecord &board, bool withReason);
+// One line when the board's replies came late enough to slow it, saying by how much and what
+// fixes it; empty otherwise.
+QString latencyAdvice(const BoardRecord &board);
+// What fixes an adapter on this machine that holds replies (latencyfix_unix.cpp,
+// latencyfix_win.cpp).
+QString adapterLatencyFix(const QString &port);
+// The totals, the image as it went out (its padding said) and how long the transfer took apart
+// from the settling.
+QString summaryLine(const Tally &tally, const ImageRecord &image);

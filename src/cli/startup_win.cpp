@@ -1,0 +1,3 @@
+#include "cli/startup.h"
+
+void prepareProcess() {}

@@ -1,0 +1,8 @@
+#include "flash/boardlog.h"
+
+#include <io.h>
+
+bool BoardLog::syncToDisk()
+{
+    return ::_commit(m_file.handle()) == 0;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "flash/flashjob.h"
+#include "protocol/firmwareimage.h"
+
+#include <QDateTime>
+#include <QSerialPortInfo>
+#include <QString>
+#include <QStringList>
+
+// What is kept of each finished board and of the image it was sent: the same record for the
+// log, the report and every front end.
+
+// One finished board.
+struct BoardRecord
+{
+    QString port;
+    FlashJob::Result result = FlashJob::Result::Pending;
+    qint64 bytesSent = 0;
+    int blocks = 0;
+    int resends = 0;
+    double seconds = 0;
+    double transferSeconds = 0; // from the first block on
+    double replyLatencyMs = 0;  // beyond the wire, a block's mean
+    bool remote = false;        // on a port on another machine
+    QString message;
+    QDateTime started, ended;
+    // What the system says of the port, where it lists it.
+    QString serialNumber, usb, location;
+
+    // `port` is what the system lists of the job's port; a null one when it lists nothing.
+    static BoardRecord of(const FlashJob &job, const QSerialPortInfo &port);
+};
+
+// The image a board was sent.
+struct ImageRecord
+{
+    QString path;
+    qint64 bytes = 0;
+    qint64 padded = 0;
+    QString sha256; // of the file's bytes, before padding
+
+    static ImageRecord of(const QString &path, const PaddedImage &image);
+};
+
+// ok, failed, not-detected, port-error, cancelled: as the records say them.
+QString resultName(FlashJob::Result result);
+
+// A run's totals, without keeping every board (a shift may see thousands).
+struct Tally
+{
+    int succeeded = 0;
+    int failed = 0;
+    bool cut = false;           // a board was cancelled in the middle
+    double longestTransfer = 0; // of the boards that succeeded, in seconds
+    QStringList failedNames;    // "PORT (result)", the first few
+
+    void add(const BoardRecord &board);
+};

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "flash/boardlog.h"
+#include "flash/boardrecord.h"
+#include "flash/imagewatcher.h"
+#include "flash/portwatcher.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSerialPortInfo>
+#include <QTimer>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+class FlashJob;
+
+// A run of many boards: a job per port on one event loop, or a shift that flashes every board
+// as it is plugged in, each finished board recorded and logged. It prints nothing: a front end
+// follows its signals and the jobs'.
+class FlashRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Plan
+    {
+        QStringList ports;        // the ports to flash, or to watch; none with `all`
+        bool all = false;         // every port the system lists
+        bool watch = false;       // flash boards as they appear, until interrupt()
+        int detectTimeoutMs = 0;  // 0: for ever
+        QString log;              // "" none: one line per finished board
+        bool keepRecords = false; // every finished board in records(), for a report
+        QString imageName;        // as the records give it
+        std::filesystem::path imageFile;
+    };
+
+    FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent = nullptr);
+
+    // Starts the jobs (or the watch). False, with the reason, when the log cannot be opened:
+    // nothing has started then.
+    bool start(QString *why);
+    // Ctrl-C, a closed window: every job ends at once, and the run with them.
+    void interrupt();
+
+    const QList<FlashJob *> &running() const { return m_running; }
+    const Tally &tally() const { return m_tally; }
+    const QList<BoardRecord> &records() const { return m_records; }
+    // The image boards are given now.
+    const ImageRecord &image() const { return m_image.record(); }
+    bool logFailed() const { return m_logFailed; }
+    bool watching() const { return m_plan.watch; }
+
+signals:
+    void jobStarted(FlashJob *job);
+    // The job is deleted once control is back in the event loop.
+    void jobFinished(FlashJob *job, const BoardRecord &board);
+    void noPorts();
+    void imageChanged(const ImageRecord &image);
+    // Said once, until the image can be used again; no board starts meanwhile.
+    void imageUnusable(const QString &why);
+    // Said once: the run's status says it again.
+    void logWriteFailed(const QString &why);
+    // The last job is done and no more will start.
+    void ended();
+
+private:
+    void startJob(const QString &port);
+    void onFinished(FlashJob *job);
+    void look();
+    bool imageStillCurrent();
+    QSerialPortInfo listedInfo(const QString &port);
+    void endIfDone();
+
+    Plan m_plan;
+    ImageWatcher m_image;
+    PortWatcher m_ports;
+    QList<FlashJob *> m_running;
+    QHash<FlashJob *, ImageRecord> m_jobImages; // the image each running job was given
+    QList<BoardRecord> m_records;
+    Tally m_tally;
+    BoardLog m_log;
+    bool m_logFailed = false;
+    bool m_imageUnusable = false;
+    bool m_interrupted = false;
+    bool m_ended = false;
+    QTimer m_lookTimer; // watching: looks for ports that appeared or went
+    // What the system lists of the ports, asked once for boards that end together: listing
+    // the ports costs far more than a board's bookkeeping.
+    QHash<QString, QSerialPortInfo> m_listed;
+    QElapsedTimer m_sinceListed;
+};

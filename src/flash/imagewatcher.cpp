@@ -1,0 +1,42 @@
+#include "flash/imagewatcher.h"
+
+std::optional<ImageStamp> ImageStamp::of(const std::filesystem::path &file)
+{
+    std::error_code error;
+    ImageStamp stamp{std::filesystem::file_size(file, error), {}};
+    if (error)
+        return std::nullopt;
+    stamp.modified = std::filesystem::last_write_time(file, error);
+    if (error)
+        return std::nullopt;
+    return stamp;
+}
+
+ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &file,
+                           std::shared_ptr<const PaddedImage> image)
+    : m_name(name), m_file(file), m_image(std::move(image)),
+      m_record(ImageRecord::of(name, *m_image)),
+      m_stamp(ImageStamp::of(file).value_or(ImageStamp()))
+{
+}
+
+ImageWatcher::Check ImageWatcher::check(QString *why)
+{
+    const std::optional<ImageStamp> now = ImageStamp::of(m_file);
+    if (now && *now == m_stamp)
+        return Check::Current;
+    std::optional<PaddedImage> image = readPaddedImage(m_file, why);
+    const std::optional<ImageStamp> after = ImageStamp::of(m_file);
+    if (!image || !now || after != now) {
+        if (image)
+            *why = QStringLiteral("it changed while read");
+        return Check::Unusable;
+    }
+    m_stamp = *after;
+    const ImageRecord record = ImageRecord::of(m_name, *image);
+    if (record.sha256 == m_record.sha256)
+        return Check::Current;
+    m_image = std::make_shared<const PaddedImage>(std::move(*image));
+    m_record = record;
+    return Check::Changed;
+}

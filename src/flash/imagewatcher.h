@@ -1,0 +1,50 @@
+#pragma once
+
+#include "flash/boardrecord.h"
+#include "protocol/firmwareimage.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+// What says an image file may have changed: its size and modification time.
+struct ImageStamp
+{
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified;
+    bool operator==(const ImageStamp &other) const
+    {
+        return size == other.size && modified == other.modified;
+    }
+    bool operator!=(const ImageStamp &other) const { return !(*this == other); }
+    // Nullopt when the file cannot be looked at.
+    static std::optional<ImageStamp> of(const std::filesystem::path &file);
+};
+
+// The image a shift sends, and the file it came from: a shift outlives many builds of the
+// image, so the file is looked at before boards start, and read again when it changed.
+class ImageWatcher
+{
+public:
+    // `name` as the records give it, `file` as the system gave it, `image` read from it.
+    ImageWatcher(const QString &name, const std::filesystem::path &file,
+                 std::shared_ptr<const PaddedImage> image);
+
+    enum class Check {
+        Current,  // unchanged, or touched without a change of its bytes
+        Changed,  // read anew: image() and record() are the new one
+        Unusable, // cannot be read whole and unchanged now; `why` says why
+    };
+    Check check(QString *why);
+
+    std::shared_ptr<const PaddedImage> image() const { return m_image; }
+    const ImageRecord &record() const { return m_record; }
+
+private:
+    QString m_name;
+    std::filesystem::path m_file;
+    std::shared_ptr<const PaddedImage> m_image;
+    ImageRecord m_record;
+    ImageStamp m_stamp; // the file as it was when last read
+};

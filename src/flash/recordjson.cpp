@@ -1,0 +1,79 @@
+#include "flash/recordjson.h"
+
+#include <QJsonDocument>
+#include <QSysInfo>
+
+#include <cmath>
+
+namespace recordjson {
+
+namespace {
+
+// The field names, in their order; the objects and the help both take them from here.
+const char *const imageNames[] = {"path", "bytes", "padded", "sha256"};
+const char *const boardNames[] = {
+    "port",    "result",  "bytes_sent", "blocks",        "resends", "seconds", "reply_latency_ms",
+    "message", "started", "ended",      "serial_number", "usb",     "location"};
+
+template <std::size_t N>
+QJsonObject objectOf(const char *const (&names)[N], const QJsonValue (&values)[N])
+{
+    QJsonObject object;
+    for (std::size_t i = 0; i < N; ++i)
+        object.insert(QString::fromLatin1(names[i]), values[i]);
+    return object;
+}
+
+// ISO 8601 with the local offset, to the millisecond: two boards on one port stay apart.
+QString timestamp(const QDateTime &time)
+{
+    return time.isValid() ? time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs)
+                          : QString();
+}
+
+} // namespace
+
+QJsonObject board(const BoardRecord &board)
+{
+    const QJsonValue values[] = {board.port,
+                                 resultName(board.result),
+                                 board.bytesSent,
+                                 board.blocks,
+                                 board.resends,
+                                 board.seconds,
+                                 std::round(board.replyLatencyMs * 10) / 10,
+                                 board.message,
+                                 timestamp(board.started),
+                                 timestamp(board.ended),
+                                 board.serialNumber,
+                                 board.usb,
+                                 board.location};
+    return objectOf(boardNames, values);
+}
+
+QJsonObject image(const ImageRecord &image)
+{
+    const QJsonValue values[] = {image.path, image.bytes, image.padded, image.sha256};
+    return objectOf(imageNames, values);
+}
+
+QByteArray logLine(const BoardRecord &board, const ImageRecord &image)
+{
+    QJsonObject line = recordjson::board(board);
+    line.insert(QStringLiteral("image"), recordjson::image(image));
+    line.insert(QStringLiteral("version"), QStringLiteral(FLASHLOADER_VERSION));
+    line.insert(QStringLiteral("host"), QSysInfo::machineHostName());
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QList<const char *> boardFields()
+{
+    return QList<const char *>(std::begin(boardNames), std::end(boardNames));
+}
+
+QList<const char *> imageFields()
+{
+    return QList<const char *>(std::begin(imageNames), std::end(imageNames));
+}
+
+} // namespace recordjson
