@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The Windows build, cross-compiled with MinGW-w64 against the Qt kit in ../shared/windows (or
 # $QT_WINDOWS_KIT) into build-windows/ with warnings as errors, then run under Wine:
-#   - the suites that need no device;
+#   - every suite CTest lists in the cross build, but those that take devices;
 #   - tst_device_port: the window's download and vantyx-flash on five simulated devices at
 #     once, through Qt's Windows serial code, against vantyx-sim on pseudo-terminals that the
-#     Wine prefix sees as COM5 to COM10;
+#     Wine prefix sees as COM5 to COM10; WINDOWS_DEVICE_RUNS=N runs it N times, each with fresh
+#     devices (a loop to show that it never fails by chance);
 #   - the ZIP, unpacked into a clean folder and run from there: vantyx-flash.exe --version, a
 #     download, and the window under Xvfb with the windows platform plugin.
 # Called by scripts/dev.sh windows, which has installed what is missing and built build/.
@@ -20,7 +21,7 @@ step() { echo "== windows: $*"; }
 
 if [ ! -d "$out/qt6-mingw" ]; then
     [ -f "$kit/qt-6.4.2-mingw64.tar.xz" ] ||
-        { echo "windows: no Qt kit at $kit (set QT_WINDOWS_KIT)" >&2; exit 1; }
+        { echo "windows: no Qt kit: $kit/qt-6.4.2-mingw64.tar.xz is missing (set QT_WINDOWS_KIT)" >&2; exit 1; }
     mkdir -p "$out"
     tar xJf "$kit/qt-6.4.2-mingw64.tar.xz" -C "$out"
 fi
@@ -44,9 +45,10 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine wineboot -i > "$out/wineboot.log" 2>&1 || { cat "$out/wineboot.log"; exit 1; }
 fi
 # Wine passes no QT_ variable from Linux, but does the prefix's own environment: the offscreen
-# platform's fonts.
+# platform and its fonts, for every suite (the ZIP's window below asks for the windows one).
 wine reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d 'Z:\usr\share\fonts\truetype\dejavu' /f \
     > /dev/null 2>&1
+wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f > /dev/null 2>&1
 wineserver -k > /dev/null 2>&1 || true
 wineserver -p > /dev/null 2>&1 # started without the preload below, which is for the programs only
 
@@ -73,23 +75,32 @@ failed=0
 record() { if [ "$1" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $2"; fi; }
 
 step "suites without a device"
-# Qt Test writes its log to a file here: Wine gives a console program's output to nobody.
-for suite in tst_stopwatch tst_protocol tst_bootloader tst_firmwareimage tst_forms tst_notice \
-             tst_mainwindow tst_interrupt; do
-    status=0
-    platform=()
-    case $suite in tst_forms | tst_notice | tst_mainwindow) platform=(-platform offscreen) ;; esac
-    run_built "$out/$suite.exe" "${platform[@]}" -o "Z:$out/$suite.log,txt" > /dev/null 2>&1 ||
+# Qt Test writes its log to a file here, and Wine's own words on a crash go beside it: Wine gives
+# a console program's output to nobody.
+suites=$(ctest --test-dir "$out" -N -LE device | sed -n 's/^ *Test *#[0-9]*: //p')
+[ -n "$suites" ] || { echo "windows: CTest lists no suite in $out" >&2; exit 1; }
+run_suite() {
+    local suite=$1 launch=$2
+    shift 2
+    local status=0
+    $launch "$out/$suite.exe" "$@" -o "Z:$out/$suite.log,txt" > "$out/$suite.wine.log" 2>&1 ||
         status=$?
-    grep -E '^Totals' "$out/$suite.log" | sed "s/^/$suite: /" || true
-    [ $status -eq 0 ] || cat "$out/$suite.log"
+    grep -E '^(PASS|FAIL|SKIP|Totals)' "$out/$suite.log" | grep -E "${WINDOWS_SHOW:-^Totals}" |
+        sed "s/^/$suite: /" || true
+    if [ $status -ne 0 ]; then
+        cat "$out/$suite.log" "$out/$suite.wine.log"
+    fi
+    return $status
+}
+for suite in $suites; do
+    status=0
+    run_suite "$suite" run_built || status=$?
     record $status "$suite"
 done
 
 # One simulated device per COM port, each with its fault; the good ones write what they get.
+# Started afresh for each run of the suite: a device that failed stays so.
 mkdir -p "$out/devices"
-rm -f "$out/devices"/*
-com=5
 start_device() {
     local role=$1
     shift
@@ -102,23 +113,39 @@ start_device() {
     export "VANTYX_DEVICE_$role=COM$com"
     com=$((com + 1))
 }
-start_device GOOD --output "$out/devices/good.bin"
-start_device GOOD2 --output "$out/devices/good2.bin"
-start_device SILENT --silent-after-block 3
-start_device STALL --silent-after-block 2
-start_device BAD --garbage-rate 1
-start_device UNPLUG --unplug-after-block 5
+start_devices() {
+    rm -f "$out/devices"/*
+    com=5
+    start_device GOOD --output "$out/devices/good.bin"
+    start_device GOOD2 --output "$out/devices/good2.bin"
+    start_device SILENT --silent-after-block 3
+    start_device STALL --silent-after-block 2
+    start_device BAD --garbage-rate 1
+    start_device UNPLUG --unplug-after-block 5
+}
+stop_devices() {
+    for pid in "${devices[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${devices[@]}"; do wait "$pid" 2>/dev/null || true; done
+    devices=()
+}
 export VANTYX_DEVICE_GOOD_OUTPUT="Z:$out/devices/good.bin"
 export VANTYX_DEVICE_GOOD2_OUTPUT="Z:$out/devices/good2.bin"
 export VANTYX_FLASH_LAUNCHER="Z:$out/winelaunch.exe;Z:$out/commwaithook.dll"
 
-step "the window and vantyx-flash on COM ports"
-status=0
-run_serial "Z:$out/tst_device_port.exe" -platform offscreen -o "Z:$out/tst_device_port.log,txt" \
-    > /dev/null 2>&1 || status=$?
-grep -E '^(PASS|FAIL|SKIP|Totals)' "$out/tst_device_port.log" | sed 's/^/tst_device_port: /' || true
-[ $status -eq 0 ] || cat "$out/tst_device_port.log"
-record $status tst_device_port
+runs=${WINDOWS_DEVICE_RUNS:-1}
+step "the window and vantyx-flash on COM ports ($runs run(s))"
+device_failures=0
+for run in $(seq "$runs"); do
+    start_devices
+    status=0
+    WINDOWS_SHOW='^(PASS|FAIL|SKIP|Totals)' run_suite tst_device_port run_serial || status=$?
+    [ $status -eq 0 ] || device_failures=$((device_failures + 1))
+    [ "$runs" -eq 1 ] || echo "tst_device_port: run $run of $runs: status $status"
+    stop_devices
+done
+[ "$runs" -eq 1 ] || echo "tst_device_port: $((runs - device_failures)) of $runs runs passed"
+record $device_failures tst_device_port
+start_devices # for the ZIP's download below
 
 step "the ZIP, unpacked into a clean folder"
 (cd "$out" && rm -f vantyx-firmware-updater-*-win64.zip && cpack -G ZIP > cpack.log) ||
@@ -148,7 +175,7 @@ if command -v Xvfb > /dev/null; then
     Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
     xvfb=$!
     sleep 1
-    DISPLAY=$display wine "$bin/FlashLoader.exe" > "$out/window.log" 2>&1 &
+    DISPLAY=$display wine "$bin/FlashLoader.exe" -platform windows > "$out/window.log" 2>&1 &
     window=$!
     status=1
     for _ in $(seq 100); do
