@@ -10,6 +10,8 @@
 // has closed the port.
 #include <windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -28,7 +30,9 @@ struct Association
     HANDLE port;
     ULONG_PTR key;
 };
-std::mutex lock;
+std::timed_mutex lock;
+// The process is ending: the pool's threads are gone, and may have gone holding the lock.
+std::atomic<bool> exiting{false};
 std::map<HANDLE, Association> associations; // file handle -> its completion port and key
 
 struct PendingWait
@@ -57,7 +61,7 @@ void CALLBACK onSignalled(void *context, BOOLEAN)
     auto *wait = static_cast<PendingWait *>(context);
     {
         // Waits for waitCommEvent() to have stored the registration.
-        const std::lock_guard<std::mutex> guard(lock);
+        const std::lock_guard<std::timed_mutex> guard(lock);
         if (!wait->abandoned)
             complete(wait);
         for (auto it = pending.lower_bound(wait->file);
@@ -77,7 +81,7 @@ BOOL WINAPI waitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED overlapped)
 {
     Association target{};
     {
-        const std::lock_guard<std::mutex> guard(lock);
+        const std::lock_guard<std::timed_mutex> guard(lock);
         const auto found = associations.find(file);
         if (!overlapped || overlapped->hEvent || found == associations.end())
             return realWaitCommEvent(file, mask, overlapped);
@@ -96,7 +100,7 @@ BOOL WINAPI waitCommEvent(HANDLE file, LPDWORD mask, LPOVERLAPPED overlapped)
         realCloseHandle(wait->own.hEvent);
         delete wait;
     } else if (GetLastError() == ERROR_IO_PENDING) {
-        const std::lock_guard<std::mutex> guard(lock);
+        const std::lock_guard<std::timed_mutex> guard(lock);
         pending.emplace(file, wait);
         RegisterWaitForSingleObject(&wait->registration, wait->own.hEvent, onSignalled, wait,
                                     INFINITE, WT_EXECUTEONLYONCE);
@@ -115,7 +119,7 @@ HANDLE WINAPI createIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DW
 {
     const HANDLE result = realCreateIoCompletionPort(file, port, key, threads);
     if (result && file != INVALID_HANDLE_VALUE) {
-        const std::lock_guard<std::mutex> guard(lock);
+        const std::lock_guard<std::timed_mutex> guard(lock);
         associations[file] = {result, key};
     }
     return result;
@@ -123,9 +127,11 @@ HANDLE WINAPI createIoCompletionPort(HANDLE file, HANDLE port, ULONG_PTR key, DW
 
 BOOL WINAPI closeHandle(HANDLE handle)
 {
-    {
-        // A wait still in the pool must not write into the port's OVERLAPPED any more.
-        const std::lock_guard<std::mutex> guard(lock);
+    // A wait still in the pool must not write into the port's OVERLAPPED any more. While the
+    // process ends, its other threads are gone, possibly holding the lock, and no callback
+    // runs again: nothing to wait for.
+    std::unique_lock<std::timed_mutex> guard(lock, std::defer_lock);
+    if (!exiting && guard.try_lock_for(std::chrono::seconds(2))) {
         for (auto it = pending.lower_bound(handle); it != pending.end() && it->first == handle;
              ++it)
             it->second->abandoned = true;
@@ -174,6 +180,8 @@ extern "C" __declspec(dllexport) BOOL commWaitHookInstalled()
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
+    if (reason == DLL_PROCESS_DETACH)
+        exiting = true;
     if (reason != DLL_PROCESS_ATTACH)
         return TRUE;
     HMODULE serial = GetModuleHandleW(L"Qt6SerialPort.dll");
