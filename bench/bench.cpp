@@ -2,8 +2,9 @@
 // simulated device in a process of its own, so that the CPU counted is the updater's alone.
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
-//   --only rate|wire|cpu|bench|local|stations   one measure; --runs N   that many runs
+//   --only rate|wire|cpu|bench|local|stations|window64   one measure; --runs N   that many runs
 
+#include "benchwindow/benchwindow.h"
 #include "referencehost.h"
 #include "windowrig.h"
 
@@ -243,6 +244,65 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
     return true;
 }
 
+// The bench window in this process on `boards` boards played by one vantyx-sim at 115200: the
+// slowest board's image bytes per second, the window's process CPU per second of transfer per
+// board, and the longest its event loop went without a turn.
+bool runBenchWindow(int boards, const QByteArray &image, const QString &imagePath,
+                    const QString &folder, double *slowestRate, double *cpuPerBoard,
+                    double *longestGapMs)
+{
+    QProcess sim;
+    sim.start(simulatorPath(),
+              {QStringLiteral("--pty"), QStringLiteral("--once"), QStringLiteral("--count"),
+               QString::number(boards), QStringLiteral("--line-rate"), QStringLiteral("115200")});
+    QStringList ports;
+    QDeadlineTimer deadline(10000);
+    while (ports.size() < boards && !deadline.hasExpired()) {
+        if (!sim.canReadLine() && !sim.waitForReadyRead(int(deadline.remainingTime())))
+            break;
+        while (sim.canReadLine()) {
+            const QByteArray line = sim.readLine().trimmed();
+            if (line.startsWith("port: "))
+                ports << QString::fromLocal8Bit(line.mid(6));
+        }
+    }
+    if (ports.size() < boards)
+        return false;
+    BenchWindow window({ports, folder + QStringLiteral("/window64.jsonl")});
+    window.show();
+    if (!window.chooseImage(imagePath))
+        return false;
+    // A timer every 10 ms: how late it comes is how long the loop was busy.
+    QElapsedTimer sinceTick;
+    double gap = 0;
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        if (sinceTick.isValid())
+            gap = qMax(gap, double(sinceTick.nsecsElapsed()) / 1e6 - 10);
+        sinceTick.start();
+    });
+    const double cpuBefore = cpuSeconds(CpuOf::Process);
+    ticks.start(10);
+    if (!window.startShift())
+        return false;
+    QDeadlineTimer done(120000);
+    while (window.counters().passed() + window.counters().failed() < boards && !done.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    const double cpu = cpuSeconds(CpuOf::Process) - cpuBefore;
+    ticks.stop();
+    window.endShift(false);
+    if (window.counters().passed() != boards || !sim.waitForFinished(30000))
+        return false;
+    const QList<double> rates = completedRates(sim.readAllStandardOutput());
+    if (rates.size() != boards)
+        return false;
+    *slowestRate = *std::min_element(rates.cbegin(), rates.cend());
+    *cpuPerBoard = cpu / (paddedImage(image).size() / *slowestRate) / boards;
+    *longestGapMs = gap;
+    return true;
+}
+
 int fail(const char *what)
 {
     std::fprintf(stderr, "flashloader_bench: %s\n", what);
@@ -357,6 +417,17 @@ int main(int argc, char **argv)
         }
     }
 
+    // 6. The bench window on 64 boards.
+    QList<double> windowSlowest, windowCpu, windowGap;
+    for (int i = 0; i < runs && wanted("window64"); ++i) {
+        double rate = 0, cpuPerBoard = 0, gap = 0;
+        if (!runBenchWindow(64, benchImage, benchPath, dir.path(), &rate, &cpuPerBoard, &gap))
+            return fail("bench window: its downloads failed");
+        windowSlowest << rate;
+        windowCpu << cpuPerBoard;
+        windowGap << gap;
+    }
+
     const double blockRatio =
         referenceRates.isEmpty() ? 0 : median(updaterRates) / median(referenceRates);
     const double wireRatio = median(wireRates) / lineLimit;
@@ -405,6 +476,14 @@ int main(int argc, char **argv)
                     qPrintable(QStringLiteral("  vantyx-flash CPU per s per board")),
                     median(row.cpuPerBoard), "", "", "<=0.002");
     }
+    if (!windowSlowest.isEmpty()) {
+        std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n", "bench window, 64 boards, slowest",
+                    median(windowSlowest), lineLimit, median(windowSlowest) / lineLimit, ">=0.97");
+        std::printf("%-38s %12.5f s %16s %8s %8s\n", "  its CPU per s per board", median(windowCpu),
+                    "", "", "<=0.003");
+        std::printf("%-38s %11.1f ms %16s %8s %8s\n", "  longest event-loop gap", median(windowGap),
+                    "", "", "<=50");
+    }
     std::printf("runs: %d; block rates: updater", runs);
     for (double rate : std::as_const(updaterRates))
         std::printf(" %.0f", rate);
@@ -428,9 +507,12 @@ int main(int argc, char **argv)
     std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f "
                 "cli_block_rate_ratio=%.3f parallel_min_wire_ratio=%.3f parallel_cpu_per_s=%.4f "
                 "local128_min_wire_ratio=%.3f local128_cpu_per_board=%.5f "
-                "stations64_min_wire_ratio=%.3f stations64_cpu_per_board=%.5f\n",
+                "stations64_min_wire_ratio=%.3f stations64_cpu_per_board=%.5f "
+                "window64_min_wire_ratio=%.3f window64_cpu_per_board=%.5f "
+                "window64_longest_gap_ms=%.1f\n",
                 blockRatio, wireRatio, median(cpu), cliRatio, benchWireRatio, median(benchCpu),
                 median(many[0].slowest) / lineLimit, median(many[0].cpuPerBoard),
-                median(many[1].slowest) / lineLimit, median(many[1].cpuPerBoard));
+                median(many[1].slowest) / lineLimit, median(many[1].cpuPerBoard),
+                median(windowSlowest) / lineLimit, median(windowCpu), median(windowGap));
     return 0;
 }

@@ -3,6 +3,7 @@
 
 if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_SOURCE_DIR}/resources/vantyx-firmware-updater.desktop
+                  ${PROJECT_SOURCE_DIR}/resources/vantyx-bench.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
@@ -31,6 +32,7 @@ if(UNIX AND NOT APPLE)
         set(pages)
         foreach(entry "FlashLoader|src|download firmware into a Vantyx device (the window)"
                       "vantyx-flash|src|flash Vantyx devices from the command line"
+                      "vantyx-bench|src|flash a bench of Vantyx boards as they are plugged in (the window)"
                       "vantyx-sim|tools/simulator|play a Vantyx device's bootloader")
             string(REPLACE "|" ";" entry "${entry}")
             list(GET entry 0 program)
@@ -112,8 +114,10 @@ bootloader, 256 bytes a block, each checked and acknowledged by the device.
 .
 The package holds the updater's window (FlashLoader); vantyx-flash, which
 flashes one board or a whole bench at once from the command line, on local
-serial ports and on ports served over the network; and vantyx-sim, a
-simulated bootloader to try both without a board.")
+serial ports and on ports served over the network; vantyx-bench, a window
+for a production line that flashes every board on the bench as it is
+plugged in and records each one; and vantyx-sim, a simulated bootloader to
+try them without a board.")
 # Debian's Qt 6 runtime, not a copy of it: the libraries and their versions as the programs
 # need them, computed from the binaries. The platform plugins are loaded, not linked.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

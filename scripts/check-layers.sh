@@ -2,19 +2,22 @@
 # The layers as the sources see them: which folders of src/ each folder includes from. Fails
 # when two folders import each other (or any loop), or when a folder includes from a layer
 # above its own:
-#   core    protocol serial
-#   engine  link remote flash       (and core)
-#   window  app detect images       (and core)
-#   cli     cli                     (and engine, core)
+#   core          protocol serial
+#   engine        link remote flash       (and core)
+#   window        app detect images       (and core)
+#   bench window  benchwindow             (and engine, core)
+#   cli           cli                     (and engine, core)
+#   frontend      frontend: the window programs' command lines, on Qt alone
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
 declare -A allowed=(
-    [protocol]="protocol serial" [serial]="protocol serial"
+    [protocol]="protocol serial" [serial]="protocol serial" [frontend]="frontend"
     [link]="protocol serial link" [remote]="protocol serial link remote"
     [flash]="protocol serial link remote flash"
-    [app]="protocol serial app detect images" [detect]="protocol serial detect images"
+    [app]="protocol serial frontend app detect images" [detect]="protocol serial detect images"
     [images]="images"
+    [benchwindow]="protocol serial frontend link remote flash benchwindow images"
     [cli]="protocol serial link remote flash cli")
 
 edges=$(grep -rHo '^#include "[a-z]*/' --include='*.cpp' --include='*.h' . |

@@ -169,20 +169,22 @@ check_package() {
     deb=$(ls build-package/vantyx-firmware-updater_*.deb)
     unpacked=$(mktemp -d)
     dpkg-deb -x "$deb" "$unpacked"
-    for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-sim \
+    for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-bench bin/vantyx-sim \
                 share/applications/vantyx-firmware-updater.desktop \
+                share/applications/vantyx-bench.desktop \
                 share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/vantyx-firmware-updater.png \
-                share/man/man1/{FlashLoader,vantyx-flash,vantyx-sim}.1.gz \
+                share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim}.1.gz \
                 share/doc/vantyx-firmware-updater/{copyright,changelog.gz} \
                 share/bash-completion/completions/vantyx-flash; do
         [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
     done
     if command -v desktop-file-validate >/dev/null; then
-        desktop-file-validate "$unpacked/usr/share/applications/vantyx-firmware-updater.desktop"
+        desktop-file-validate "$unpacked"/usr/share/applications/*.desktop
     fi
     "$unpacked/usr/bin/vantyx-flash" --version
     "$unpacked/usr/bin/vantyx-sim" --version
     env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/FlashLoader" --version
+    env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/vantyx-bench" --version
     man -l "$unpacked/usr/share/man/man1/vantyx-flash.1.gz" 2>&1 | grep -q -- '--detect-timeout' ||
         { echo "the manual page of vantyx-flash lacks its options" >&2; exit 1; }
     dpkg-deb --field "$deb" Package Version Depends

@@ -1,20 +1,47 @@
-#include "app/commandline.h"
 #include "app/flashloader.h"
+#include "frontend/commandline.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 
+namespace {
+
+const WindowCommandLine commandLine{
+    QStringLiteral("FlashLoader"),
+    [](QCommandLineParser &parser) {
+        parser.setApplicationDescription(QStringLiteral("Brivox Vantyx Firmware updater"));
+        parser.addOption(
+            {QStringLiteral("port"),
+             QStringLiteral("A serial port the system does not list (a pseudo-terminal, a "
+                            "network or Bluetooth serial link); give it once for each port. They "
+                            "stand first in the list, through every Rescan."),
+             QStringLiteral("name")});
+    },
+    [](const QCommandLineParser &parser) {
+        return parser.positionalArguments().isEmpty()
+                   ? QString()
+                   : QStringLiteral("unexpected argument: ") + parser.positionalArguments().first();
+    }};
+
+void setProgramNames()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("FlashLoader"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> status = answerWithoutWindow(argc, argv))
+    setProgramNames();
+    if (const std::optional<int> status = commandLine.answerWithoutWindow(argc, argv))
         return *status;
 
     QApplication app(argc, argv); // takes Qt's own options first
-    setProgramNames();
     QCommandLineParser parser;
-    const QString problem = readCommandLine(parser);
+    const QString problem = commandLine.read(parser);
     if (!problem.isEmpty())
-        return sayUsageError(problem);
+        return commandLine.sayUsageError(problem);
     parser.process(app); // --help and --version where they came with a window system
 
     FlashLoader window;

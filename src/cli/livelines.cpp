@@ -13,15 +13,8 @@ LiveFigures LiveFigures::of(const FlashJob &job)
 QString liveLine(const LiveFigures &figures, int portWidth, int width)
 {
     const double share = figures.total > 0 ? double(figures.sent) / figures.total : 0;
-    const double perSecond =
-        figures.transferSeconds > 0.2 ? figures.sent / figures.transferSeconds : 0;
-    QString left;
-    if (perSecond > 0) {
-        const int secondsLeft = int((figures.total - figures.sent) / perSecond + 0.5);
-        left = QStringLiteral("%1:%2 left")
-                   .arg(secondsLeft / 60)
-                   .arg(secondsLeft % 60, 2, 10, QLatin1Char('0'));
-    }
+    const double perSecond = transferRate(figures.sent, figures.transferSeconds);
+    const QString left = timeLeftText(figures.sent, figures.total, perSecond);
 
     enum Column { Port, Phase, Bar, Percent, Rate, Left, Resends, Columns };
     const QString text[Columns] = {

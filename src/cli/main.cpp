@@ -72,6 +72,8 @@ int main(int argc, char *argv[])
     plan.ports = options.ports;
     plan.all = options.all;
     plan.watch = options.watch;
+    // Without --port, --watch takes every port the system lists.
+    plan.listed = options.ports.isEmpty() ? PortWatcher::Listed::All : PortWatcher::Listed::None;
     plan.detectTimeoutMs = options.detectTimeoutMs;
     plan.log = options.log;
     plan.keepRecords = !options.json.isEmpty(); // a shift without a report keeps the tally alone

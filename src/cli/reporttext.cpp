@@ -4,33 +4,6 @@
 
 #include <QStringList>
 
-QString bytesPerSecondText(double bytesPerSecond)
-{
-    return bytesPerSecond >= 1000 ? QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1)
-                                  : QStringLiteral("%1 B/s").arg(bytesPerSecond, 0, 'f', 0);
-}
-
-QString phaseName(FlashJob::Phase phase)
-{
-    switch (phase) {
-    case FlashJob::Phase::Opening:
-        return QStringLiteral("opening");
-    case FlashJob::Phase::Waking:
-        return QStringLiteral("waking");
-    case FlashJob::Phase::Settling:
-        return QStringLiteral("settling");
-    case FlashJob::Phase::Starting:
-        return QStringLiteral("starting");
-    case FlashJob::Phase::Sending:
-        return QStringLiteral("sending");
-    case FlashJob::Phase::Done:
-        return QStringLiteral("done");
-    case FlashJob::Phase::Failed:
-        return QStringLiteral("failed");
-    }
-    return QString();
-}
-
 QString latencyAdvice(const BoardRecord &board)
 {
     // Below this, scheduling and the line's own jitter; above it, something holds the replies.

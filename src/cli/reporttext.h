@@ -1,15 +1,12 @@
 #pragma once
 
 #include "flash/boardrecord.h"
-#include "flash/flashjob.h"
+#include "flash/jobtext.h"
 
 #include <QString>
 
 // How vantyx-flash says what happened on each port, and at the end, in plain lines.
 
-QString phaseName(FlashJob::Phase phase);
-// "12.3 kB/s", "800 B/s".
-QString bytesPerSecondText(double bytesPerSecond);
 // The line for a port that has just finished; with its reason when `withReason`.
 QString finishedLine(const BoardRecord &board, bool withReason);
 // One line when the board's replies came late enough to slow it, saying by how much and what

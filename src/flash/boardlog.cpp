@@ -1,5 +1,7 @@
 #include "flash/boardlog.h"
 
+#include <QDir>
+
 bool BoardLog::open(const QString &path, QString *why)
 {
     m_file.setFileName(path);
@@ -9,8 +11,24 @@ bool BoardLog::open(const QString &path, QString *why)
     return false;
 }
 
+bool BoardLog::openDaily(const QString &folder, QString *why)
+{
+    if (!QDir().mkpath(folder)) {
+        *why = QStringLiteral("cannot make the folder %1").arg(folder);
+        return false;
+    }
+    m_folder = folder;
+    m_day = QDate::currentDate();
+    m_file.close();
+    return open(
+        QDir(folder).filePath(QStringLiteral("boards-%1.jsonl").arg(m_day.toString(Qt::ISODate))),
+        why);
+}
+
 bool BoardLog::append(const QByteArray &line, QString *why)
 {
+    if (!m_folder.isEmpty() && m_day != QDate::currentDate() && !openDaily(m_folder, why))
+        return false;
     if (m_file.write(line) == line.size() && m_file.flush() && syncToDisk())
         return true;
     *why = m_file.errorString();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDate>
 #include <QFile>
 #include <QString>
 
@@ -12,6 +13,10 @@ class BoardLog
 public:
     // Opens `path` for appending; false with the reason when it cannot.
     bool open(const QString &path, QString *why);
+    // A file a day in `folder` (made when missing), boards-YYYY-MM-DD.jsonl, each line in the
+    // file of the day it is written.
+    bool openDaily(const QString &folder, QString *why);
+    QString fileName() const { return m_file.fileName(); }
     bool isOpen() const { return m_file.isOpen(); }
     // Appends and syncs one line; false with the reason when it did not all reach the disk.
     bool append(const QByteArray &line, QString *why);
@@ -21,4 +26,6 @@ private:
     bool syncToDisk();
 
     QFile m_file;
+    QString m_folder; // daily: where the files are
+    QDate m_day;      // daily: the day of the open file
 };

@@ -27,6 +27,7 @@ struct BoardRecord
     QDateTime started, ended;
     // What the system says of the port, where it lists it.
     QString serialNumber, usb, location;
+    QString boardId; // typed or scanned by the operator; empty when none was
 
     // `port` is what the system lists of the job's port; a null one when it lists nothing.
     static BoardRecord of(const FlashJob &job, const QSerialPortInfo &port);

@@ -6,8 +6,6 @@
 #include "serial/portlist.h"
 #include "serial/portname.h"
 
-#include <algorithm>
-
 namespace {
 
 constexpr int lookEveryMs = 500;
@@ -16,7 +14,7 @@ constexpr int lookEveryMs = 500;
 
 FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent)
     : QObject(parent), m_plan(plan), m_image(plan.imageName, plan.imageFile, std::move(image)),
-      m_ports(plan.ports)
+      m_ports(plan.ports, plan.listed)
 {
     m_lookTimer.setInterval(lookEveryMs);
     connect(&m_lookTimer, &QTimer::timeout, this, &FlashRun::look);
@@ -25,6 +23,8 @@ FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, Q
 bool FlashRun::start(QString *why)
 {
     if (!m_plan.log.isEmpty() && !m_log.open(m_plan.log, why))
+        return false;
+    if (!m_plan.logFolder.isEmpty() && !m_dailyLog.openDaily(m_plan.logFolder, why))
         return false;
     if (m_plan.watch) {
         look();
@@ -54,11 +54,54 @@ void FlashRun::interrupt()
         QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
 }
 
+bool FlashRun::flash(const QString &port)
+{
+    if (m_ended || jobOn(port))
+        return false;
+    startJob(port);
+    return true;
+}
+
+void FlashRun::cancel(const QString &port)
+{
+    if (FlashJob *job = jobOn(port))
+        job->cancel();
+}
+
+void FlashRun::setAutoFlash(bool on)
+{
+    m_autoFlash = on;
+}
+
+void FlashRun::setBoardId(const QString &port, const QString &id)
+{
+    if (id.isEmpty())
+        m_boardIds.remove(port);
+    else
+        m_boardIds.insert(port, id);
+}
+
+bool FlashRun::takeChangedImage()
+{
+    return m_image.takeChanged();
+}
+
+FlashJob *FlashRun::jobOn(const QString &port) const
+{
+    // By the device, not the name: a link to a port and the port are one board.
+    const QString key = portKey(port);
+    for (FlashJob *job : m_running)
+        if (job->port() == port || m_jobKeys.value(job) == key)
+            return job;
+    return nullptr;
+}
+
 void FlashRun::startJob(const QString &port)
 {
     auto *job = new FlashJob(port, linkForPort(port, nullptr), m_image.image(),
                              m_plan.detectTimeoutMs, this);
     m_running << job;
+    m_jobKeys.insert(job, portKey(port));
     m_jobImages.insert(job, m_image.record());
     m_ports.started(port);
     connect(job, &FlashJob::finished, this, [this, job] { onFinished(job); });
@@ -68,17 +111,22 @@ void FlashRun::startJob(const QString &port)
 
 void FlashRun::onFinished(FlashJob *job)
 {
-    const BoardRecord board = BoardRecord::of(*job, listedInfo(job->port()));
+    BoardRecord board = BoardRecord::of(*job, listedInfo(job->port()));
+    board.boardId = m_boardIds.take(job->port());
     const ImageRecord image = m_jobImages.take(job);
     m_tally.add(board);
     if (m_plan.keepRecords)
         m_records << board;
-    QString why;
-    if (m_log.isOpen() && !m_log.append(recordjson::logLine(board, image), &why) && !m_logFailed) {
-        m_logFailed = true;
-        emit logWriteFailed(why);
+    const QByteArray line = recordjson::logLine(board, image);
+    for (BoardLog *log : {&m_log, &m_dailyLog}) {
+        QString why;
+        if (log->isOpen() && !log->append(line, &why) && !m_logFailed) {
+            m_logFailed = true; // said once; the run's status says it again
+            emit logWriteFailed(why);
+        }
     }
     m_running.removeOne(job);
+    m_jobKeys.remove(job);
     job->deleteLater();
     emit jobFinished(job, board);
     if (m_running.isEmpty() && (!m_plan.watch || m_interrupted))
@@ -104,19 +152,23 @@ QSerialPortInfo FlashRun::listedInfo(const QString &port)
 
 bool FlashRun::imageStillCurrent()
 {
-    // Until the image reads whole and unchanged, no board starts.
+    // Until the image reads whole and unchanged, no board starts; with a locked image, boards
+    // go on getting the one in memory, whatever the file does.
     QString why;
-    switch (m_image.check(&why)) {
+    switch (m_image.check(&why, !m_plan.lockImage)) {
     case ImageWatcher::Check::Current:
         break;
     case ImageWatcher::Check::Changed:
-        emit imageChanged(m_image.record());
+        if (m_plan.lockImage)
+            emit imageChangedOnDisk(m_image.changedRecord(), QDateTime::currentDateTime());
+        else
+            emit imageChanged(m_image.record());
         break;
     case ImageWatcher::Check::Unusable:
         if (!m_imageUnusable)
             emit imageUnusable(why);
         m_imageUnusable = true;
-        return false;
+        return m_plan.lockImage;
     }
     m_imageUnusable = false;
     return true;
@@ -126,12 +178,13 @@ void FlashRun::look()
 {
     if (!imageStillCurrent())
         return; // the ports' arrivals wait for the next look
-    const QStringList arrived = m_ports.look([this](const QString &port) {
-        return std::any_of(m_running.cbegin(), m_running.cend(),
-                           [&](const FlashJob *job) { return job->port() == port; });
-    });
-    for (const QString &port : arrived)
-        startJob(port);
+    const QStringList newcomers =
+        m_ports.look([this](const QString &port) { return jobOn(port) != nullptr; });
+    for (const QString &port : newcomers) {
+        emit arrived(port);
+        if (m_autoFlash && !jobOn(port))
+            startJob(port);
+    }
 }
 
 void FlashRun::endIfDone()

@@ -5,6 +5,7 @@
 #include "flash/imagewatcher.h"
 #include "flash/portwatcher.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -36,6 +37,12 @@ public:
         bool keepRecords = false; // every finished board in records(), for a report
         QString imageName;        // as the records give it
         std::filesystem::path imageFile;
+        // Watching: the ports the system lists that are watched besides `ports`.
+        PortWatcher::Listed listed = PortWatcher::Listed::None;
+        // A changed image file is said (imageChangedOnDisk) and boards keep getting the one in
+        // memory until takeChangedImage(); otherwise it is read again and taken.
+        bool lockImage = false;
+        QString logFolder; // "" none: a file a day there, as well as or instead of `log`
     };
 
     FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent = nullptr);
@@ -45,21 +52,40 @@ public:
     bool start(QString *why);
     // Ctrl-C, a closed window: every job ends at once, and the run with them.
     void interrupt();
+    // A board on `port` now, whatever the watch says (an operator's Flash or Retry). False
+    // when a job holds the port already, or the run has ended.
+    bool flash(const QString &port);
+    // The job on `port`, if any, ends as cancelled.
+    void cancel(const QString &port);
+    // Watching: whether boards that appear are flashed (they are said by arrived() either way).
+    void setAutoFlash(bool on);
+    // A board's ID, typed or scanned, for the record of the board on `port` now or of the next.
+    void setBoardId(const QString &port, const QString &id);
+    // With lockImage: the file as it was read at the last change becomes the image; false when
+    // there is none.
+    bool takeChangedImage();
+    // The job on `port`, or on the device behind it under another name.
+    FlashJob *jobOn(const QString &port) const;
 
     const QList<FlashJob *> &running() const { return m_running; }
     const Tally &tally() const { return m_tally; }
     const QList<BoardRecord> &records() const { return m_records; }
     // The image boards are given now.
     const ImageRecord &image() const { return m_image.record(); }
+    std::shared_ptr<const PaddedImage> paddedImage() const { return m_image.image(); }
     bool logFailed() const { return m_logFailed; }
     bool watching() const { return m_plan.watch; }
 
 signals:
+    // Watching: a board appeared on `port` (flashed at once when auto-flash is on).
+    void arrived(const QString &port);
     void jobStarted(FlashJob *job);
     // The job is deleted once control is back in the event loop.
     void jobFinished(FlashJob *job, const BoardRecord &board);
     void noPorts();
     void imageChanged(const ImageRecord &image);
+    // With lockImage: the file changed; boards get the one in memory until takeChangedImage().
+    void imageChangedOnDisk(const ImageRecord &image, const QDateTime &when);
     // Said once, until the image can be used again; no board starts meanwhile.
     void imageUnusable(const QString &why);
     // Said once: the run's status says it again.
@@ -80,14 +106,18 @@ private:
     PortWatcher m_ports;
     QList<FlashJob *> m_running;
     QHash<FlashJob *, ImageRecord> m_jobImages; // the image each running job was given
+    QHash<FlashJob *, QString> m_jobKeys;       // the device each running job is on
     QList<BoardRecord> m_records;
     Tally m_tally;
     BoardLog m_log;
+    BoardLog m_dailyLog;
     bool m_logFailed = false;
     bool m_imageUnusable = false;
     bool m_interrupted = false;
     bool m_ended = false;
-    QTimer m_lookTimer; // watching: looks for ports that appeared or went
+    bool m_autoFlash = true;
+    QHash<QString, QString> m_boardIds; // port -> the ID for its board's record
+    QTimer m_lookTimer;                 // watching: looks for ports that appeared or went
     // What the system lists of the ports, asked once for boards that end together: listing
     // the ports costs far more than a board's bookkeeping.
     QHash<QString, QSerialPortInfo> m_listed;

@@ -20,7 +20,7 @@ ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &fil
 {
 }
 
-ImageWatcher::Check ImageWatcher::check(QString *why)
+ImageWatcher::Check ImageWatcher::check(QString *why, bool take)
 {
     const std::optional<ImageStamp> now = ImageStamp::of(m_file);
     if (now && *now == m_stamp)
@@ -34,9 +34,25 @@ ImageWatcher::Check ImageWatcher::check(QString *why)
     }
     m_stamp = *after;
     const ImageRecord record = ImageRecord::of(m_name, *image);
-    if (record.sha256 == m_record.sha256)
+    if (record.sha256 == m_record.sha256) {
+        m_changed.reset(); // touched, or back to the one in use
         return Check::Current;
-    m_image = std::make_shared<const PaddedImage>(std::move(*image));
-    m_record = record;
+    }
+    if (m_changed && record.sha256 == m_changedRecord.sha256)
+        return Check::Current; // said already
+    m_changed = std::make_shared<const PaddedImage>(std::move(*image));
+    m_changedRecord = record;
+    if (take)
+        takeChanged();
     return Check::Changed;
+}
+
+bool ImageWatcher::takeChanged()
+{
+    if (!m_changed)
+        return false;
+    m_image = std::move(m_changed);
+    m_record = m_changedRecord;
+    m_changed.reset();
+    return true;
 }

@@ -33,18 +33,24 @@ public:
 
     enum class Check {
         Current,  // unchanged, or touched without a change of its bytes
-        Changed,  // read anew: image() and record() are the new one
+        Changed,  // read anew: image() and record() are the new one, or with `take` false,
+                  // changedRecord(), until takeChanged()
         Unusable, // cannot be read whole and unchanged now; `why` says why
     };
-    Check check(QString *why);
+    // Changed comes once for each new content of the file.
+    Check check(QString *why, bool take = true);
+    bool takeChanged();
 
     std::shared_ptr<const PaddedImage> image() const { return m_image; }
     const ImageRecord &record() const { return m_record; }
+    const ImageRecord &changedRecord() const { return m_changedRecord; }
 
 private:
     QString m_name;
     std::filesystem::path m_file;
     std::shared_ptr<const PaddedImage> m_image;
     ImageRecord m_record;
-    ImageStamp m_stamp; // the file as it was when last read
+    ImageStamp m_stamp;                           // the file as it was when last read
+    std::shared_ptr<const PaddedImage> m_changed; // read, not taken
+    ImageRecord m_changedRecord;
 };

@@ -3,23 +3,30 @@
 #include "serial/portlist.h"
 #include "serial/portname.h"
 
-PortWatcher::PortWatcher(const QStringList &named) : m_named(named) {}
+PortWatcher::PortWatcher(const QStringList &named, Listed listed) : m_named(named), m_listed(listed)
+{
+}
 
 QSet<QString> PortWatcher::present() const
 {
     QSet<QString> present;
-    if (portsAreDeviceNodes() && !m_named.isEmpty()) {
-        // A named port is there when its device node is, listed or not (a pseudo-terminal, a
-        // link to a board's port): no need to ask the system for all of them twice a second.
+    // A named port is there when its device node is, listed or not (a pseudo-terminal, a link
+    // to a board's port): no need to ask the system for all of them twice a second.
+    const bool byNode = portsAreDeviceNodes();
+    if (byNode)
         for (const QString &port : m_named)
             if (deviceNodeExists(port))
                 present.insert(port);
+    if (m_listed == Listed::None && (byNode || m_named.isEmpty()))
         return present;
-    }
-    const QStringList listed = listedPortNames();
-    for (const QString &port : listed)
-        if (m_named.isEmpty() || m_named.contains(port))
+    const QList<QSerialPortInfo> listed = listedPorts();
+    for (const QSerialPortInfo &info : listed) {
+        const QString port = info.portName();
+        const bool named = m_named.contains(port);
+        if ((named && !byNode) || m_listed == Listed::All ||
+            (m_listed == Listed::Usb && info.hasVendorIdentifier()))
             present.insert(port);
+    }
     return present;
 }
 

@@ -13,8 +13,10 @@
 class PortWatcher
 {
 public:
-    // Watches the `named` ports, or every port the system lists when none is named.
-    explicit PortWatcher(const QStringList &named = {});
+    // Which of the ports the system lists are watched besides the named ones.
+    enum class Listed { None, All, Usb };
+    // Watches the `named` ports and the `listed` ones.
+    explicit PortWatcher(const QStringList &named = {}, Listed listed = Listed::None);
 
     // Looks once; the ports that arrived, of those `busy` does not hold.
     QStringList look(const std::function<bool(const QString &port)> &busy);
@@ -25,6 +27,7 @@ private:
     QSet<QString> present() const;
 
     QStringList m_named;
+    Listed m_listed;
     QSet<QString> m_present;               // at the last look
     QHash<QString, QString> m_flashedNode; // the device node each port's last job started on
 };

@@ -48,7 +48,10 @@ QJsonObject board(const BoardRecord &board)
                                  board.serialNumber,
                                  board.usb,
                                  board.location};
-    return objectOf(boardNames, values);
+    QJsonObject object = objectOf(boardNames, values);
+    if (!board.boardId.isEmpty()) // from a front end that asks for it
+        object.insert(QStringLiteral("board_id"), board.boardId);
+    return object;
 }
 
 QJsonObject image(const ImageRecord &image)

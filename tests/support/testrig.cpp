@@ -32,6 +32,30 @@ std::unique_ptr<devicesim::Device> ptyDevice(const devicesim::Script &script)
 }
 #endif
 
+namespace {
+
+QtMessageHandler passOn = nullptr;
+
+void dropPlatformNotes(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
+    if (passOn)
+        passOn(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+} // namespace
+
+void quietPlatformNotes()
+{
+    static bool installed = false;
+    if (!installed)
+        passOn = qInstallMessageHandler(dropPlatformNotes);
+    installed = true;
+}
+
 QString simulatorPath()
 {
     return QStringLiteral(VANTYX_SIM_PATH);

@@ -9,30 +9,6 @@
 
 #include <cstdio>
 
-namespace {
-
-QtMessageHandler passOn = nullptr;
-
-void dropPlatformNotes(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (text == QLatin1String("This plugin does not support propagateSizeHints()"))
-        return;
-    if (passOn)
-        passOn(type, context, text);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-}
-
-} // namespace
-
-void quietPlatformNotes()
-{
-    static bool installed = false;
-    if (!installed)
-        passOn = qInstallMessageHandler(dropPlatformNotes);
-    installed = true;
-}
-
 QString warningBoxFault(const ShownBox &box, const QWidget *window)
 {
     QStringList faults;

@@ -20,11 +20,6 @@ class QWidget;
 
 // The operator's side of the window's tests: modal boxes answered, the window driven on a port.
 
-// Drops the one note the offscreen platform prints for every window shown, which would drown
-// a real warning, and passes every other message on. Call it once the test's own handler is in
-// place (from a test function on); the answerer calls it.
-void quietPlatformNotes();
-
 // What a modal box showed before the answerer dismissed it.
 struct ShownBox
 {

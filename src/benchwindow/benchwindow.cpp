@@ -1,0 +1,491 @@
+#include "benchwindow/benchwindow.h"
+
+#include "flash/flashjob.h"
+#include "flash/flashrun.h"
+#include "serial/portlist.h"
+#include "serial/portname.h"
+#include "serial/remoteport.h"
+#include "ui_benchwindow.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int lookEveryMs = 1000;
+constexpr int viewEveryMs = 100; // at most ten redraws a second
+constexpr int shownShaDigits = 12;
+
+QString settingsKey(const char *name)
+{
+    return QString::fromLatin1(name);
+}
+
+QString durationText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+BenchWindow::BenchWindow(const Given &given, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui_BenchWindow), m_given(given)
+{
+    ui->setupUi(this);
+    setAcceptDrops(true);
+    ui->tableView_boards->setModel(&m_model);
+    ui->tableView_boards->setItemDelegateForColumn(BenchModel::Progress, &m_delegate);
+    ui->tableView_boards->verticalHeader()->hide();
+    ui->tableView_boards->horizontalHeader()->setStretchLastSection(false);
+    ui->tableView_boards->horizontalHeader()->setSectionResizeMode(BenchModel::Result,
+                                                                   QHeaderView::Stretch);
+    ui->tableView_boards->setAccessibleName(tr("Boards"));
+    ui->listWidget_failed->setAccessibleName(tr("Failed boards"));
+    ui->listWidget_failed->setIconSize(QSize(16, 16));
+    ui->listWidget_failed->hide();
+    ui->splitter->setStretchFactor(0, 3);
+    ui->splitter->setStretchFactor(1, 1);
+
+    connect(ui->pushButton_browse, &QPushButton::clicked, this, &BenchWindow::browse);
+    connect(ui->pushButton_shift, &QPushButton::clicked, this, &BenchWindow::toggleShift);
+    connect(ui->pushButton_copySha, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_imageRecord.sha256); });
+    connect(ui->pushButton_loadImage, &QPushButton::clicked, this, &BenchWindow::loadNewImage);
+    connect(ui->pushButton_flash, &QPushButton::clicked, this, &BenchWindow::flashSelected);
+    connect(ui->pushButton_flashWaiting, &QPushButton::clicked, this,
+            &BenchWindow::flashAllWaiting);
+    connect(ui->pushButton_stop, &QPushButton::clicked, this, &BenchWindow::stopSelected);
+    connect(ui->pushButton_retry, &QPushButton::clicked, this, &BenchWindow::retrySelected);
+    connect(ui->pushButton_records, &QPushButton::clicked, this, &BenchWindow::openRecordsFolder);
+    connect(ui->lineEdit_boardId, &QLineEdit::returnPressed, this, &BenchWindow::assignBoardId);
+    connect(ui->checkBox_showAll, &QCheckBox::toggled, this, &BenchWindow::lookAtPorts);
+    connect(ui->checkBox_autoFlash, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_run)
+            m_run->setAutoFlash(on);
+    });
+    connect(ui->tableView_boards->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &BenchWindow::updateActions);
+
+    const QSettings settings;
+    restoreGeometry(settings.value(settingsKey("geometry")).toByteArray());
+    ui->tableView_boards->horizontalHeader()->restoreState(
+        settings.value(settingsKey("columns")).toByteArray());
+    ui->checkBox_autoFlash->setChecked(settings.value(settingsKey("autoFlash"), true).toBool());
+    ui->checkBox_showAll->setChecked(settings.value(settingsKey("showAllPorts"), false).toBool());
+
+    m_lookTimer.setInterval(lookEveryMs);
+    connect(&m_lookTimer, &QTimer::timeout, this, &BenchWindow::lookAtPorts);
+    m_lookTimer.start();
+    m_viewTimer.setInterval(viewEveryMs);
+    connect(&m_viewTimer, &QTimer::timeout, this, &BenchWindow::refreshView);
+    m_viewTimer.start();
+    lookAtPorts();
+    statusBar()->showMessage(tr("Records: %1").arg(recordsFile()));
+    updateActions();
+}
+
+BenchWindow::~BenchWindow()
+{
+    if (m_run)
+        m_run->interrupt(); // every board in progress recorded as cancelled
+    m_run.reset();
+    delete ui;
+}
+
+QString BenchWindow::recordsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+QString BenchWindow::recordsFile() const
+{
+    if (!m_given.log.isEmpty())
+        return m_given.log;
+    return QDir(recordsFolder())
+        .filePath(
+            QStringLiteral("boards-%1.jsonl").arg(QDate::currentDate().toString(Qt::ISODate)));
+}
+
+void BenchWindow::refuse(const QString &what, const QString &why)
+{
+    QMessageBox::warning(this, windowTitle(), QStringLiteral("%1\n%2").arg(what, why));
+}
+
+bool BenchWindow::chooseImage(const QString &path)
+{
+    const std::filesystem::path file(path.toStdU16String());
+    QString why;
+    std::optional<PaddedImage> image = readPaddedImage(file, &why);
+    if (!image) {
+        refuse(tr("The image %1 cannot be used.").arg(path), why);
+        return false;
+    }
+    m_imagePath = path;
+    m_imageFile = file;
+    m_image = std::make_shared<const PaddedImage>(std::move(*image));
+    m_imageRecord = ImageRecord::of(path, *m_image);
+    m_imageModified = QFileInfo(path).lastModified();
+    showImage(m_imageRecord);
+    QSettings().setValue(settingsKey("imageFolder"), QFileInfo(path).absolutePath());
+    updateActions();
+    return true;
+}
+
+void BenchWindow::showImage(const ImageRecord &image)
+{
+    ui->label_imageName->setText(
+        QStringLiteral("<b>%1</b>").arg(QFileInfo(image.path).fileName().toHtmlEscaped()));
+    ui->label_imageName->setToolTip(QDir::toNativeSeparators(image.path));
+    ui->label_imageFacts->setText(
+        tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
+            .arg(image.bytes)
+            .arg(image.padded)
+            .arg(image.sha256.left(shownShaDigits))
+            .arg(QLocale().toString(m_imageModified, QLocale::ShortFormat)));
+    ui->label_imageFacts->setToolTip(tr("SHA-256 %1").arg(image.sha256));
+    ui->pushButton_copySha->setEnabled(true);
+}
+
+void BenchWindow::browse()
+{
+    const QString folder = QSettings().value(settingsKey("imageFolder")).toString();
+    const QString path = QFileDialog::getOpenFileName(this, tr("Choose the image"), folder,
+                                                      tr("Images (*.bin);;All files (*)"));
+    if (!path.isEmpty())
+        chooseImage(path);
+}
+
+void BenchWindow::toggleShift()
+{
+    if (m_run)
+        endShift();
+    else
+        startShift();
+}
+
+bool BenchWindow::startShift()
+{
+    if (!m_image || m_run)
+        return false;
+    // Read once more and held: what the file holds now is what every board of the shift gets.
+    if (!chooseImage(m_imagePath))
+        return false;
+    FlashRun::Plan plan;
+    plan.ports = m_given.ports;
+    plan.watch = true;
+    plan.listed = PortWatcher::Listed::Usb;
+    plan.detectTimeoutMs = 0; // a board plugged in is flashed whenever its bootloader answers
+    plan.lockImage = true;
+    plan.imageName = m_imagePath;
+    plan.imageFile = m_imageFile;
+    if (m_given.log.isEmpty())
+        plan.logFolder = recordsFolder();
+    else
+        plan.log = m_given.log;
+    auto run = std::make_unique<FlashRun>(plan, m_image);
+    connect(run.get(), &FlashRun::jobStarted, this, [this](FlashJob *job) {
+        m_model.jobStarted(job);
+        updateActions();
+    });
+    connect(run.get(), &FlashRun::jobFinished, this,
+            [this](FlashJob *, const BoardRecord &board) { onJobFinished(board); });
+    connect(run.get(), &FlashRun::imageChangedOnDisk, this,
+            [this](const ImageRecord &, const QDateTime &when) { onImageChangedOnDisk(when); });
+    connect(run.get(), &FlashRun::logWriteFailed, this, [this](const QString &why) {
+        refuse(tr("The records cannot be written to %1.").arg(recordsFile()), why);
+    });
+    run->setAutoFlash(ui->checkBox_autoFlash->isChecked());
+    for (int row = 0; row < m_model.rowCount(); ++row)
+        run->setBoardId(m_model.port(row), m_model.boardId(row));
+    m_run = std::move(run);
+    m_counters = ShiftCounters();
+    m_shiftStarted = QDateTime::currentDateTime();
+    m_shiftClock.start();
+    ui->listWidget_failed->clear();
+    ui->listWidget_failed->hide();
+    QString why;
+    if (!m_run->start(&why)) {
+        m_run.reset();
+        refuse(tr("The shift cannot start: the records cannot be opened."), why);
+        updateActions();
+        return false;
+    }
+    ui->pushButton_shift->setText(tr("&End shift"));
+    statusBar()->showMessage(tr("Records: %1").arg(recordsFile()));
+    updateActions();
+    return true;
+}
+
+bool BenchWindow::endShift(bool ask)
+{
+    if (!m_run)
+        return true;
+    const qsizetype busy = m_run->running().size();
+    if (ask && busy > 0 &&
+        QMessageBox::question(
+            this, windowTitle(),
+            tr("%n board(s) are being flashed. Stop them and end the shift? They are recorded "
+               "as cancelled.",
+               nullptr, int(busy)),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return false;
+    m_run->interrupt(); // each board stopped is finished and recorded before this returns
+    m_run.reset();
+    ui->pushButton_shift->setText(tr("&Start shift"));
+    ui->frame_imageChanged->hide();
+    refreshView();
+    updateActions();
+    return true;
+}
+
+void BenchWindow::onJobFinished(const BoardRecord &board)
+{
+    m_model.jobFinished(board);
+    m_counters.add(board);
+    if (board.result != FlashJob::Result::Ok && board.result != FlashJob::Result::Cancelled) {
+        auto *item =
+            new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical),
+                                QStringLiteral("%1  %2: %3")
+                                    .arg(board.ended.time().toString(QStringLiteral("HH:mm:ss")),
+                                         board.port, board.message));
+        ui->listWidget_failed->insertItem(0, item);
+        ui->listWidget_failed->show();
+    }
+    updateActions();
+}
+
+void BenchWindow::onImageChangedOnDisk(const QDateTime &when)
+{
+    ui->label_imageChanged->setText(
+        tr("The image changed on disk at %1").arg(when.time().toString(QStringLiteral("HH:mm"))));
+    ui->frame_imageChanged->show();
+}
+
+void BenchWindow::loadNewImage()
+{
+    if (!m_run || !m_run->takeChangedImage())
+        return;
+    m_image = m_run->paddedImage();
+    m_imageRecord = m_run->image();
+    m_imageModified = QFileInfo(m_imagePath).lastModified();
+    showImage(m_imageRecord);
+    ui->frame_imageChanged->hide();
+}
+
+void BenchWindow::lookAtPorts()
+{
+    QList<BenchModel::Port> ports;
+    const bool all = ui->checkBox_showAll->isChecked();
+    const QList<QSerialPortInfo> listed = listedPorts();
+    QSet<QString> given;
+    for (const QString &port : std::as_const(m_given.ports))
+        given.insert(portKey(port));
+    for (const QSerialPortInfo &info : listed) {
+        if (given.contains(portKey(info.portName())))
+            continue; // one row for a port, however it is named
+        if (info.hasVendorIdentifier() || all)
+            ports << BenchModel::Port{info.portName(), info.serialNumber(),
+                                      info.hasVendorIdentifier(), true};
+    }
+    for (const QString &port : std::as_const(m_given.ports)) {
+        // A named port is watched where its device node can be looked for, or where the system
+        // lists it; any other (a port on another machine, one the system does not list) is a
+        // row flashed by hand.
+        const bool watched =
+            !RemotePort::isRemote(port) &&
+            (portsAreDeviceNodes() ||
+             std::any_of(listed.cbegin(), listed.cend(),
+                         [&](const QSerialPortInfo &info) { return info.portName() == port; }));
+        if (!watched || !portsAreDeviceNodes() || deviceNodeExists(port))
+            ports << BenchModel::Port{port, QString(), false, watched};
+    }
+    m_model.setPresent(ports);
+    applyRowFilter();
+    updateActions();
+}
+
+void BenchWindow::applyRowFilter()
+{
+    // Ports the system lists without a vendor id (a built-in serial port, a modem) only with
+    // "Show all ports": the bench's boards sit behind USB adapters.
+    const bool all = ui->checkBox_showAll->isChecked();
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const BenchModel::Port &port = m_model.portAt(row);
+        const bool given = m_given.ports.contains(port.name);
+        ui->tableView_boards->setRowHidden(row, !(all || port.usb || given));
+    }
+}
+
+void BenchWindow::refreshView()
+{
+    m_model.refresh();
+    showCounters();
+}
+
+void BenchWindow::showCounters()
+{
+    if (!m_shiftClock.isValid())
+        return;
+    const qint64 elapsed = m_shiftClock.elapsed();
+    // The pace says little before a few minutes of a shift.
+    constexpr qint64 paceAfterMs = 5 * 60 * 1000;
+    const auto figure = [](double value, bool known) {
+        return known ? QString::number(value, 'f', 1) : QStringLiteral("–");
+    };
+    const bool finished = m_counters.passed() + m_counters.failed() > 0;
+    ui->label_counters->setText(
+        tr("Passed <b>%1</b> &nbsp; Failed <b>%2</b> &nbsp; Yield <b>%3 %</b> &nbsp; "
+           "<b>%4</b> boards an hour &nbsp; median <b>%5 s</b> a board &nbsp; since %6 (%7)")
+            .arg(m_counters.passed())
+            .arg(m_counters.failed())
+            .arg(figure(m_counters.yield() * 100, finished))
+            .arg(figure(m_counters.boardsPerHour(elapsed), elapsed >= paceAfterMs))
+            .arg(figure(m_counters.medianSeconds(), m_counters.passed() > 0))
+            .arg(m_shiftStarted.time().toString(QStringLiteral("HH:mm")), durationText(elapsed)));
+}
+
+QList<int> BenchWindow::selectedRows() const
+{
+    QList<int> rows;
+    const QModelIndexList selected = ui->tableView_boards->selectionModel()->selectedRows();
+    for (const QModelIndex &index : selected)
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void BenchWindow::flashRows(const QList<int> &rows)
+{
+    if (!m_run)
+        return;
+    for (int row : rows)
+        if (m_model.canFlash(row))
+            m_run->flash(m_model.port(row));
+    updateActions();
+}
+
+void BenchWindow::flashSelected()
+{
+    flashRows(selectedRows());
+}
+
+void BenchWindow::flashAllWaiting()
+{
+    QList<int> rows;
+    for (int row = 0; row < m_model.rowCount(); ++row)
+        if (m_model.isWaiting(row) && !ui->tableView_boards->isRowHidden(row))
+            rows << row;
+    flashRows(rows);
+}
+
+void BenchWindow::retrySelected()
+{
+    QList<int> rows;
+    for (int row : selectedRows())
+        if (m_model.canRetry(row))
+            rows << row;
+    flashRows(rows);
+}
+
+void BenchWindow::stopSelected()
+{
+    if (!m_run)
+        return;
+    for (int row : selectedRows())
+        m_run->cancel(m_model.port(row));
+    updateActions();
+}
+
+void BenchWindow::assignBoardId()
+{
+    const QString id = ui->lineEdit_boardId->text().trimmed();
+    const QModelIndex current = ui->tableView_boards->currentIndex();
+    if (id.isEmpty() || !current.isValid())
+        return;
+    const int row = current.row();
+    m_model.setBoardId(row, id);
+    if (m_run)
+        m_run->setBoardId(m_model.port(row), id);
+    ui->lineEdit_boardId->clear();
+    // A scanner types the next board's ID next: on to the next row shown.
+    for (int next = row + 1; next < m_model.rowCount(); ++next) {
+        if (!ui->tableView_boards->isRowHidden(next)) {
+            ui->tableView_boards->selectRow(next);
+            break;
+        }
+    }
+}
+
+void BenchWindow::openRecordsFolder()
+{
+    const QString folder = QFileInfo(recordsFile()).absolutePath();
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void BenchWindow::updateActions()
+{
+    const QList<int> rows = selectedRows();
+    const auto any = [&](auto rule) { return std::any_of(rows.cbegin(), rows.cend(), rule); };
+    bool waiting = false;
+    for (int row = 0; row < m_model.rowCount() && !waiting; ++row)
+        waiting = m_model.isWaiting(row);
+    ui->pushButton_browse->setEnabled(!m_run);
+    ui->pushButton_shift->setEnabled(m_image != nullptr);
+    ui->pushButton_flash->setEnabled(m_run && any([&](int row) { return m_model.canFlash(row); }));
+    ui->pushButton_flashWaiting->setEnabled(m_run && waiting);
+    ui->pushButton_retry->setEnabled(m_run && any([&](int row) { return m_model.canRetry(row); }));
+    ui->pushButton_stop->setEnabled(
+        m_run && any([&](int row) { return m_model.state(row) == BenchModel::State::Flashing; }));
+}
+
+void BenchWindow::saveSettings() const
+{
+    QSettings settings;
+    settings.setValue(settingsKey("geometry"), saveGeometry());
+    settings.setValue(settingsKey("columns"),
+                      ui->tableView_boards->horizontalHeader()->saveState());
+    settings.setValue(settingsKey("autoFlash"), ui->checkBox_autoFlash->isChecked());
+    settings.setValue(settingsKey("showAllPorts"), ui->checkBox_showAll->isChecked());
+}
+
+void BenchWindow::closeEvent(QCloseEvent *event)
+{
+    if (!endShift()) {
+        event->ignore();
+        return;
+    }
+    saveSettings();
+    QMainWindow::closeEvent(event);
+}
+
+void BenchWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!m_run && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1 &&
+        event->mimeData()->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void BenchWindow::dropEvent(QDropEvent *event)
+{
+    chooseImage(event->mimeData()->urls().first().toLocalFile());
+    event->acceptProposedAction();
+}

@@ -1,0 +1,31 @@
+#include "frontend/commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+std::optional<int> WindowCommandLine::answerWithoutWindow(int argc, char **argv) const
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QString problem = read(parser);
+    if (!problem.isEmpty())
+        return sayUsageError(problem);
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    return std::nullopt;
+}
+
+int WindowCommandLine::sayUsageError(const QString &error) const
+{
+    std::fprintf(stderr, "%s: %s (try --help)\n", qPrintable(program), qPrintable(error));
+    return 2;
+}

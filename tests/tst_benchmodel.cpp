@@ -1,0 +1,156 @@
+#include "benchwindow/benchmodel.h"
+#include "benchwindow/shiftcounters.h"
+#include "flash/portlinks.h"
+
+#include <QTest>
+
+#include <memory>
+
+// The bench window's rules without a window or a port: what a row says and allows after what
+// happened on its port, and the shift's figures.
+class TestBenchModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rows_data();
+    void rows();
+    void counters_data();
+    void counters();
+};
+
+namespace {
+
+BoardRecord record(const QString &port, FlashJob::Result result, double seconds = 10)
+{
+    BoardRecord board;
+    board.port = port;
+    board.result = result;
+    board.seconds = seconds;
+    return board;
+}
+
+} // namespace
+
+void TestBenchModel::rows_data()
+{
+    // What happens to port "a", in order: seen (plugged in, or there at a look), gone,
+    // start (a job starts on it), ok / failed / cancelled (its job ends so), id (an ID typed).
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("canFlash");
+    QTest::addColumn<bool>("canRetry");
+    QTest::addColumn<bool>("waiting");
+    QTest::addColumn<QString>("boardId");
+    using S = BenchModel::State;
+    auto row = [](const char *name, const char *events, S state, bool flash, bool retry,
+                  bool waiting, const char *id = "") {
+        QTest::newRow(name) << QString::fromLatin1(events).split(QLatin1Char(' ')) << int(state)
+                            << flash << retry << waiting << QString::fromLatin1(id);
+    };
+    row("plugged in", "seen", S::Waiting, true, false, true);
+    row("being flashed", "seen start", S::Flashing, false, false, false);
+    row("passed, still there", "seen start ok", S::Passed, true, false, false);
+    row("failed, still there: retry", "seen start failed", S::Failed, true, true, false);
+    row("cancelled: retry", "seen start cancelled", S::Cancelled, true, true, false);
+    row("failed, then unplugged: no retry", "seen start failed gone", S::Failed, false, false,
+        false);
+    row("unplugged while waiting", "seen gone", S::Absent, false, false, false);
+    row("a new board after a pass", "seen start ok gone seen", S::Waiting, true, false, true);
+    row("an ID before the board", "seen id", S::Waiting, true, false, true, "B-17");
+    row("an ID goes with its board's record", "seen id start ok", S::Passed, true, false, false);
+    row("an ID while it is flashed", "seen start id", S::Flashing, false, false, false, "B-17");
+    row("an ID kept over a replug", "seen id gone seen", S::Waiting, true, false, true, "B-17");
+}
+
+void TestBenchModel::rows()
+{
+    QFETCH(QStringList, events);
+    QFETCH(int, state);
+    QFETCH(bool, canFlash);
+    QFETCH(bool, canRetry);
+    QFETCH(bool, waiting);
+    QFETCH(QString, boardId);
+    BenchModel model;
+    const QString a = QStringLiteral("a");
+    const BenchModel::Port port{a, QStringLiteral("SN1"), true, true};
+    const BenchModel::Port other{QStringLiteral("b"), QString(), true, true};
+    auto image = std::make_shared<PaddedImage>();
+    image->data.reset(new char[512]);
+    image->size = 256;
+    std::unique_ptr<FlashJob> job;
+    const auto results = QHash<QString, FlashJob::Result>{
+        {QStringLiteral("ok"), FlashJob::Result::Ok},
+        {QStringLiteral("failed"), FlashJob::Result::Failed},
+        {QStringLiteral("cancelled"), FlashJob::Result::Cancelled}};
+    for (const QString &event : std::as_const(events)) {
+        if (event == QStringLiteral("seen"))
+            model.setPresent({port, other});
+        else if (event == QStringLiteral("gone"))
+            model.setPresent({other});
+        else if (event == QStringLiteral("start")) {
+            job = std::make_unique<FlashJob>(a, linkForPort(a, nullptr), image, 0);
+            model.jobStarted(job.get());
+        } else if (event == QStringLiteral("id"))
+            model.setBoardId(model.rowOf(a), QStringLiteral("B-17"));
+        else
+            model.jobFinished(record(a, results.value(event)));
+        model.refresh();
+    }
+    const int row = model.rowOf(a);
+    QCOMPARE(row, 0); // in the order first seen
+    QCOMPARE(int(model.state(row)), state);
+    QCOMPARE(model.canFlash(row), canFlash);
+    QCOMPARE(model.canRetry(row), canRetry);
+    QCOMPARE(model.isWaiting(row), waiting);
+    QCOMPARE(model.boardId(row), boardId);
+    QCOMPARE(model.rowCount(), 2);
+}
+
+void TestBenchModel::counters_data()
+{
+    // Results as o (ok), f (failed), n (not detected), p (port error), c (cancelled), each
+    // board taking 10 s more than the one before, from 10 s; the shift lasts `minutes`.
+    QTest::addColumn<QString>("results");
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<int>("passed");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<double>("yield");
+    QTest::addColumn<double>("perHour");
+    QTest::addColumn<double>("median");
+    QTest::newRow("none yet") << "" << 0 << 0 << 0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("three passed, odd median") << "ooo" << 60 << 3 << 0 << 1.0 << 3.0 << 20.0;
+    QTest::newRow("even median") << "oooo" << 30 << 4 << 0 << 1.0 << 8.0 << 25.0;
+    // Every kind of failure counts as one; a cancelled board is neither.
+    QTest::newRow("failures of every kind, one cancelled")
+        << "ofnpc" << 60 << 1 << 3 << 0.25 << 4.0 << 10.0;
+    QTest::newRow("only failures") << "ff" << 120 << 0 << 2 << 0.0 << 1.0 << 0.0;
+}
+
+void TestBenchModel::counters()
+{
+    QFETCH(QString, results);
+    QFETCH(int, minutes);
+    QFETCH(int, passed);
+    QFETCH(int, failed);
+    QFETCH(double, yield);
+    QFETCH(double, perHour);
+    QFETCH(double, median);
+    const QHash<QChar, FlashJob::Result> kinds{{QLatin1Char('o'), FlashJob::Result::Ok},
+                                               {QLatin1Char('f'), FlashJob::Result::Failed},
+                                               {QLatin1Char('n'), FlashJob::Result::NotDetected},
+                                               {QLatin1Char('p'), FlashJob::Result::PortError},
+                                               {QLatin1Char('c'), FlashJob::Result::Cancelled}};
+    ShiftCounters counters;
+    // Out of order, as boards on a bench end: the median does not depend on it.
+    for (qsizetype i = results.size() - 1; i >= 0; --i)
+        counters.add(record(QStringLiteral("p"), kinds.value(results.at(i)), 10.0 * (i + 1)));
+    QCOMPARE(counters.passed(), passed);
+    QCOMPARE(counters.failed(), failed);
+    QCOMPARE(counters.yield(), yield);
+    QCOMPARE(counters.boardsPerHour(qint64(minutes) * 60000), perHour);
+    QCOMPARE(counters.medianSeconds(), median);
+}
+
+QTEST_MAIN(TestBenchModel)
+#include "tst_benchmodel.moc"

@@ -1,0 +1,114 @@
+#include "benchwindow/benchwindow.h"
+#include "testrig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+// The bench window on a shift of four simulated boards: two good (one plugged in after the
+// shift started), one that falls silent, one pulled out mid-image.
+class TestBenchWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void shiftOfFourBoards();
+};
+
+void TestBenchWindow::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true); // settings and records away from the user's
+}
+
+void TestBenchWindow::shiftOfFourBoards()
+{
+    // A warning of the window's or its view's fails.
+    quietPlatformNotes();
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    QTemporaryDir dir;
+    const QByteArray image = patternImage(12 * 256 + 40, 31);
+    const QString imagePath = writeFile(dir.path(), QStringLiteral("fw.bin"), image);
+    const QString records = dir.filePath(QStringLiteral("shift.jsonl"));
+    devicesim::Script silent;
+    silent.silentFromBlock = 3;
+    devicesim::Script unplugged;
+    unplugged.unplugAfterBlock = 5;
+    const auto good = ptyDevice();
+    const auto quiet = ptyDevice(silent);
+    const auto pulled = ptyDevice(unplugged);
+    // Held open, so that its pseudo-terminal's number is not given to another program's once
+    // the board is pulled: the shift watches the name, and would flash whatever came there.
+    const int heldOpen = ::open(pulled->portName().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(heldOpen >= 0);
+    const auto release = qScopeGuard([heldOpen] { ::close(heldOpen); });
+    const auto late = ptyDevice(); // made now: a pseudo-terminal's number is taken again
+    // The second good board's slot: a name with nothing behind it until it is plugged in.
+    const QString later = dir.filePath(QStringLiteral("slot4"));
+    const QStringList ports{good->portName(), quiet->portName(), pulled->portName(), later};
+
+    BenchWindow window({ports, records});
+    window.show();
+    QVERIFY(window.chooseImage(imagePath));
+    BenchModel &model = window.model();
+    QTRY_COMPARE(model.rowCount(), 3);
+    model.setBoardId(model.rowOf(good->portName()), QStringLiteral("SN-0001"));
+    QVERIFY(window.startShift());
+
+    QTRY_VERIFY_WITH_TIMEOUT(window.counters().failed() == 2, 20000);
+    QVERIFY(QFile::link(late->portName(), later));
+    QTRY_VERIFY_WITH_TIMEOUT(window.counters().passed() == 2, 20000);
+    QCOMPARE(window.counters().failed(), 2);
+
+    // Each device got what the protocol says, to the byte.
+    const QByteArray all = expectedDownload(image);
+    for (const auto *device : {good.get(), late.get()})
+        QCOMPARE(device->record().completedImage, paddedImage(image));
+    QCOMPARE(afterDetection(quiet->record().received), all.left(8 + 4 * 257));
+    QCOMPARE(afterDetection(pulled->record().received), all.left(8 + 6 * 257));
+
+    // The rows as the operator reads them; Retry where the failed board is still there.
+    using S = BenchModel::State;
+    QCOMPARE(model.state(model.rowOf(good->portName())), S::Passed);
+    QCOMPARE(model.state(model.rowOf(later)), S::Passed);
+    QCOMPARE(model.state(model.rowOf(quiet->portName())), S::Failed);
+    QVERIFY(model.canRetry(model.rowOf(quiet->portName())));
+
+    // The records on disk, one line a board, match the rows.
+    QFile file(records);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QHash<QString, QJsonObject> byPort;
+    while (!file.atEnd()) {
+        const QJsonObject line = QJsonDocument::fromJson(file.readLine()).object();
+        byPort.insert(line.value(QStringLiteral("port")).toString(), line);
+    }
+    QCOMPARE(byPort.size(), 4);
+    const QHash<QString, QString> results{{good->portName(), QStringLiteral("ok")},
+                                          {later, QStringLiteral("ok")},
+                                          {quiet->portName(), QStringLiteral("failed")},
+                                          {pulled->portName(), QStringLiteral("port-error")}};
+    for (auto it = results.cbegin(); it != results.cend(); ++it)
+        QCOMPARE(byPort.value(it.key()).value(QStringLiteral("result")).toString(), it.value());
+    QVERIFY(byPort.value(pulled->portName())
+                .value(QStringLiteral("message"))
+                .toString()
+                .startsWith(QStringLiteral("lost the port")));
+    QCOMPARE(byPort.value(good->portName()).value(QStringLiteral("board_id")).toString(),
+             QStringLiteral("SN-0001"));
+    QVERIFY(!byPort.value(later).contains(QStringLiteral("board_id")));
+
+    // Ending the shift with nothing in progress asks nothing.
+    QVERIFY(window.endShift());
+    QVERIFY(!window.inShift());
+}
+
+QTEST_MAIN(TestBenchWindow)
+#include "tst_benchwindow.moc"
