@@ -1,9 +1,12 @@
 #include "benchwindow/benchwindow.h"
 #include "testrig.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -22,6 +25,7 @@ class TestBenchWindow : public QObject
 private slots:
     void initTestCase();
     void shiftOfFourBoards();
+    void everyActionHasItsOwnKey();
 };
 
 void TestBenchWindow::initTestCase()
@@ -108,6 +112,31 @@ void TestBenchWindow::shiftOfFourBoards()
     // Ending the shift with nothing in progress asks nothing.
     QVERIFY(window.endShift());
     QVERIFY(!window.inShift());
+}
+
+void TestBenchWindow::everyActionHasItsOwnKey()
+{
+    // Every button, check box and labelled field is reached by Alt and a letter of its own.
+    BenchWindow window({{}, QString()});
+    QHash<QChar, QString> taken;
+    QStringList texts;
+    for (const QPushButton *button : window.findChildren<QPushButton *>())
+        texts << button->text();
+    for (const QCheckBox *box : window.findChildren<QCheckBox *>())
+        texts << box->text();
+    for (const QLabel *label : window.findChildren<QLabel *>())
+        if (label->buddy())
+            texts << label->text();
+    QVERIFY(texts.size() >= 12);
+    for (const QString &text : std::as_const(texts)) {
+        const qsizetype at = text.indexOf(QLatin1Char('&'));
+        QVERIFY2(at >= 0 && at + 1 < text.size(), qPrintable(text + QStringLiteral(": no key")));
+        const QChar key = text.at(at + 1).toLower();
+        QVERIFY2(
+            !taken.contains(key),
+            qPrintable(QStringLiteral("%1 and %2 share Alt+%3").arg(taken.value(key), text, key)));
+        taken.insert(key, text);
+    }
 }
 
 QTEST_MAIN(TestBenchWindow)
