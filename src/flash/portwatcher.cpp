@@ -19,7 +19,7 @@ QSet<QString> PortWatcher::present() const
                 present.insert(port);
     if (m_listed == Listed::None && (byNode || m_named.isEmpty()))
         return present;
-    const QList<QSerialPortInfo> listed = listedPorts();
+    const QList<QSerialPortInfo> listed = recentListedPorts();
     for (const QSerialPortInfo &info : listed) {
         const QString port = info.portName();
         const bool named = m_named.contains(port);

@@ -1,8 +1,27 @@
 #include "serial/portlist.h"
 
+#include "serial/portname.h"
+
+#include <QElapsedTimer>
+
 QList<QSerialPortInfo> listedPorts()
 {
     return QSerialPortInfo::availablePorts();
+}
+
+QList<QSerialPortInfo> recentListedPorts(int maxAgeMs)
+{
+    // One listing for every watcher in the process (the GUI thread's).
+    static QList<QSerialPortInfo> ports;
+    static QElapsedTimer age;
+    static QString devices;
+    QString now = serialDevices();
+    if (!age.isValid() || age.elapsed() > maxAgeMs || now.isEmpty() || now != devices) {
+        ports = listedPorts();
+        devices = std::move(now);
+        age.start();
+    }
+    return ports;
 }
 
 QString usbId(const QSerialPortInfo &port)

@@ -27,6 +27,9 @@ bool deviceNodeExists(const QString &name);
 // Which device is behind a port now: a board swapped in between two looks gets a new node.
 // Empty where the system gives no such thing, and for a port that is not there.
 QString nodeIdentity(const QString &name);
+// The serial devices the system has now, as one text that changes when one comes or goes;
+// empty where there is no cheap way to tell.
+QString serialDevices();
 // A file's path with the bytes the system gave on the command line: on Unix a name need not be
 // UTF-8, and its text form would name another file.
 std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv);

@@ -2,6 +2,7 @@
 
 #include "serial/remoteport.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -49,6 +50,18 @@ QString nodeIdentity(const QString &name)
         .arg(quint64(info.st_ino))
         .arg(qint64(info.st_ctim.tv_sec))
         .arg(qint64(info.st_ctim.tv_nsec));
+}
+
+QString serialDevices()
+{
+    // The ttys with a device behind them, which is what the port listing looks into.
+    QString devices;
+    const QDir ttys(QStringLiteral("/sys/class/tty"));
+    const QStringList names = ttys.entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &name : names)
+        if (QFileInfo::exists(ttys.filePath(name) + QStringLiteral("/device")))
+            devices += name + QLatin1Char(' ');
+    return devices.isEmpty() ? QStringLiteral("none") : devices;
 }
 
 std::filesystem::path systemPathOf(const QString &argument, int argc, char **argv)

@@ -37,6 +37,11 @@ QString nodeIdentity(const QString &)
     return QString();
 }
 
+QString serialDevices()
+{
+    return QString(); // the listing itself is the cheap way there
+}
+
 std::filesystem::path systemPathOf(const QString &argument, int, char **)
 {
     // The arguments arrive as UTF-16 there: the text is the name.
