@@ -238,13 +238,15 @@ void BenchModel::refresh()
         first = first < 0 ? at : first;
         last = at;
     }
+    // The slot, serial number and ID stay as they are while a board is flashed.
     if (first >= 0)
-        emit dataChanged(index(first, 0), index(last, Columns - 1));
+        emit dataChanged(index(first, Phase), index(last, Columns - 1));
 }
 
 void BenchModel::changed(int row)
 {
     m_rows[row].dirty = true;
+    emit dataChanged(index(row, 0), index(row, Slot + 2)); // the ID, and a new port's names
 }
 
 int BenchModel::rowOf(const QString &port) const

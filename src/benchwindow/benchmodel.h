@@ -9,7 +9,7 @@
 
 // The bench's rows: one per port, in the order they were first seen, with the board on it now
 // or the last one's result. The jobs' figures are copied in by refresh(), which the window calls
-// at most ten times a second, so that a bench of boards costs a redraw per tick, not per block.
+// four times a second, so that a bench of boards costs a redraw per tick, not per block.
 class BenchModel : public QAbstractTableModel
 {
     Q_OBJECT

@@ -100,5 +100,5 @@ private:
     QDateTime m_shiftStarted;
     QElapsedTimer m_shiftClock;
     QTimer m_lookTimer; // the ports, once a second
-    QTimer m_viewTimer; // the rows and counters, at most ten times a second
+    QTimer m_viewTimer; // the rows and counters, four times a second
 };
