@@ -187,14 +187,11 @@ bool runBench(int boards, const QStringList &simArguments, const QByteArray &ima
     return true;
 }
 
-// Many boards played by one vantyx-sim (a process per board would measure the simulators'
-// share of two cores more than the flasher), flashed at once by vantyx-flash: on their
-// pseudo-terminals, or through `stations` ser2net stations, RFC 2217 and raw TCP by turns. The
-// slowest board's image bytes per second, and the flasher's CPU per second per board.
-bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
-                   const QString &folder, double *slowestRate, double *cpuPerBoard)
+// `boards` boards at 115200 played by one vantyx-sim in `sim` (a process per board would
+// measure the simulators' share of two cores more than the host), each for one download: their
+// ports, all of them or fewer when it did not start (said).
+QStringList startBoards(QProcess &sim, int boards)
 {
-    QProcess sim;
     sim.start(simulatorPath(),
               {QStringLiteral("--pty"), QStringLiteral("--once"), QStringLiteral("--count"),
                QString::number(boards), QStringLiteral("--line-rate"), QStringLiteral("115200")});
@@ -209,10 +206,22 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
                 ports << QString::fromLocal8Bit(line.mid(6));
         }
     }
-    if (ports.size() < boards) {
+    if (ports.size() < boards)
         std::fprintf(stderr, "vantyx-sim gave %d of %d ports\n", int(ports.size()), boards);
+    return ports;
+}
+
+// Many boards played by one vantyx-sim (a process per board would measure the simulators'
+// share of two cores more than the flasher), flashed at once by vantyx-flash: on their
+// pseudo-terminals, or through `stations` ser2net stations, RFC 2217 and raw TCP by turns. The
+// slowest board's image bytes per second, and the flasher's CPU per second per board.
+bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
+                   const QString &folder, double *slowestRate, double *cpuPerBoard)
+{
+    QProcess sim;
+    QStringList ports = startBoards(sim, boards);
+    if (ports.size() < boards)
         return false;
-    }
     std::vector<std::unique_ptr<Ser2netStation>> servers;
     if (stations > 0) {
         QStringList urls;
@@ -252,20 +261,7 @@ bool runBenchWindow(int boards, const QByteArray &image, const QString &imagePat
                     double *longestGapMs)
 {
     QProcess sim;
-    sim.start(simulatorPath(),
-              {QStringLiteral("--pty"), QStringLiteral("--once"), QStringLiteral("--count"),
-               QString::number(boards), QStringLiteral("--line-rate"), QStringLiteral("115200")});
-    QStringList ports;
-    QDeadlineTimer deadline(10000);
-    while (ports.size() < boards && !deadline.hasExpired()) {
-        if (!sim.canReadLine() && !sim.waitForReadyRead(int(deadline.remainingTime())))
-            break;
-        while (sim.canReadLine()) {
-            const QByteArray line = sim.readLine().trimmed();
-            if (line.startsWith("port: "))
-                ports << QString::fromLocal8Bit(line.mid(6));
-        }
-    }
+    const QStringList ports = startBoards(sim, boards);
     if (ports.size() < boards)
         return false;
     BenchWindow window({ports, folder + QStringLiteral("/window64.jsonl")});

@@ -5,23 +5,10 @@
 #   bash scripts/bench-screenshots.sh   writes docs/bench-shift.png and docs/bench-counters.png
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/xvfb.sh
 source scripts/simport.sh
 
-if [ "${1:-}" != --inside ]; then
-    missing=()
-    for tool in xvfb-run:xvfb xdotool:xdotool import:imagemagick xauth:xauth; do
-        command -v "${tool%%:*}" >/dev/null || missing+=("${tool##*:}")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        sudo=()
-        [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-        "${sudo[@]}" apt-get update -q
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q \
-            --no-install-recommends "${missing[@]}"
-    fi
-    bash scripts/dev.sh build
-    exec xvfb-run -a -s "-screen 0 1200x760x24" bash "$0" --inside
-fi
+[ "${1:-}" = --inside ] || under_xvfb 1200x760x24 "$0"
 
 dir=$PWD/build/bench-shots
 rm -rf "$dir"
