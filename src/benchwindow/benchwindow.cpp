@@ -59,8 +59,6 @@ BenchWindow::BenchWindow(const Given &given, QWidget *parent)
     ui->tableView_boards->horizontalHeader()->setStretchLastSection(false);
     ui->tableView_boards->horizontalHeader()->setSectionResizeMode(BenchModel::Result,
                                                                    QHeaderView::Stretch);
-    ui->tableView_boards->setAccessibleName(tr("Boards"));
-    ui->listWidget_failed->setAccessibleName(tr("Failed boards"));
     ui->listWidget_failed->setIconSize(QSize(16, 16));
     ui->listWidget_failed->hide();
     ui->splitter->setStretchFactor(0, 3);
