@@ -132,7 +132,10 @@ void TestDevicePort::flashToolBench()
     QCOMPARE(received("GOOD2"), paddedImage(image));
     QFile file(json);
     QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
+    const QByteArray text = file.readAll();
+    const QJsonObject report = QJsonDocument::fromJson(text).object();
+    // What the tool said and wrote, should a row below fail.
+    qDebug("vantyx-flash said:\n%s\nand wrote:\n%s", qPrintable(errors), text.constData());
     // Per port: the result and how many blocks the device took.
     const QHash<QString, QPair<QString, int>> expected{
         {port("GOOD"), {QStringLiteral("ok"), 25}},
