@@ -197,7 +197,7 @@ check_package() {
         echo "the programs lack hardening flags" >&2
         exit 1
     fi
-    echo "package: $deb holds the three programs, their manual pages, the desktop entry, the"
+    echo "package: $deb holds the four programs, their manual pages, the desktop entries, the"
     echo "icons and the doc folder; lintian has nothing to say"
 }
 
