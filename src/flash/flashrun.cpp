@@ -180,11 +180,9 @@ void FlashRun::look()
         return; // the ports' arrivals wait for the next look
     const QStringList newcomers =
         m_ports.look([this](const QString &port) { return jobOn(port) != nullptr; });
-    for (const QString &port : newcomers) {
-        emit arrived(port);
+    for (const QString &port : newcomers)
         if (m_autoFlash && !jobOn(port))
             startJob(port);
-    }
 }
 
 void FlashRun::endIfDone()

@@ -57,7 +57,7 @@ public:
     bool flash(const QString &port);
     // The job on `port`, if any, ends as cancelled.
     void cancel(const QString &port);
-    // Watching: whether boards that appear are flashed (they are said by arrived() either way).
+    // Watching: whether boards that appear are flashed.
     void setAutoFlash(bool on);
     // A board's ID, typed or scanned, for the record of the board on `port` now or of the next.
     void setBoardId(const QString &port, const QString &id);
@@ -77,8 +77,6 @@ public:
     bool watching() const { return m_plan.watch; }
 
 signals:
-    // Watching: a board appeared on `port` (flashed at once when auto-flash is on).
-    void arrived(const QString &port);
     void jobStarted(FlashJob *job);
     // The job is deleted once control is back in the event loop.
     void jobFinished(FlashJob *job, const BoardRecord &board);
