@@ -3,22 +3,26 @@
 # when two folders import each other (or any loop), or when a folder includes from a layer
 # above its own:
 #   core          protocol serial
-#   engine        link remote flash       (and core)
-#   window        app detect images       (and core)
-#   bench window  benchwindow             (and engine, core)
-#   cli           cli                     (and engine, core)
+#   records       records                 (and core)
+#   engine        link remote flash       (and records, core)
+#   metrics       metrics                 (and engine, records, core)
+#   window        app detect images       (and records, core)
+#   bench window  benchwindow             (and metrics, engine, records, core)
+#   cli           cli                     (and metrics, engine, records, core)
 #   frontend      frontend: the window programs' command lines, on Qt alone
 set -euo pipefail
 cd "$(dirname "$0")/../src"
 
 declare -A allowed=(
     [protocol]="protocol serial" [serial]="protocol serial" [frontend]="frontend"
-    [link]="protocol serial link" [remote]="protocol serial link remote"
-    [flash]="protocol serial link remote flash"
-    [app]="protocol serial frontend app detect images" [detect]="protocol serial detect images"
-    [images]="images"
-    [benchwindow]="protocol serial frontend link remote flash benchwindow images"
-    [cli]="protocol serial link remote flash cli")
+    [records]="protocol serial records"
+    [link]="protocol serial link records" [remote]="protocol serial link remote"
+    [flash]="protocol serial records link remote flash"
+    [metrics]="protocol serial records flash metrics"
+    [app]="protocol serial records frontend app detect images"
+    [detect]="protocol serial detect images" [images]="images"
+    [benchwindow]="protocol serial records frontend link remote flash metrics benchwindow images"
+    [cli]="protocol serial records link remote flash metrics cli")
 
 edges=$(grep -rHo '^#include "[a-z]*/' --include='*.cpp' --include='*.h' . |
     sed 's|^\./\([a-z]*\)/[^:]*:#include "\([a-z]*\)/|\1 \2|' | sort -u)

@@ -21,7 +21,7 @@ private slots:
 
 namespace {
 
-BoardRecord record(const QString &port, FlashJob::Result result, double seconds = 10)
+BoardRecord record(const QString &port, BoardResult result, double seconds = 10)
 {
     BoardRecord board;
     board.port = port;
@@ -79,10 +79,10 @@ void TestBenchModel::rows()
     image->data.reset(new char[512]);
     image->size = 256;
     std::unique_ptr<FlashJob> job;
-    const auto results = QHash<QString, FlashJob::Result>{
-        {QStringLiteral("ok"), FlashJob::Result::Ok},
-        {QStringLiteral("failed"), FlashJob::Result::Failed},
-        {QStringLiteral("cancelled"), FlashJob::Result::Cancelled}};
+    const auto results = QHash<QString, BoardResult>{
+        {QStringLiteral("ok"), BoardResult::Ok},
+        {QStringLiteral("failed"), BoardResult::Failed},
+        {QStringLiteral("cancelled"), BoardResult::Cancelled}};
     for (const QString &event : std::as_const(events)) {
         if (event == QStringLiteral("seen"))
             model.setPresent({port, other});
@@ -136,11 +136,11 @@ void TestBenchModel::counters()
     QFETCH(double, yield);
     QFETCH(double, perHour);
     QFETCH(double, median);
-    const QHash<QChar, FlashJob::Result> kinds{{QLatin1Char('o'), FlashJob::Result::Ok},
-                                               {QLatin1Char('f'), FlashJob::Result::Failed},
-                                               {QLatin1Char('n'), FlashJob::Result::NotDetected},
-                                               {QLatin1Char('p'), FlashJob::Result::PortError},
-                                               {QLatin1Char('c'), FlashJob::Result::Cancelled}};
+    const QHash<QChar, BoardResult> kinds{{QLatin1Char('o'), BoardResult::Ok},
+                                               {QLatin1Char('f'), BoardResult::Failed},
+                                               {QLatin1Char('n'), BoardResult::NotDetected},
+                                               {QLatin1Char('p'), BoardResult::PortError},
+                                               {QLatin1Char('c'), BoardResult::Cancelled}};
     ShiftCounters counters;
     // Out of order, as boards on a bench end: the median does not depend on it.
     for (qsizetype i = results.size() - 1; i >= 0; --i)

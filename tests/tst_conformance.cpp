@@ -256,12 +256,12 @@ void TestConformance::job()
     for (auto &[name, job] : jobs)
         job->start();
     for (auto &[name, job] : jobs)
-        QTRY_VERIFY_WITH_TIMEOUT(job->result() != FlashJob::Result::Pending, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(job->result() != BoardResult::Pending, 20000);
 
     for (const auto &[name, row] : table) {
         const devicesim::Record record = devices.at(name)->record();
         const FlashJob &job = *jobs.at(name);
-        const QString seen = describe(classOf(job.result() == FlashJob::Result::Ok, record));
+        const QString seen = describe(classOf(job.result() == BoardResult::Ok, record));
         QVERIFY2(seen == describe(row.outcome),
                  qPrintable(QStringLiteral("%1: %2, not %3 (%4)")
                                 .arg(QString::fromStdString(name), seen, describe(row.outcome),

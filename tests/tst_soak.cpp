@@ -199,8 +199,8 @@ void TestSoak::randomizedDownloads()
                          padded, 3000);
             QObject::connect(&job, &FlashJob::finished, [&] { endedAt = devicesim::nowNs(); });
             job.start();
-            QTRY_VERIFY_WITH_TIMEOUT(job.result() != FlashJob::Result::Pending, limitMs);
-            sent = job.result() == FlashJob::Result::Ok;
+            QTRY_VERIFY_WITH_TIMEOUT(job.result() != BoardResult::Pending, limitMs);
+            sent = job.result() == BoardResult::Ok;
         } else {
             QVERIFY2(rig->detect(), "detection failed");
             rig->flash(path);

@@ -203,8 +203,8 @@ void BenchModel::jobFinished(const BoardRecord &board)
         return;
     Row &row = m_rows[at];
     row.job = nullptr;
-    row.state = board.result == FlashJob::Result::Ok          ? State::Passed
-                : board.result == FlashJob::Result::Cancelled ? State::Cancelled
+    row.state = board.result == BoardResult::Ok          ? State::Passed
+                : board.result == BoardResult::Cancelled ? State::Cancelled
                                                               : State::Failed;
     row.sent = board.bytesSent;
     row.resends = board.resends;

@@ -260,7 +260,7 @@ void BenchWindow::onJobFinished(const BoardRecord &board)
 {
     m_model.jobFinished(board);
     m_counters.add(board);
-    if (board.result != FlashJob::Result::Ok && board.result != FlashJob::Result::Cancelled) {
+    if (board.result != BoardResult::Ok && board.result != BoardResult::Cancelled) {
         auto *item =
             new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical),
                                 QStringLiteral("%1  %2: %3")

@@ -3,7 +3,7 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/progressdelegate.h"
 #include "benchwindow/shiftcounters.h"
-#include "flash/boardrecord.h"
+#include "records/boardrecord.h"
 #include "protocol/firmwareimage.h"
 
 #include <QDateTime>

@@ -5,16 +5,16 @@
 void ShiftCounters::add(const BoardRecord &board)
 {
     switch (board.result) {
-    case FlashJob::Result::Ok:
+    case BoardResult::Ok:
         ++m_passed;
         m_passedSeconds.insert(
             std::upper_bound(m_passedSeconds.begin(), m_passedSeconds.end(), board.seconds),
             board.seconds);
         return;
-    case FlashJob::Result::Cancelled:
+    case BoardResult::Cancelled:
         ++m_cancelled;
         return;
-    case FlashJob::Result::Pending:
+    case BoardResult::Pending:
         return;
     default:
         ++m_failed;

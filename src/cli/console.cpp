@@ -72,7 +72,7 @@ void Console::onPhaseChanged(FlashJob *job)
 {
     if (m_live)
         markDirty();
-    else if (job->result() == FlashJob::Result::Pending)
+    else if (job->result() == BoardResult::Pending)
         print(m_human, QStringLiteral("%1: %2").arg(job->port(), phaseName(job->phase())));
 }
 
@@ -81,7 +81,7 @@ void Console::onJobFinished(FlashJob *job, const BoardRecord &board)
     m_printedTenths.remove(job);
     // A failure's reason goes to standard error, once; a cancelled board's stays on its line.
     const bool failed =
-        board.result != FlashJob::Result::Ok && board.result != FlashJob::Result::Cancelled;
+        board.result != BoardResult::Ok && board.result != BoardResult::Cancelled;
     const QString error =
         failed ? QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message) : QString();
     QStringList lines{finishedLine(board, !failed)};

@@ -1,6 +1,6 @@
 #include "cli/report.h"
 
-#include "flash/recordjson.h"
+#include "records/recordjson.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,7 +33,7 @@ QByteArray jsonReport(const ImageRecord &image, const QList<BoardRecord> &boards
     QJsonArray devices;
     int succeeded = 0;
     for (const BoardRecord &board : boards) {
-        succeeded += board.result == FlashJob::Result::Ok;
+        succeeded += board.result == BoardResult::Ok;
         devices.append(recordjson::board(board));
     }
     QJsonObject document;
@@ -68,9 +68,9 @@ QString writeReport(const QString &path, const QByteArray &json)
 QString jsonLayout()
 {
     QStringList results;
-    for (FlashJob::Result result :
-         {FlashJob::Result::Ok, FlashJob::Result::Failed, FlashJob::Result::NotDetected,
-          FlashJob::Result::PortError, FlashJob::Result::Cancelled})
+    for (BoardResult result :
+         {BoardResult::Ok, BoardResult::Failed, BoardResult::NotDetected,
+          BoardResult::PortError, BoardResult::Cancelled})
         results << resultName(result);
     QString boards = quoted(recordjson::boardFields());
     boards.replace(QStringLiteral("\"result\""),

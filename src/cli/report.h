@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/boardrecord.h"
+#include "records/boardrecord.h"
 
 #include <QByteArray>
 #include <QList>

@@ -4,6 +4,7 @@
 #include "protocol/hostrules.h"
 #include "protocol/limittimer.h"
 #include "protocol/quenlark.h"
+#include "records/boardresult.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -24,7 +25,7 @@ class FlashJob : public QObject
 
 public:
     enum class Phase { Opening, Waking, Settling, Starting, Sending, Done, Failed };
-    enum class Result { Pending, Ok, Failed, NotDetected, PortError, Cancelled };
+    using Result = BoardResult;
 
     // Talks to the board on `link` (linkForPort() makes one for a port name), which becomes
     // the job's. `detectTimeoutMs` bounds the wait for the bootloader; 0 waits for ever.

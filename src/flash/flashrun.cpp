@@ -2,13 +2,37 @@
 
 #include "flash/flashjob.h"
 #include "flash/portlinks.h"
-#include "flash/recordjson.h"
+#include "records/recordjson.h"
 #include "serial/portlist.h"
 #include "serial/portname.h"
 
 namespace {
 
 constexpr int lookEveryMs = 500;
+
+// `info` is what the system lists of the job's port; a null one when it lists nothing.
+BoardRecord recordOf(const FlashJob &job, const QSerialPortInfo &info)
+{
+    BoardRecord board;
+    board.port = job.port();
+    board.result = job.result();
+    board.bytesSent = job.bytesSent();
+    board.blocks = job.blocks();
+    board.resends = job.resends();
+    board.seconds = job.seconds();
+    board.transferSeconds = job.transferSeconds();
+    board.replyLatencyMs = job.replyLatencyMs();
+    board.remote = job.isRemote();
+    board.message = job.message();
+    board.started = job.startedAt();
+    board.ended = job.endedAt();
+    if (!info.isNull()) {
+        board.serialNumber = info.serialNumber();
+        board.usb = usbId(info);
+        board.location = info.systemLocation();
+    }
+    return board;
+}
 
 } // namespace
 
@@ -111,7 +135,7 @@ void FlashRun::startJob(const QString &port)
 
 void FlashRun::onFinished(FlashJob *job)
 {
-    BoardRecord board = BoardRecord::of(*job, listedInfo(job->port()));
+    BoardRecord board = recordOf(*job, listedInfo(job->port()));
     board.boardId = m_boardIds.take(job->port());
     const ImageRecord image = m_jobImages.take(job);
     m_tally.add(board);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "flash/boardlog.h"
-#include "flash/boardrecord.h"
+#include "records/boardlog.h"
+#include "records/boardrecord.h"
 #include "flash/imagewatcher.h"
 #include "flash/portwatcher.h"
 

@@ -1,4 +1,4 @@
-#include "flash/boardlog.h"
+#include "records/boardlog.h"
 
 #include <cerrno>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "flash/recordjson.h"
+#include "records/recordjson.h"
 
 #include <QJsonDocument>
 #include <QSysInfo>

@@ -1,10 +1,9 @@
 #pragma once
 
-#include "flash/flashjob.h"
 #include "protocol/firmwareimage.h"
+#include "records/boardresult.h"
 
 #include <QDateTime>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
@@ -15,7 +14,7 @@
 struct BoardRecord
 {
     QString port;
-    FlashJob::Result result = FlashJob::Result::Pending;
+    BoardResult result = BoardResult::Pending;
     qint64 bytesSent = 0;
     int blocks = 0;
     int resends = 0;
@@ -28,9 +27,8 @@ struct BoardRecord
     // What the system says of the port, where it lists it.
     QString serialNumber, usb, location;
     QString boardId; // typed or scanned by the operator; empty when none was
-
-    // `port` is what the system lists of the job's port; a null one when it lists nothing.
-    static BoardRecord of(const FlashJob &job, const QSerialPortInfo &port);
+    QString slot;    // the bench position's name, with a slot file; empty without one
+    QString tag;     // the shift's batch, work order or operator; empty when none was given
 };
 
 // The image a board was sent.
@@ -43,9 +41,6 @@ struct ImageRecord
 
     static ImageRecord of(const QString &path, const PaddedImage &image);
 };
-
-// ok, failed, not-detected, port-error, cancelled: as the records say them.
-QString resultName(FlashJob::Result result);
 
 // A run's totals, without keeping every board (a shift may see thousands).
 struct Tally

@@ -1,0 +1,43 @@
+#include "records/boardrecord.h"
+
+#include <QCryptographicHash>
+
+QString resultName(BoardResult result)
+{
+    switch (result) {
+    case BoardResult::Ok:
+        return QStringLiteral("ok");
+    case BoardResult::Failed:
+        return QStringLiteral("failed");
+    case BoardResult::NotDetected:
+        return QStringLiteral("not-detected");
+    case BoardResult::PortError:
+        return QStringLiteral("port-error");
+    case BoardResult::Cancelled:
+        return QStringLiteral("cancelled");
+    case BoardResult::Pending:
+        break;
+    }
+    return QStringLiteral("pending");
+}
+
+ImageRecord ImageRecord::of(const QString &path, const PaddedImage &image)
+{
+    const QByteArray bytes = QByteArray::fromRawData(image.data.get(), image.length);
+    return {
+        path, image.length, image.size,
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+}
+
+void Tally::add(const BoardRecord &board)
+{
+    constexpr int namedFailures = 20;
+    if (board.result == BoardResult::Ok) {
+        ++succeeded;
+        longestTransfer = qMax(longestTransfer, board.transferSeconds);
+        return;
+    }
+    if (++failed <= namedFailures)
+        failedNames << QStringLiteral("%1 (%2)").arg(board.port, resultName(board.result));
+    cut = cut || board.result == BoardResult::Cancelled;
+}
