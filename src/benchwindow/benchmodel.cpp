@@ -205,7 +205,7 @@ void BenchModel::jobFinished(const BoardRecord &board)
     row.job = nullptr;
     row.state = board.result == BoardResult::Ok          ? State::Passed
                 : board.result == BoardResult::Cancelled ? State::Cancelled
-                                                              : State::Failed;
+                                                         : State::Failed;
     row.sent = board.bytesSent;
     row.resends = board.resends;
     row.seconds = board.seconds;

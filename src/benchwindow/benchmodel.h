@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/boardrecord.h"
 #include "flash/flashjob.h"
+#include "records/boardrecord.h"
 
 #include <QAbstractTableModel>
 #include <QList>

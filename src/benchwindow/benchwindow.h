@@ -3,8 +3,8 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/progressdelegate.h"
 #include "benchwindow/shiftcounters.h"
-#include "records/boardrecord.h"
 #include "protocol/firmwareimage.h"
+#include "records/boardrecord.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -26,6 +26,14 @@ Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
     connect(&run, &FlashRun::jobFinished, this, &Console::onJobFinished);
     connect(&run, &FlashRun::noPorts, this,
             [] { complain(QStringLiteral("no serial ports found")); });
+    connect(&run, &FlashRun::portIgnored, this, [this](const QString &port, const QString &why) {
+        say(QStringLiteral("%1: ignored: %2").arg(port, why));
+    });
+    connect(&run, &FlashRun::portUnassigned, this, [this](const QString &port) {
+        say(QStringLiteral("%1: unassigned: no slot names it; not flashed").arg(port));
+    });
+    if (run.watching()) // the first line of a shift, before any board
+        QMetaObject::invokeMethod(this, &Console::sayWaiting, Qt::QueuedConnection);
     connect(&run, &FlashRun::imageChanged, this, [this](const ImageRecord &image) {
         print(m_human, QStringLiteral("image changed: %1, %2 bytes, sha256 %3")
                            .arg(image.path)
@@ -46,9 +54,33 @@ void Console::complain(const QString &line)
     print(stderr, QStringLiteral("vantyx-flash: ") + line);
 }
 
+QString Console::label(const FlashJob *job) const
+{
+    return boardLabel(m_run.station().slotLabel(job->port()), job->port());
+}
+
+void Console::say(const QString &line)
+{
+    if (m_live) {
+        m_pendingLines << line;
+        markDirty();
+    } else {
+        print(m_human, line);
+    }
+}
+
+void Console::sayWaiting()
+{
+    // On a terminal the live screen says it; elsewhere once, each time the bench is idle.
+    if (m_live)
+        markDirty();
+    else if (m_run.running().isEmpty())
+        print(m_human, waitingLine(m_run.tally()));
+}
+
 void Console::onJobStarted(FlashJob *job)
 {
-    m_portWidth = qMax(m_portWidth, int(job->port().size()));
+    m_portWidth = qMax(m_portWidth, int(label(job).size()));
     connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
     if (m_live)
         connect(job, &FlashJob::progressed, this, &Console::markDirty);
@@ -65,7 +97,7 @@ void Console::onProgressed(FlashJob *job)
     if (tenths <= printed || tenths >= 10)
         return;
     printed = tenths;
-    print(m_human, QStringLiteral("%1: sending, %2%").arg(job->port()).arg(tenths * 10));
+    print(m_human, QStringLiteral("%1: sending, %2%").arg(label(job)).arg(tenths * 10));
 }
 
 void Console::onPhaseChanged(FlashJob *job)
@@ -73,17 +105,17 @@ void Console::onPhaseChanged(FlashJob *job)
     if (m_live)
         markDirty();
     else if (job->result() == BoardResult::Pending)
-        print(m_human, QStringLiteral("%1: %2").arg(job->port(), phaseName(job->phase())));
+        print(m_human, QStringLiteral("%1: %2").arg(label(job), phaseName(job->phase())));
 }
 
 void Console::onJobFinished(FlashJob *job, const BoardRecord &board)
 {
     m_printedTenths.remove(job);
     // A failure's reason goes to standard error, once; a cancelled board's stays on its line.
-    const bool failed =
-        board.result != BoardResult::Ok && board.result != BoardResult::Cancelled;
+    const bool failed = board.result != BoardResult::Ok && board.result != BoardResult::Cancelled;
     const QString error =
-        failed ? QStringLiteral("vantyx-flash: %1: %2").arg(board.port, board.message) : QString();
+        failed ? QStringLiteral("vantyx-flash: %1: %2").arg(boardLabel(board), board.message)
+               : QString();
     QStringList lines{finishedLine(board, !failed)};
     // Said once a run: a bench's adapters are mostly of one kind.
     const QString advice = m_latencySaid ? QString() : latencyAdvice(board);
@@ -102,6 +134,8 @@ void Console::onJobFinished(FlashJob *job, const BoardRecord &board)
         print(m_human, line);
     if (!error.isEmpty())
         print(stderr, error);
+    if (m_run.watching() && m_run.running().isEmpty())
+        sayWaiting();
 }
 
 void Console::markDirty()
@@ -130,9 +164,11 @@ void Console::draw()
     QList<LiveFigures> jobs;
     jobs.reserve(m_run.running().size());
     for (const FlashJob *job : m_run.running())
-        jobs << LiveFigures::of(*job);
+        jobs << LiveFigures::of(*job, label(job));
     m_drawnLengths.clear();
-    const QStringList lines = liveScreen(jobs, m_portWidth, columns - 1, terminal::height(m_human));
+    QStringList lines = liveScreen(jobs, m_portWidth, columns - 1, terminal::height(m_human));
+    if (lines.isEmpty() && m_run.watching() && !m_finishing)
+        lines << waitingLine(m_run.tally()).left(columns - 1);
     for (const QString &line : lines) {
         print(m_human, line);
         m_drawnLengths << int(line.size());
@@ -148,6 +184,7 @@ void Console::print(std::FILE *stream, const QString &line)
 int Console::finish()
 {
     m_drawTimer.stop();
+    m_finishing = true;
     if (m_live)
         draw();
     const Tally &tally = m_run.tally();

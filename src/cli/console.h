@@ -31,6 +31,10 @@ public:
     static void complain(const QString &line);
 
 private:
+    QString label(const FlashJob *job) const;
+    // A line that stays, above the live ones on a terminal.
+    void say(const QString &line);
+    void sayWaiting();
     void onJobStarted(FlashJob *job);
     void onPhaseChanged(FlashJob *job);
     void onProgressed(FlashJob *job);
@@ -45,6 +49,7 @@ private:
     bool m_live;        // a terminal: lines redrawn in place
     int m_portWidth = 12;
     bool m_latencySaid = false;
+    bool m_finishing = false;
     QHash<FlashJob *, int> m_printedTenths;
     QStringList m_pendingLines;
     QStringList m_pendingErrors;

@@ -4,9 +4,9 @@
 
 #include <QtGlobal>
 
-LiveFigures LiveFigures::of(const FlashJob &job)
+LiveFigures LiveFigures::of(const FlashJob &job, const QString &label)
 {
-    return {job.port(),      job.phase(),           job.bytesSent(),
+    return {label,           job.phase(),           job.bytesSent(),
             job.imageSize(), job.transferSeconds(), job.resends()};
 }
 

@@ -19,7 +19,8 @@ struct LiveFigures
     double transferSeconds = 0;
     int resends = 0;
 
-    static LiveFigures of(const FlashJob &job);
+    // `label` is what the job's board is shown by (boardLabel()).
+    static LiveFigures of(const FlashJob &job, const QString &label);
 };
 
 // Port, phase, a bar, percent, bytes per second, time left and resends, in columns; as the

@@ -6,6 +6,7 @@
 #include "cli/options.h"
 #include "cli/startup.h"
 #include "flash/flashrun.h"
+#include "metrics/metricspublisher.h"
 #include "protocol/firmwareimage.h"
 #include "serial/portlist.h"
 #include "serial/portname.h"
@@ -72,8 +73,11 @@ int main(int argc, char *argv[])
     plan.ports = options.ports;
     plan.all = options.all;
     plan.watch = options.watch;
-    // Without --port, --watch takes every port the system lists.
-    plan.listed = options.ports.isEmpty() ? PortWatcher::Listed::All : PortWatcher::Listed::None;
+    // Without --port, --watch takes every port the system lists (the slots' among them, and
+    // those of adapters the station takes).
+    plan.listed = options.portsNamed ? PortWatcher::Listed::None : PortWatcher::Listed::All;
+    plan.station = options.station;
+    plan.tag = options.tag;
     plan.detectTimeoutMs = options.detectTimeoutMs;
     plan.log = options.log;
     plan.keepRecords = !options.json.isEmpty(); // a shift without a report keeps the tally alone
@@ -88,6 +92,19 @@ int main(int argc, char *argv[])
         interrupt.release();
         QCoreApplication::exit(status);
     });
+    std::unique_ptr<MetricsPublisher> metrics;
+    if (!options.metrics.listen.isEmpty() || !options.metrics.file.isEmpty()) {
+        metrics = std::make_unique<MetricsPublisher>(run, options.metrics);
+        QObject::connect(
+            metrics.get(), &MetricsPublisher::fileWriteFailed, [&](const QString &why) {
+                Console::complain(QStringLiteral("cannot write the metrics file %1: %2")
+                                      .arg(options.metrics.file, why));
+            });
+        if (!metrics->start(&error)) {
+            Console::complain(error);
+            return exitstatus::SomeFailed;
+        }
+    }
     if (!run.start(&error)) {
         Console::complain(QStringLiteral("cannot open the log %1: %2").arg(options.log, error));
         return exitstatus::SomeFailed;

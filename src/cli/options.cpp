@@ -3,6 +3,7 @@
 #include "cli/exitstatus.h"
 #include "cli/report.h"
 #include "flash/portlinks.h"
+#include "flash/slotfile.h"
 #include "serial/portname.h"
 #include "serial/remoteport.h"
 
@@ -28,7 +29,9 @@ const char description[] =
     "\n"
     "  vantyx-flash --port " FLASHLOADER_EXAMPLE_PORT " firmware.bin\n"
     "  vantyx-flash --all --json report.json firmware.bin\n"
-    "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n";
+    "  vantyx-flash --watch firmware.bin      (a bench: every board plugged in; Ctrl-C ends)\n"
+    "  vantyx-flash --watch --slots bench.ini --log shift.jsonl --metrics 9464 firmware.bin\n"
+    "                                         (a station: named slots, monitored)\n";
 
 // Why the report cannot go to `path`, found before any port is opened; empty when it can.
 QString reportTargetProblem(const QString &option, const QString &path, const QString &image)
@@ -100,6 +103,29 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
          QStringLiteral("Seconds to wait for the bootloader on a port (default 60, with --watch "
                         "for ever); 0 waits for ever."),
          QStringLiteral("seconds")},
+        {QStringLiteral("slots"),
+         QStringLiteral("The bench's slot file: each slot's name and its port (on Linux its "
+                        "/dev/serial/by-path name), and the adapters it takes. Its ports are "
+                        "flashed as --port ones; with --all or --watch, a listed port no slot "
+                        "names is said unassigned and not flashed."),
+         QStringLiteral("file")},
+        {QStringLiteral("usb"),
+         QStringLiteral("Take only listed ports of this USB adapter (hex VID:PID, as --list "
+                        "says); give it once for each kind. Other listed ports are never "
+                        "opened."),
+         QStringLiteral("vid:pid")},
+        {QStringLiteral("tag"),
+         QStringLiteral("A batch, a work order or an operator: into every record and the "
+                        "report."),
+         QStringLiteral("text")},
+        {QStringLiteral("metrics"),
+         QStringLiteral("Serve the run's metrics at http://HOST:PORT/metrics in Prometheus' "
+                        "text format (HOST 127.0.0.1 unless given)."),
+         QStringLiteral("[host:]port")},
+        {QStringLiteral("metrics-file"),
+         QStringLiteral("Write the same metrics to this file, replaced whole after each board "
+                        "(for node_exporter's textfile collector)."),
+         QStringLiteral("file")},
         {QStringLiteral("list"),
          QStringLiteral("List the serial ports: name, description, manufacturer, serial number, "
                         "USB vendor:product.")},
@@ -125,6 +151,7 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
     }
 
     options->ports = parser.values(QStringLiteral("port"));
+    options->portsNamed = !options->ports.isEmpty();
     options->all = parser.isSet(QStringLiteral("all"));
     options->watch = parser.isSet(QStringLiteral("watch"));
     options->json = parser.value(QStringLiteral("json"));
@@ -150,6 +177,53 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         return false;
     }
     options->image = positional.first();
+    if (parser.isSet(QStringLiteral("slots"))) {
+        options->slotsFile = parser.value(QStringLiteral("slots"));
+        std::optional<Station> station = slotfile::read(options->slotsFile, error);
+        if (!station)
+            return false;
+        if (!station->hasSlots()) {
+            *error = QStringLiteral("%1 names no slots").arg(options->slotsFile);
+            return false;
+        }
+        options->station = *station;
+        // The slots are the ports, unless some are named.
+        if (options->ports.isEmpty())
+            options->ports = options->station.slotPorts();
+    }
+    const QStringList adapters = parser.values(QStringLiteral("usb"));
+    for (const QString &adapter : adapters) {
+        if (!slotfile::isUsbId(adapter)) {
+            *error =
+                QStringLiteral("--usb takes VID:PID in hex, as 0403:6001; not %1").arg(adapter);
+            return false;
+        }
+        if (!options->station.adapters.contains(adapter.toLower()))
+            options->station.adapters << adapter.toLower();
+    }
+    options->tag = parser.value(QStringLiteral("tag"));
+    if (parser.isSet(QStringLiteral("tag")) && options->tag.trimmed().isEmpty()) {
+        *error = QStringLiteral("--tag takes a text");
+        return false;
+    }
+    options->metrics.listen = parser.value(QStringLiteral("metrics"));
+    if (parser.isSet(QStringLiteral("metrics"))) {
+        QString host;
+        quint16 port = 0;
+        if (!parseMetricsAddress(options->metrics.listen, &host, &port, error)) {
+            *error = QStringLiteral("--metrics: ") + *error;
+            return false;
+        }
+    }
+    options->metrics.file = parser.value(QStringLiteral("metrics-file"));
+    if (parser.isSet(QStringLiteral("metrics-file"))) {
+        *error = options->metrics.file.isEmpty()
+                     ? QStringLiteral("--metrics-file takes a file name")
+                     : reportTargetProblem(QStringLiteral("--metrics-file"), options->metrics.file,
+                                           options->image);
+        if (!error->isEmpty())
+            return false;
+    }
     if (options->ports.isEmpty() && !options->all && !options->watch) {
         *error = QStringLiteral("no port: give --port NAME, --all or --watch");
         return false;
@@ -186,7 +260,7 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
         }
         seen.insert(portKey(port), port);
     }
-    if (!options->ports.isEmpty() && options->all) {
+    if (parser.isSet(QStringLiteral("port")) && options->all) {
         *error = QStringLiteral("--all takes every port; do not name ports with it");
         return false;
     }

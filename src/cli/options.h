@@ -1,5 +1,8 @@
 #pragma once
 
+#include "flash/station.h"
+#include "metrics/metricspublisher.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,7 +13,8 @@ struct FlashOptions
 {
     enum class Action { Flash, List, Help, Version };
     Action action = Action::Flash;
-    QStringList ports;
+    QStringList ports;       // --port's, else the slots'
+    bool portsNamed = false; // by --port
     bool all = false;
     bool watch = false;
     QString json;                    // "" none, "-" standard output
@@ -18,6 +22,10 @@ struct FlashOptions
     int detectTimeoutMs = 0;         // 0: for ever
     QString image;                   // as text, for messages and records
     std::filesystem::path imageFile; // as the system gave it, to open
+    QString slotsFile;               // "" none
+    Station station;                 // the slot file's, and --usb's adapters
+    QString tag;                     // "" none: into every record
+    MetricsTargets metrics;
     QString helpText;
 };
 

@@ -68,14 +68,14 @@ QString writeReport(const QString &path, const QByteArray &json)
 QString jsonLayout()
 {
     QStringList results;
-    for (BoardResult result :
-         {BoardResult::Ok, BoardResult::Failed, BoardResult::NotDetected,
-          BoardResult::PortError, BoardResult::Cancelled})
+    for (BoardResult result : {BoardResult::Ok, BoardResult::Failed, BoardResult::NotDetected,
+                               BoardResult::PortError, BoardResult::Cancelled})
         results << resultName(result);
     QString boards = quoted(recordjson::boardFields());
     boards.replace(QStringLiteral("\"result\""),
                    QStringLiteral("\"result\" (%1)").arg(results.join(QStringLiteral(", "))));
-    return QStringLiteral("JSON (--json): {\"image\": {%1}, \"devices\": [{%2}], %3}.")
+    return QStringLiteral("JSON (--json): {\"image\": {%1}, \"devices\": [{%2}], %3}; with "
+                          "--slots and --tag, each device has \"slot\" and \"tag\" too.")
         .arg(quoted(recordjson::imageFields()), boards,
              quoted(QList<const char *>(std::begin(totalFields), std::end(totalFields))));
 }

@@ -14,7 +14,7 @@ QString latencyAdvice(const BoardRecord &board)
     const double wireMs = quenlark::blockExchangeWireMs;
     const QString late =
         QStringLiteral("%1: replies come %2 ms late on every block (%3 of the wire's pace)")
-            .arg(board.port)
+            .arg(boardLabel(board))
             .arg(qRound(board.replyLatencyMs))
             .arg(wireMs / (wireMs + board.replyLatencyMs), 0, 'f', 2);
     if (board.remote)
@@ -26,7 +26,7 @@ QString latencyAdvice(const BoardRecord &board)
 QString finishedLine(const BoardRecord &board, bool withReason)
 {
     QString line = QStringLiteral("%1: %2, %3 bytes in %4 blocks, %5 resends, %6 s")
-                       .arg(board.port, resultName(board.result))
+                       .arg(boardLabel(board), resultName(board.result))
                        .arg(board.bytesSent)
                        .arg(board.blocks)
                        .arg(board.resends)
@@ -34,6 +34,13 @@ QString finishedLine(const BoardRecord &board, bool withReason)
     if (withReason && !board.message.isEmpty())
         line += QStringLiteral(": ") + board.message;
     return line;
+}
+
+QString waitingLine(const Tally &tally)
+{
+    return QStringLiteral("waiting for boards: %1 ok, %2 failed so far")
+        .arg(tally.succeeded)
+        .arg(tally.failed);
 }
 
 QString summaryLine(const Tally &tally, const ImageRecord &image)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/boardrecord.h"
 #include "flash/jobtext.h"
+#include "records/boardrecord.h"
 
 #include <QString>
 
@@ -15,6 +15,8 @@ QString latencyAdvice(const BoardRecord &board);
 // What fixes an adapter on this machine that holds replies (latencyfix_unix.cpp,
 // latencyfix_win.cpp).
 QString adapterLatencyFix(const QString &port);
+// --watch between boards: the count so far.
+QString waitingLine(const Tally &tally);
 // The totals, the image as it went out (its padding said) and how long the transfer took apart
 // from the settling.
 QString summaryLine(const Tally &tally, const ImageRecord &image);

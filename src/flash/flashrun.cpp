@@ -6,6 +6,8 @@
 #include "serial/portlist.h"
 #include "serial/portname.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int lookEveryMs = 500;
@@ -34,6 +36,14 @@ BoardRecord recordOf(const FlashJob &job, const QSerialPortInfo &info)
     return board;
 }
 
+// Whether `ports` holds `port` under another name (a by-path link and its ttyUSBn).
+bool sameDeviceIn(const QStringList &ports, const QString &port)
+{
+    const QString key = portKey(port);
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [&](const QString &other) { return portKey(other) == key; });
+}
+
 } // namespace
 
 FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent)
@@ -55,7 +65,13 @@ bool FlashRun::start(QString *why)
         m_lookTimer.start();
         return true;
     }
-    const QStringList ports = m_plan.all ? listedPortNames() : m_plan.ports;
+    QStringList ports = m_plan.ports;
+    if (m_plan.all) {
+        const QStringList listed = listedPortNames();
+        for (const QString &port : listed)
+            if (takesListed(port) && !sameDeviceIn(ports, port))
+                ports << port;
+    }
     if (ports.isEmpty()) {
         emit noPorts();
         QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
@@ -137,6 +153,8 @@ void FlashRun::onFinished(FlashJob *job)
 {
     BoardRecord board = recordOf(*job, listedInfo(job->port()));
     board.boardId = m_boardIds.take(job->port());
+    board.slot = m_plan.station.slotLabel(job->port());
+    board.tag = m_plan.tag;
     const ImageRecord image = m_jobImages.take(job);
     m_tally.add(board);
     if (m_plan.keepRecords)
@@ -205,8 +223,26 @@ void FlashRun::look()
     const QStringList newcomers =
         m_ports.look([this](const QString &port) { return jobOn(port) != nullptr; });
     for (const QString &port : newcomers)
-        if (m_autoFlash && !jobOn(port))
+        if (m_autoFlash && !jobOn(port) && (m_plan.ports.contains(port) || takesListed(port)))
             startJob(port);
+}
+
+bool FlashRun::takesListed(const QString &port)
+{
+    // The named ports (and the slots among them) are watched by their own names.
+    if (m_plan.ports.contains(port) || sameDeviceIn(m_plan.ports, port))
+        return false;
+    const QString ignored = m_plan.station.ignoredBecause(usbId(listedInfo(port)));
+    const bool unassigned =
+        ignored.isEmpty() && m_plan.station.hasSlots() && m_plan.station.slotOf(port).isEmpty();
+    if ((ignored.isEmpty() && !unassigned) || m_saidLeftAlone.contains(port))
+        return ignored.isEmpty() && !unassigned;
+    m_saidLeftAlone.insert(port);
+    if (!ignored.isEmpty())
+        emit portIgnored(port, ignored);
+    else
+        emit portUnassigned(port);
+    return false;
 }
 
 void FlashRun::endIfDone()

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "records/boardlog.h"
-#include "records/boardrecord.h"
 #include "flash/imagewatcher.h"
 #include "flash/portwatcher.h"
+#include "flash/station.h"
+#include "records/boardlog.h"
+#include "records/boardrecord.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QList>
 #include <QObject>
 #include <QSerialPortInfo>
+#include <QSet>
 #include <QTimer>
 
 #include <filesystem>
@@ -43,6 +45,11 @@ public:
         // memory until takeChangedImage(); otherwise it is read again and taken.
         bool lockImage = false;
         QString logFolder; // "" none: a file a day there, as well as or instead of `log`
+        // The bench's slots, which name every record; with slots, a listed port no slot names
+        // is not flashed unless flash() asks. Listed ports of adapters the station does not
+        // take are never opened.
+        Station station;
+        QString tag; // into every record: a batch, a work order, an operator
     };
 
     FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent = nullptr);
@@ -75,12 +82,17 @@ public:
     std::shared_ptr<const PaddedImage> paddedImage() const { return m_image.image(); }
     bool logFailed() const { return m_logFailed; }
     bool watching() const { return m_plan.watch; }
+    const Station &station() const { return m_plan.station; }
 
 signals:
     void jobStarted(FlashJob *job);
     // The job is deleted once control is back in the event loop.
     void jobFinished(FlashJob *job, const BoardRecord &board);
     void noPorts();
+    // A listed port left alone, said once: its adapter is not one the station takes.
+    void portIgnored(const QString &port, const QString &why);
+    // With slots, a listed port no slot names, said once; flashed only by flash().
+    void portUnassigned(const QString &port);
     void imageChanged(const ImageRecord &image);
     // With lockImage: the file changed; boards get the one in memory until takeChangedImage().
     void imageChangedOnDisk(const ImageRecord &image, const QDateTime &when);
@@ -93,6 +105,8 @@ signals:
 
 private:
     void startJob(const QString &port);
+    // Whether a listed port may be flashed without asking; says why not, once.
+    bool takesListed(const QString &port);
     void onFinished(FlashJob *job);
     void look();
     bool imageStillCurrent();
@@ -115,6 +129,7 @@ private:
     bool m_ended = false;
     bool m_autoFlash = true;
     QHash<QString, QString> m_boardIds; // port -> the ID for its board's record
+    QSet<QString> m_saidLeftAlone;      // ports said ignored or unassigned
     QTimer m_lookTimer;                 // watching: looks for ports that appeared or went
     // What the system lists of the ports, asked once for boards that end together: listing
     // the ports costs far more than a board's bookkeeping.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "records/boardrecord.h"
 #include "protocol/firmwareimage.h"
+#include "records/boardrecord.h"
 
 #include <cstdint>
 #include <filesystem>

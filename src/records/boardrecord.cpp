@@ -21,6 +21,15 @@ QString resultName(BoardResult result)
     return QStringLiteral("pending");
 }
 
+QString boardLabel(const QString &slot, const QString &port)
+{
+    if (slot.isEmpty())
+        return port;
+    if (slot == QStringLiteral("unassigned"))
+        return QStringLiteral("%1 (unassigned)").arg(port);
+    return slot;
+}
+
 ImageRecord ImageRecord::of(const QString &path, const PaddedImage &image)
 {
     const QByteArray bytes = QByteArray::fromRawData(image.data.get(), image.length);
@@ -38,6 +47,6 @@ void Tally::add(const BoardRecord &board)
         return;
     }
     if (++failed <= namedFailures)
-        failedNames << QStringLiteral("%1 (%2)").arg(board.port, resultName(board.result));
+        failedNames << QStringLiteral("%1 (%2)").arg(boardLabel(board), resultName(board.result));
     cut = cut || board.result == BoardResult::Cancelled;
 }

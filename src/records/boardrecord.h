@@ -31,6 +31,14 @@ struct BoardRecord
     QString tag;     // the shift's batch, work order or operator; empty when none was given
 };
 
+// What a board is shown by: its slot's name, else its port, said "unassigned" where a bench's
+// slots do not name it.
+QString boardLabel(const QString &slot, const QString &port);
+inline QString boardLabel(const BoardRecord &board)
+{
+    return boardLabel(board.slot, board.port);
+}
+
 // The image a board was sent.
 struct ImageRecord
 {
@@ -49,7 +57,7 @@ struct Tally
     int failed = 0;
     bool cut = false;           // a board was cancelled in the middle
     double longestTransfer = 0; // of the boards that succeeded, in seconds
-    QStringList failedNames;    // "PORT (result)", the first few
+    QStringList failedNames;    // "LABEL (result)", the first few
 
     void add(const BoardRecord &board);
 };

@@ -49,8 +49,12 @@ QJsonObject board(const BoardRecord &board)
                                  board.usb,
                                  board.location};
     QJsonObject object = objectOf(boardNames, values);
-    if (!board.boardId.isEmpty()) // from a front end that asks for it
-        object.insert(QStringLiteral("board_id"), board.boardId);
+    // Only where they are known: a bench's slots, an operator's ID, a shift's tag.
+    const std::pair<const char *, QString> optional[] = {
+        {"slot", board.slot}, {"board_id", board.boardId}, {"tag", board.tag}};
+    for (const auto &[name, value] : optional)
+        if (!value.isEmpty())
+            object.insert(QLatin1String(name), value);
     return object;
 }
 

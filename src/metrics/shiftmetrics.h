@@ -1,0 +1,45 @@
+#pragma once
+
+#include "records/boardrecord.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include <array>
+
+// A shift's figures in Prometheus' text format, for the line's monitoring: counters since the
+// program started, a histogram of a board's time and of its reply latency, the boards in
+// progress and the image. Labels are of low cardinality only: a result, never a port or a
+// serial number.
+class ShiftMetrics
+{
+public:
+    ShiftMetrics();
+
+    void boardStarted();
+    void boardFinished(const BoardRecord &board);
+    void setImage(const ImageRecord &image);
+    QByteArray text() const;
+
+private:
+    struct Histogram
+    {
+        QList<double> bounds; // upper bounds, rising; +Inf is implied
+        QList<quint64> counts;
+        quint64 count = 0;
+        double sum = 0;
+
+        void observe(double value);
+    };
+
+    QMap<BoardResult, quint64> m_boards;
+    quint64 m_bytesSent = 0;
+    quint64 m_resends = 0;
+    int m_inProgress = 0;
+    double m_lastSuccess = 0; // seconds since the epoch; 0: none yet
+    Histogram m_duration;
+    Histogram m_latency;
+    QString m_imageSha256;
+};
