@@ -73,16 +73,16 @@ void TestBenchModel::rows()
     QFETCH(QString, boardId);
     BenchModel model;
     const QString a = QStringLiteral("a");
-    const BenchModel::Port port{a, QStringLiteral("SN1"), true, true};
-    const BenchModel::Port other{QStringLiteral("b"), QString(), true, true};
+    const BenchModel::Port port{a, QStringLiteral("SN1"), true, true, QString(), QString()};
+    const BenchModel::Port other{QStringLiteral("b"), QString(), true, true, QString(), QString()};
     auto image = std::make_shared<PaddedImage>();
     image->data.reset(new char[512]);
     image->size = 256;
     std::unique_ptr<FlashJob> job;
-    const auto results = QHash<QString, BoardResult>{
-        {QStringLiteral("ok"), BoardResult::Ok},
-        {QStringLiteral("failed"), BoardResult::Failed},
-        {QStringLiteral("cancelled"), BoardResult::Cancelled}};
+    const auto results =
+        QHash<QString, BoardResult>{{QStringLiteral("ok"), BoardResult::Ok},
+                                    {QStringLiteral("failed"), BoardResult::Failed},
+                                    {QStringLiteral("cancelled"), BoardResult::Cancelled}};
     for (const QString &event : std::as_const(events)) {
         if (event == QStringLiteral("seen"))
             model.setPresent({port, other});
@@ -137,10 +137,10 @@ void TestBenchModel::counters()
     QFETCH(double, perHour);
     QFETCH(double, median);
     const QHash<QChar, BoardResult> kinds{{QLatin1Char('o'), BoardResult::Ok},
-                                               {QLatin1Char('f'), BoardResult::Failed},
-                                               {QLatin1Char('n'), BoardResult::NotDetected},
-                                               {QLatin1Char('p'), BoardResult::PortError},
-                                               {QLatin1Char('c'), BoardResult::Cancelled}};
+                                          {QLatin1Char('f'), BoardResult::Failed},
+                                          {QLatin1Char('n'), BoardResult::NotDetected},
+                                          {QLatin1Char('p'), BoardResult::PortError},
+                                          {QLatin1Char('c'), BoardResult::Cancelled}};
     ShiftCounters counters;
     // Out of order, as boards on a bench end: the median does not depend on it.
     for (qsizetype i = results.size() - 1; i >= 0; --i)

@@ -1,4 +1,6 @@
 #include "benchwindow/benchwindow.h"
+#include "benchwindow/sloteditor.h"
+#include "flash/slotfile.h"
 #include "testrig.h"
 
 #include <QCheckBox>
@@ -26,6 +28,7 @@ private slots:
     void initTestCase();
     void shiftOfFourBoards();
     void everyActionHasItsOwnKey();
+    void slotEditorNamesArrivals();
 };
 
 void TestBenchWindow::initTestCase()
@@ -57,9 +60,15 @@ void TestBenchWindow::shiftOfFourBoards()
     const auto late = ptyDevice(); // made now: a pseudo-terminal's number is taken again
     // The second good board's slot: a name with nothing behind it until it is plugged in.
     const QString later = dir.filePath(QStringLiteral("slot4"));
-    const QStringList ports{good->portName(), quiet->portName(), pulled->portName(), later};
-
-    BenchWindow window({ports, records});
+    // Two of them in a station's slots, the other two given by name: no slot names them.
+    BenchWindow::Given given({quiet->portName(), pulled->portName()}, records);
+    given.station.benchSlots = {{QStringLiteral("Bay 1"), good->portName()},
+                                {QStringLiteral("Bay 4"), later}};
+    given.tag = QStringLiteral("WO-9");
+    given.metrics.file = dir.filePath(QStringLiteral("bench.prom"));
+    BenchWindow window(given);
+    QString why;
+    QVERIFY2(window.startMetrics(&why), qPrintable(why));
     window.show();
     QVERIFY(window.chooseImage(imagePath));
     BenchModel &model = window.model();
@@ -107,6 +116,20 @@ void TestBenchWindow::shiftOfFourBoards()
                 .startsWith(QStringLiteral("lost the port")));
     QCOMPARE(byPort.value(good->portName()).value(QStringLiteral("board_id")).toString(),
              QStringLiteral("SN-0001"));
+    // Slots name the boards in the rows and the records; the shift's tag is in each.
+    QCOMPARE(model.data(model.index(model.rowOf(later), BenchModel::Slot)).toString(),
+             QStringLiteral("Bay 4"));
+    QCOMPARE(byPort.value(later).value(QStringLiteral("slot")).toString(), QStringLiteral("Bay 4"));
+    QCOMPARE(byPort.value(quiet->portName()).value(QStringLiteral("slot")).toString(),
+             QStringLiteral("unassigned"));
+    for (const QJsonObject &line : std::as_const(byPort))
+        QCOMPARE(line.value(QStringLiteral("tag")).toString(), QStringLiteral("WO-9"));
+    QFile metrics(given.metrics.file);
+    QVERIFY(metrics.open(QIODevice::ReadOnly));
+    const QByteArray text = metrics.readAll();
+    QVERIFY2(text.contains("vantyx_boards_total{result=\"ok\"} 2\n") &&
+                 text.contains("vantyx_boards_total{result=\"port-error\"} 1\n"),
+             text.constData());
     QVERIFY(!byPort.value(later).contains(QStringLiteral("board_id")));
 
     // Ending the shift with nothing in progress asks nothing.
@@ -137,6 +160,31 @@ void TestBenchWindow::everyActionHasItsOwnKey()
             qPrintable(QStringLiteral("%1 and %2 share Alt+%3").arg(taken.value(key), text, key)));
         taken.insert(key, text);
     }
+}
+
+void TestBenchWindow::slotEditorNamesArrivals()
+{
+    // Plugged in one after another, each port becomes the next slot, under its stable name;
+    // what was there when the editor opened is not taken.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bench.ini"));
+    Station station;
+    station.benchSlots = {{QStringLiteral("Bay 1"), QStringLiteral("/dev/ttyACM7")}};
+    SlotEditor editor(station, file);
+    editor.portsNow({QStringLiteral("there")});
+    editor.portsNow(
+        {QStringLiteral("there"), QStringLiteral("/dev/ttyACM7"), QStringLiteral("first")});
+    editor.portsNow({QStringLiteral("second")}); // the first one unplugged meanwhile
+    editor.accept();
+    QCOMPARE(editor.result(), int(QDialog::Accepted));
+    QString why;
+    const std::optional<Station> saved = slotfile::read(file, &why);
+    QVERIFY2(saved, qPrintable(why));
+    QStringList named;
+    for (const Station::Slot &slot : saved->benchSlots)
+        named << slot.name + QLatin1Char('=') + slot.port;
+    QCOMPARE(named, (QStringList{QStringLiteral("Bay 1=/dev/ttyACM7"),
+                                 QStringLiteral("Slot 2=first"), QStringLiteral("Slot 3=second")}));
 }
 
 QTEST_MAIN(TestBenchWindow)

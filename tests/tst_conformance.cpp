@@ -2,6 +2,9 @@
 #include "flash/portlinks.h"
 #include "windowrig.h"
 
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -204,6 +207,8 @@ void TestConformance::window()
     QFETCH(QString, row);
     const Row expected = rows(image).at(row.toStdString());
     Rig rig(expected.script);
+    QTemporaryDir records;
+    rig.window.setRecordsFolder(records.path());
     bool sent = false;
     if (rig.detect()) {
         rig.flash(imagePath);
@@ -217,6 +222,25 @@ void TestConformance::window()
     const devicesim::Record record = rig.device.record();
     QCOMPARE(describe(classOf(sent, record)), describe(expected.outcome));
     QCOMPARE(afterDetection(record.received), expected.received);
+    // Every download leaves its record, as vantyx-flash's: its result and the bytes taken.
+    const QStringList files = QDir(records.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), rig.answerer.boxes.isEmpty() ? 0 : 1);
+    if (!files.isEmpty()) {
+        QFile file(QDir(records.path()).filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const QJsonObject board = QJsonDocument::fromJson(lines.first()).object();
+        const QString result = board.value(QStringLiteral("result")).toString();
+        QVERIFY2(sent
+                     ? result == QStringLiteral("ok")
+                     : result == QStringLiteral("failed") || result == QStringLiteral("port-error"),
+                 qPrintable(result));
+        QCOMPARE(board.value(QStringLiteral("port")).toString(), rig.device.portName());
+        if (sent)
+            QCOMPARE(board.value(QStringLiteral("bytes_sent")).toInteger(),
+                     qint64(paddedImage(image).size()));
+    }
     // Every ending leaves the bar at 0.
     QCOMPARE(rig.window.findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(), 0);
     if (expected.box == Box::Unchecked)

@@ -335,6 +335,20 @@ void TestFlashTool::refusedBeforeAnyPort_data()
         {QStringLiteral("--port"), port, QStringLiteral("--json"),
          dir.filePath(QStringLiteral("no/such/report.json")), good},
         2, "--json: no folder");
+    // A station's files and options are read before any port is opened.
+    const QString slotFile = writeFile(dir.path(), QStringLiteral("bench.ini"),
+                                       "[slots]\nA1 = /dev/ttyUSB0\nA2 /dev/ttyUSB1\n");
+    row("malformed slot file",
+        {QStringLiteral("--slots"), slotFile, QStringLiteral("--watch"), good}, 2,
+        "bench.ini:3: expected NAME = VALUE");
+    row("adapter not VID:PID",
+        {QStringLiteral("--usb"), QStringLiteral("0403"), QStringLiteral("--all"), good}, 2,
+        "--usb takes VID:PID in hex");
+    row("metrics on no port",
+        {QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--all"), good},
+        2, "--metrics: 127.0.0.1:0: the port is a number from 1 to 65535");
+    row("empty tag", {QStringLiteral("--tag"), QString(), QStringLiteral("--all"), good}, 2,
+        "--tag takes a text");
     const QString missing = dir.filePath(QStringLiteral("missing.bin"));
     row("missing image", {QStringLiteral("--port"), port, missing}, 3, "no such file");
     row("image is a folder", {QStringLiteral("--port"), port, dir.path()}, 3,
@@ -400,15 +414,20 @@ void TestFlashTool::watchFlashesEachArrival_data()
 {
     QTest::addColumn<int>("gapMs");    // between one board's removal and the next one's arrival
     QTest::addColumn<bool>("rebuilt"); // the image is built anew before the second board
-    QTest::newRow("absent for a look or two") << 600 << false;
-    QTest::newRow("swapped between two looks") << 0 << false;
-    QTest::newRow("image rebuilt between boards") << 600 << true;
+    // The board's link is a slot's port (as /dev/serial/by-path names a USB socket): each
+    // board is another pseudo-terminal behind it, and keeps the slot's name.
+    QTest::addColumn<bool>("inSlot");
+    QTest::newRow("absent for a look or two") << 600 << false << false;
+    QTest::newRow("swapped between two looks") << 0 << false << false;
+    QTest::newRow("image rebuilt between boards") << 600 << true << false;
+    QTest::newRow("a station's slot, renamed tty") << 600 << false << true;
 }
 
 void TestFlashTool::watchFlashesEachArrival()
 {
     QFETCH(int, gapMs);
     QFETCH(bool, rebuilt);
+    QFETCH(bool, inSlot);
     // The board's port is a link that comes and goes, as a USB adapter's name does.
     const QString board = dir.filePath(QStringLiteral("board"));
     QList<QByteArray> images{imageBytes, rebuilt ? patternImage(9 * 256 + 3, 77) : imageBytes};
@@ -416,8 +435,15 @@ void TestFlashTool::watchFlashesEachArrival()
     const QString log = dir.filePath(QStringLiteral("watch.log"));
     QFile::remove(log);
     QProcess tool;
-    QCOMPARE(start(tool, {QStringLiteral("--watch"), QStringLiteral("--port"), board,
-                          QStringLiteral("--log"), log, watched}),
+    const QStringList where =
+        inSlot ? QStringList{QStringLiteral("--slots"),
+                             writeFile(dir.path(), QStringLiteral("station.ini"),
+                                       "[station]\nusb = 0403:6001\n[slots]\nBay 1 = " +
+                                           board.toUtf8() + '\n'),
+                             QStringLiteral("--tag"), QStringLiteral("WO-17")}
+               : QStringList{QStringLiteral("--port"), board};
+    QCOMPARE(start(tool, QStringList{QStringLiteral("--watch")} + where +
+                             QStringList{QStringLiteral("--log"), log, watched}),
              QString());
     QByteArray output;
     auto waitForLines = [&](const QByteArray &line, int count, int timeoutMs) {
@@ -439,9 +465,14 @@ void TestFlashTool::watchFlashesEachArrival()
         QCOMPARE(
             ::symlink(device.portName().toLocal8Bit().constData(), board.toLocal8Bit().constData()),
             0);
-        const QByteArray done = board.toLocal8Bit() + ": ok, " +
+        const QByteArray done = (inSlot ? QByteArray("Bay 1") : board.toLocal8Bit()) + ": ok, " +
                                 QByteArray::number(paddedImage(sent).size()) + " bytes";
         QVERIFY2(waitForLines(done, rebuilt ? 1 : arrival, 10000), output.constData());
+        // Between boards it says so, with the count.
+        QVERIFY2(waitForLines("waiting for boards: " + QByteArray::number(arrival) +
+                                  " ok, 0 failed so far\n",
+                              1, 2000),
+                 output.constData());
         QCOMPARE(device.record().completedImage, paddedImage(sent));
         QCOMPARE(::unlink(board.toLocal8Bit().constData()), 0); // unplugged
     }
@@ -455,6 +486,13 @@ void TestFlashTool::watchFlashesEachArrival()
     QVERIFY(records.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = records.readAll().split('\n');
     QCOMPARE(lines.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject record = QJsonDocument::fromJson(lines.at(i)).object();
+        QCOMPARE(record.value(QStringLiteral("slot")).toString(),
+                 inSlot ? QStringLiteral("Bay 1") : QString());
+        QCOMPARE(record.value(QStringLiteral("tag")).toString(),
+                 inSlot ? QStringLiteral("WO-17") : QString());
+    }
     for (int i = 0; i < 2; ++i)
         QCOMPARE(QJsonDocument::fromJson(lines.at(i))
                      .object()

@@ -1,5 +1,6 @@
 #include "flash/imagewatcher.h"
 #include "flash/portwatcher.h"
+#include "flash/slotfile.h"
 #include "serial/portname.h"
 #include "testrig.h"
 
@@ -10,7 +11,8 @@
 #include <thread>
 
 // What a shift decides between boards, without a board: which ports arrived (files stand in
-// for device nodes) and whether the image on disk is still the one in memory.
+// for device nodes), whether the image on disk is still the one in memory, and which slot a
+// port is and whether the station takes it.
 class TestWatchers : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,10 @@ private slots:
     void ports();
     void image_data();
     void image();
+    void slotFile_data();
+    void slotFile();
+    void station_data();
+    void station();
 };
 
 void TestWatchers::ports_data()
@@ -112,6 +118,116 @@ void TestWatchers::image()
     QCOMPARE(watcher.record().sha256 == firstSha, check == int(ImageWatcher::Check::Current));
     QCOMPARE(QByteArray(watcher.image()->data.get(), watcher.image()->length),
              check == int(ImageWatcher::Check::Changed) ? rewritten : QByteArray(700, 'x'));
+}
+
+void TestWatchers::slotFile_data()
+{
+    // The file as a person writes it; what is read, or the error with its line.
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read"); // "A1=port,A2=port|usb,usb" or "error"
+    auto row = [](const char *name, const char *text, const char *read) {
+        QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(read);
+    };
+    row("slots and adapters, comments, CRLF",
+        "# bench 3\r\n[station]\r\nusb = 0403:6001, 10C4:EA60\r\n\r\n; left to right\r\n"
+        "[slots]\r\nA1 = /dev/serial/by-path/pci-0:1.1\r\nA 2=\"rfc2217://10.0.4.20:4001\"\r\n",
+        "A1=/dev/serial/by-path/pci-0:1.1,A 2=rfc2217://10.0.4.20:4001|0403:6001,10c4:ea60");
+    row("the file's order, not sorted", "[slots]\nB = /dev/ttyUSB1\nA = /dev/ttyUSB0\n",
+        "B=/dev/ttyUSB1,A=/dev/ttyUSB0|");
+    row("no equals sign", "[slots]\nA1 = /dev/ttyUSB0\nA2 /dev/ttyUSB1\n",
+        "3: expected NAME = VALUE");
+    row("outside a section", "A1 = /dev/ttyUSB0\n", "1: A1 is outside a section");
+    row("unknown section", "[slot]\n", "1: unknown section [slot]");
+    row("unclosed section", "[slots\n", "1: a section's name ends with ]");
+    row("slot without a port", "[slots]\nA1 =\n", "2: slot A1 has no port");
+    row("slot named twice", "[slots]\nA1 = /dev/ttyUSB0\nA1 = /dev/ttyUSB1\n",
+        "3: slot A1 is named on line 2 too");
+    row("one port in two slots", "[slots]\nA1 = /dev/ttyUSB0\nA2 = /dev/ttyUSB0\n",
+        "3: slot A2 is the port of line 2 too");
+    row("bad adapter", "[station]\nusb = 0403:6001, ftdi\n",
+        "2: usb: ftdi is not VID:PID (four hex digits each)");
+    row("unknown setting", "[station]\nspeed = 9600\n", "2: unknown setting speed in [station]");
+    row("bad network port", "[slots]\nN = rfc2217://host\n", "2: slot N: give HOST:PORT");
+}
+
+void TestWatchers::slotFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    QString error;
+    const std::optional<Station> station = slotfile::parse(text, &error);
+    if (!station) {
+        QVERIFY2(error.startsWith(read), qPrintable(error));
+        return;
+    }
+    QStringList named;
+    for (const Station::Slot &slot : station->benchSlots)
+        named << slot.name + QLatin1Char('=') + slot.port;
+    QCOMPARE(named.join(QLatin1Char(',')) + QLatin1Char('|') +
+                 station->adapters.join(QLatin1Char(',')),
+             read);
+    // What the bench's editor writes reads back the same.
+    const std::optional<Station> again = slotfile::parse(slotfile::format(*station), &error);
+    QVERIFY2(again, qPrintable(error));
+    QCOMPARE(slotfile::format(*again), slotfile::format(*station));
+}
+
+void TestWatchers::station_data()
+{
+    // Port "a" is behind the slot's link "by-path"; "b" no slot names.
+    QTest::addColumn<QString>("port");    // a, b, or "renamed": the link now points to "c"
+    QTest::addColumn<QString>("adapter"); // what the system lists of its adapter
+    QTest::addColumn<bool>("withSlots");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("ignored");
+    QTest::newRow("the slot's port") << "a"
+                                     << "0403:6001" << true << "A1"
+                                     << "";
+    QTest::newRow("renamed tty keeps its slot") << "renamed"
+                                                << "0403:6001" << true << "A1"
+                                                << "";
+    QTest::newRow("unassigned port") << "b"
+                                     << "0403:6001" << true << "unassigned"
+                                     << "";
+    QTest::newRow("no slots, no label") << "b"
+                                        << "0403:6001" << false << ""
+                                        << "";
+    QTest::newRow("adapter not allowed") << "a"
+                                         << "1A86:7523" << true << "A1"
+                                         << "1a86:7523 is not an allowed adapter";
+    QTest::newRow("no USB adapter") << "b"
+                                    << "" << false << ""
+                                    << "not a USB adapter the station takes";
+}
+
+void TestWatchers::station()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, adapter);
+    QFETCH(bool, withSlots);
+    QFETCH(QString, label);
+    QFETCH(QString, ignored);
+    if (!portsAreDeviceNodes())
+        QSKIP("Ports are no device nodes here: a link cannot stand for a port's place.");
+    QTemporaryDir dir;
+    for (const char *name : {"a", "b", "c"})
+        writeFile(dir.path(), QString::fromLatin1(name), name);
+    const QString link = dir.filePath(QStringLiteral("by-path"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("a")), link));
+    if (port == QStringLiteral("renamed")) { // the kernel gave the socket's adapter a new name
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("c")), link));
+        QCOMPARE(stablePortName(dir.filePath(QStringLiteral("c")), dir.path()), link);
+        port = QStringLiteral("c");
+    }
+    Station station;
+    station.adapters = {QStringLiteral("0403:6001")};
+    if (withSlots)
+        station.benchSlots << Station::Slot{QStringLiteral("A1"), link};
+    QCOMPARE(station.slotLabel(dir.filePath(port)), label);
+    QCOMPARE(station.ignoredBecause(adapter), ignored);
+    station.adapters.clear(); // none given: any adapter
+    QCOMPARE(station.ignoredBecause(adapter), QString());
 }
 
 QTEST_MAIN(TestWatchers)

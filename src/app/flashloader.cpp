@@ -180,6 +180,8 @@ void FlashLoader::on_pushButton_Flash_clicked()
         return;
     }
     disableControls();
+    blockOffset = 0;
+    record.begin(ui->comboBox_select_device->currentText(), ports);
     const bool opened = openSerialPort();
     okSeen = false;
     okCount = 0;
@@ -191,11 +193,12 @@ void FlashLoader::on_pushButton_Flash_clicked()
         const QString why = connection.openFailure();
         closeSerialPort();
         showWarningBox(this, why);
-        finishDownload();
+        finishDownload(BoardResult::PortError, why);
         return;
     }
 
     waitForSettling();
+    blockOffset = 0;
     quenlark::sendStartCommand(connection);
     detectWatch.stop();
     startWatchdog.restart(quenlark::startReplyLimitMs);
@@ -218,7 +221,8 @@ void FlashLoader::OK_recieved()
         return;
     closeSerialPort(); // before the box: nothing taken from the device under it
     showNotice(QStringLiteral("Failed to flash!"), QMessageBox::Warning);
-    finishDownload();
+    finishDownload(BoardResult::Failed, QStringLiteral("no OK to the start command within %1")
+                                            .arg(quenlark::limitText(quenlark::startReplyLimitMs)));
 }
 
 void FlashLoader::portWentAway()
@@ -236,7 +240,7 @@ void FlashLoader::portWentAway()
             if (!downloading)
                 return;
             showWarningBox(this, QStringLiteral("Failed to flash!"));
-            finishDownload();
+            finishDownload(BoardResult::PortError, QStringLiteral("the port went away"));
         },
         Qt::QueuedConnection);
 }
@@ -286,9 +290,10 @@ void FlashLoader::loadFirmwareImage()
     if (!image) {
         closeSerialPort();
         showWarningBox(this, QStringLiteral("Error opening the file."));
-        finishDownload();
+        finishDownload(BoardResult::Failed, QStringLiteral("the image cannot be read"));
         return;
     }
+    record.imageRead(ui->lineEdit_Selected_file->text(), *image);
     firmwareBuffer = std::move(image->data);
     imageSize = image->size;
 
@@ -303,7 +308,8 @@ void FlashLoader::sizeWordTimedOut()
     // Closed before the box opens, so a late "OK" cannot start the blocks underneath it.
     closeSerialPort();
     showWarningBox(this, QStringLiteral("Failed to flash!"));
-    finishDownload();
+    finishDownload(BoardResult::Failed, QStringLiteral("no OK to the size word within %1")
+                                            .arg(quenlark::limitText(quenlark::sizeReplyLimitMs)));
 }
 
 void FlashLoader::sendFirmwareBlocks()
@@ -314,16 +320,22 @@ void FlashLoader::sendFirmwareBlocks()
         showNotice(QStringLiteral("Firmware sent"), QMessageBox::Information);
         closeSerialPort();
         ui->progressBar->setValue(0);
+        finishDownload(BoardResult::Ok);
         break;
     case BlockOutcome::Failed: // a bad reply, none in time, endless resends, a port gone
         closeSerialPort();
         showWarningBox(this, QStringLiteral("Failed to flash!"));
         ui->progressBar->setValue(0);
+        finishDownload(
+            portGone ? BoardResult::PortError : BoardResult::Failed,
+            portGone
+                ? QStringLiteral("the port went away")
+                : QStringLiteral("block %1 was not taken").arg(blockOffset / quenlark::blockSize));
         break;
-    case BlockOutcome::Aborted:
-        break; // the port is already closed
+    case BlockOutcome::Aborted: // the port is already closed
+        finishDownload(BoardResult::Cancelled, QStringLiteral("the window was closed"));
+        break;
     }
-    finishDownload();
 }
 
 FlashLoader::BlockOutcome FlashLoader::transferBlocks()
@@ -346,6 +358,7 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
             // A device (or a line at the wrong speed) that never takes the block.
             if (!resends.sendAgain())
                 return BlockOutcome::Failed;
+            record.resent();
             break;
         case quenlark::BlockReply::Bad:
             return BlockOutcome::Failed;
@@ -401,8 +414,18 @@ bool FlashLoader::awaitBlockReply(BlockLoopEvents &events)
     }
 }
 
-void FlashLoader::finishDownload()
+void FlashLoader::setRecordsFolder(const QString &folder)
 {
+    recordsFolder = folder;
+}
+
+void FlashLoader::finishDownload(BoardResult result, const QString &message)
+{
+    // Kept quietly: the window says what it always said, and a record that cannot be written
+    // costs the operator no box.
+    QString why;
+    record.end(result, result == BoardResult::Ok ? imageSize : blockOffset, message, recordsFolder,
+               &why);
     startWatchdog.stop();
     sizeWatchdog.stop();
     enableControls();
@@ -417,7 +440,8 @@ void FlashLoader::abortDownload()
     abortRequested = true;
     closeSerialPort();
     if (okCount < 2)
-        finishDownload(); // the block loop sees the flag and finishes itself
+        finishDownload(BoardResult::Cancelled, QStringLiteral("the window was closed"));
+    // else the block loop sees the flag and finishes itself
 }
 
 void FlashLoader::closeEvent(QCloseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/downloadrecord.h"
 #include "protocol/limittimer.h"
 #include "serial/serialconnection.h"
 #include "serial/stopwatch.h"
@@ -34,6 +35,9 @@ public:
     const SerialConnection &serialConnection() const { return connection; }
     bool isDownloading() const { return downloading; }
     bool holdsFirmwareBuffer() const { return firmwareBuffer != nullptr; }
+    // Where each download's record goes, a file a day; "" (the default) the user's records
+    // folder, the bench's.
+    void setRecordsFolder(const QString &folder);
 
 private slots:
     void on_pushButton_Detect_clicked();
@@ -65,7 +69,7 @@ private:
     BlockOutcome transferBlocks();
     void writeBlock();
     bool awaitBlockReply(BlockLoopEvents &events);
-    void finishDownload();
+    void finishDownload(BoardResult result, const QString &message = {});
     void abortDownload();
 
     Ui_FlashLoader *ui = nullptr;
@@ -91,4 +95,6 @@ private:
     LimitTimer startWatchdog;
     LimitTimer sizeWatchdog;
     bool lastReplyWasQuick = false;
+    DownloadRecord record;
+    QString recordsFolder;
 };

@@ -50,11 +50,17 @@ QVariant BenchModel::data(const QModelIndex &index, int role) const
     case ProgressRole:
         return row.total > 0 ? int(row.sent * 1000 / row.total) : -1;
     case Qt::ToolTipRole:
+        if (column == Slot) // the port a slot's name stands for
+            return row.port.slot.isEmpty() ? QVariant() : QVariant(row.port.name);
         if (column == Result || column == Phase)
             return row.message.isEmpty() ? QVariant() : QVariant(row.message);
         return {};
     case Qt::DecorationRole:
     case Qt::ForegroundRole:
+        if (!row.port.ignored.isEmpty()) // a port the station leaves alone: greyed, no icon
+            return role == Qt::ForegroundRole
+                       ? QVariant(QApplication::palette().brush(QPalette::Disabled, QPalette::Text))
+                       : QVariant();
         if (column == Result)
             return resultLook(row, role);
         if (role == Qt::ForegroundRole && !row.present)
@@ -77,7 +83,7 @@ QVariant BenchModel::display(const Row &row, int column) const
     const double rate = running ? transferRate(row.sent, row.transferSeconds) : 0;
     switch (column) {
     case Slot:
-        return row.port.name;
+        return boardLabel(row.port.slot, row.port.name);
     case SerialNumber:
         return row.port.serialNumber;
     case BoardId:
@@ -100,6 +106,8 @@ QVariant BenchModel::display(const Row &row, int column) const
     case Resends:
         return row.state == State::Waiting ? QString() : QString::number(row.resends);
     case Result:
+        if (!row.port.ignored.isEmpty())
+            return tr("Ignored: %1").arg(row.port.ignored);
         switch (row.state) {
         case State::Passed:
             return tr("Passed");
@@ -161,7 +169,7 @@ void BenchModel::setPresent(const QList<Port> &ports)
             row = Row(port);
             row.boardId = boardId;
             changed(at);
-        } else if (row.port.serialNumber != port.serialNumber) {
+        } else if (!row.port.sameAs(port)) {
             row.port = port;
             changed(at);
         }
@@ -183,7 +191,9 @@ void BenchModel::jobStarted(FlashJob *job)
     if (at < 0) { // flashed by name before any look saw it
         at = int(m_rows.size());
         beginInsertRows({}, at, at);
-        m_rows.append(Row(Port{job->port(), QString(), false, true}));
+        Port port;
+        port.name = job->port();
+        m_rows.append(Row(port));
         endInsertRows();
     }
     Row &row = m_rows[at];
@@ -260,7 +270,7 @@ int BenchModel::rowOf(const QString &port) const
 bool BenchModel::canFlash(int row) const
 {
     const Row &r = m_rows.at(row);
-    return r.state != State::Flashing && (r.present || !r.port.watched);
+    return r.state != State::Flashing && (r.present || !r.port.watched) && r.port.ignored.isEmpty();
 }
 
 bool BenchModel::canRetry(int row) const

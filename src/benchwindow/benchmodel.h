@@ -45,6 +45,14 @@ public:
         QString serialNumber;
         bool usb = false;    // the system lists it with a vendor id
         bool watched = true; // its arrivals can be seen
+        QString slot;        // its slot's name, "unassigned", or "" without slots
+        QString ignored;     // why the station leaves it alone; "" when it does not
+
+        bool sameAs(const Port &other) const
+        {
+            return serialNumber == other.serialNumber && slot == other.slot &&
+                   ignored == other.ignored;
+        }
     };
     // The progress column's figures, for the delegate that draws the bar.
     static constexpr int ProgressRole = Qt::UserRole + 1; // 0..1000, -1 for no bar

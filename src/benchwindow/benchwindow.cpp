@@ -1,5 +1,6 @@
 #include "benchwindow/benchwindow.h"
 
+#include "benchwindow/sloteditor.h"
 #include "flash/flashjob.h"
 #include "flash/flashrun.h"
 #include "serial/portlist.h"
@@ -49,7 +50,7 @@ QString durationText(qint64 ms)
 } // namespace
 
 BenchWindow::BenchWindow(const Given &given, QWidget *parent)
-    : QMainWindow(parent), ui(new Ui_BenchWindow), m_given(given)
+    : QMainWindow(parent), ui(new Ui_BenchWindow), m_given(given), m_metrics(given.metrics)
 {
     ui->setupUi(this);
     setAcceptDrops(true);
@@ -75,6 +76,7 @@ BenchWindow::BenchWindow(const Given &given, QWidget *parent)
     connect(ui->pushButton_stop, &QPushButton::clicked, this, &BenchWindow::stopSelected);
     connect(ui->pushButton_retry, &QPushButton::clicked, this, &BenchWindow::retrySelected);
     connect(ui->pushButton_records, &QPushButton::clicked, this, &BenchWindow::openRecordsFolder);
+    connect(ui->pushButton_slots, &QPushButton::clicked, this, &BenchWindow::editSlots);
     connect(ui->lineEdit_boardId, &QLineEdit::returnPressed, this, &BenchWindow::assignBoardId);
     connect(ui->checkBox_showAll, &QCheckBox::toggled, this, &BenchWindow::lookAtPorts);
     connect(ui->checkBox_autoFlash, &QCheckBox::toggled, this, [this](bool on) {
@@ -112,7 +114,49 @@ BenchWindow::~BenchWindow()
 
 QString BenchWindow::recordsFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return BoardLog::dailyFolder();
+}
+
+bool BenchWindow::startMetrics(QString *why)
+{
+    if (m_given.metrics.listen.isEmpty() && m_given.metrics.file.isEmpty())
+        return true;
+    return m_metrics.start(why);
+}
+
+QStringList BenchWindow::namedPorts() const
+{
+    QStringList ports = m_given.ports;
+    QSet<QString> keys;
+    for (const QString &port : std::as_const(ports))
+        keys.insert(portKey(port));
+    const QStringList slotPorts = m_given.station.slotPorts();
+    for (const QString &port : slotPorts)
+        if (!keys.contains(portKey(port)))
+            ports << port;
+    return ports;
+}
+
+void BenchWindow::editSlots()
+{
+    if (m_slotEditor)
+        return m_slotEditor->raise();
+    m_slotEditor = new SlotEditor(m_given.station, m_given.slotsFile, this);
+    m_slotEditor->setAttribute(Qt::WA_DeleteOnClose);
+    m_slotEditor->portsNow(m_presentPorts);
+    connect(m_slotEditor, &QDialog::accepted, this, [this] {
+        QString why;
+        const std::optional<Station> station = m_slotEditor->station(&why);
+        if (!station)
+            return;
+        m_given.station = *station;
+        m_given.slotsFile = m_slotEditor->file();
+        lookAtPorts();
+        statusBar()->showMessage(
+            inShift() ? tr("Slots saved to %1; the next shift takes them.").arg(m_given.slotsFile)
+                      : tr("Slots saved to %1.").arg(m_given.slotsFile));
+    });
+    m_slotEditor->show();
 }
 
 QString BenchWindow::recordsFile() const
@@ -189,7 +233,9 @@ bool BenchWindow::startShift()
     if (!chooseImage(m_imagePath))
         return false;
     FlashRun::Plan plan;
-    plan.ports = m_given.ports;
+    plan.ports = namedPorts();
+    plan.station = m_given.station;
+    plan.tag = m_given.tag;
     plan.watch = true;
     plan.listed = PortWatcher::Listed::Usb;
     plan.detectTimeoutMs = 0; // a board plugged in is flashed whenever its bootloader answers
@@ -215,6 +261,7 @@ bool BenchWindow::startShift()
     run->setAutoFlash(ui->checkBox_autoFlash->isChecked());
     for (int row = 0; row < m_model.rowCount(); ++row)
         run->setBoardId(m_model.port(row), m_model.boardId(row));
+    m_metrics.follow(*run);
     m_run = std::move(run);
     m_counters = ShiftCounters();
     m_shiftStarted = QDateTime::currentDateTime();
@@ -265,7 +312,7 @@ void BenchWindow::onJobFinished(const BoardRecord &board)
             new QListWidgetItem(style()->standardIcon(QStyle::SP_MessageBoxCritical),
                                 QStringLiteral("%1  %2: %3")
                                     .arg(board.ended.time().toString(QStringLiteral("HH:mm:ss")),
-                                         board.port, board.message));
+                                         boardLabel(board), board.message));
         ui->listWidget_failed->insertItem(0, item);
         ui->listWidget_failed->show();
     }
@@ -295,17 +342,23 @@ void BenchWindow::lookAtPorts()
     QList<BenchModel::Port> ports;
     const bool all = ui->checkBox_showAll->isChecked();
     const QList<QSerialPortInfo> listed = recentListedPorts();
+    const Station &station = m_given.station;
+    const QStringList named = namedPorts();
     QSet<QString> given;
-    for (const QString &port : std::as_const(m_given.ports))
+    for (const QString &port : named)
         given.insert(portKey(port));
     for (const QSerialPortInfo &info : listed) {
         if (given.contains(portKey(info.portName())))
             continue; // one row for a port, however it is named
         if (info.hasVendorIdentifier() || all)
-            ports << BenchModel::Port{info.portName(), info.serialNumber(),
-                                      info.hasVendorIdentifier(), true};
+            ports << BenchModel::Port{info.portName(),
+                                      info.serialNumber(),
+                                      info.hasVendorIdentifier(),
+                                      true,
+                                      station.hasSlots() ? QStringLiteral("unassigned") : QString(),
+                                      station.ignoredBecause(usbId(info))};
     }
-    for (const QString &port : std::as_const(m_given.ports)) {
+    for (const QString &port : named) {
         // A named port is watched where its device node can be looked for, or where the system
         // lists it; any other (a port on another machine, one the system does not list) is a
         // row flashed by hand.
@@ -315,9 +368,15 @@ void BenchWindow::lookAtPorts()
              std::any_of(listed.cbegin(), listed.cend(),
                          [&](const QSerialPortInfo &info) { return info.portName() == port; }));
         if (!watched || !portsAreDeviceNodes() || deviceNodeExists(port))
-            ports << BenchModel::Port{port, QString(), false, watched};
+            ports << BenchModel::Port{port,     QString(), false, watched, station.slotLabel(port),
+                                      QString()};
     }
     m_model.setPresent(ports);
+    m_presentPorts.clear();
+    for (const BenchModel::Port &port : std::as_const(ports))
+        m_presentPorts << port.name;
+    if (m_slotEditor)
+        m_slotEditor->portsNow(m_presentPorts);
     applyRowFilter();
     updateActions();
 }
@@ -329,7 +388,8 @@ void BenchWindow::applyRowFilter()
     const bool all = ui->checkBox_showAll->isChecked();
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const BenchModel::Port &port = m_model.portAt(row);
-        const bool given = m_given.ports.contains(port.name);
+        const bool inSlot = !port.slot.isEmpty() && port.slot != QStringLiteral("unassigned");
+        const bool given = inSlot || m_given.ports.contains(port.name);
         ui->tableView_boards->setRowHidden(row, !(all || port.usb || given));
     }
 }

@@ -3,12 +3,15 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/progressdelegate.h"
 #include "benchwindow/shiftcounters.h"
+#include "flash/station.h"
+#include "metrics/metricspublisher.h"
 #include "protocol/firmwareimage.h"
 #include "records/boardrecord.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <filesystem>
@@ -16,6 +19,7 @@
 
 class FlashJob;
 class FlashRun;
+class SlotEditor;
 
 QT_BEGIN_NAMESPACE
 class Ui_BenchWindow;
@@ -32,8 +36,14 @@ public:
     // other machines) and the records file ("" for one a day in recordsFolder()).
     struct Given
     {
+        Given(const QStringList &ports = {}, const QString &log = {}) : ports(ports), log(log) {}
+
         QStringList ports;
         QString log;
+        QString slotsFile; // "" none yet
+        Station station;   // the slot file's, and the adapters taken
+        QString tag;       // into every record
+        MetricsTargets metrics;
     };
 
     explicit BenchWindow(const Given &given, QWidget *parent = nullptr);
@@ -48,6 +58,11 @@ public:
     // the operator keeps the shift.
     bool endShift(bool ask = true);
     bool inShift() const { return m_run != nullptr; }
+    // Serves or writes the metrics the command line asked for; false with the reason.
+    bool startMetrics(QString *why);
+    const Station &station() const { return m_given.station; }
+    // The slot editor, fed the ports as the window sees them; its saved slots are taken.
+    void editSlots();
 
     BenchModel &model() { return m_model; }
     const ShiftCounters &counters() const { return m_counters; }
@@ -80,6 +95,8 @@ private:
     void openRecordsFolder();
     void updateActions();
     void applyRowFilter();
+    // The given ports and the slots' ports, once each.
+    QStringList namedPorts() const;
     QList<int> selectedRows() const;
     void saveSettings() const;
     void refuse(const QString &what, const QString &why);
@@ -90,6 +107,9 @@ private:
     ProgressDelegate m_delegate;
     ShiftCounters m_counters;
     std::unique_ptr<FlashRun> m_run;
+    MetricsPublisher m_metrics;
+    QPointer<SlotEditor> m_slotEditor;
+    QStringList m_presentPorts; // at the last look
 
     QString m_imagePath; // as chosen
     std::filesystem::path m_imageFile;

@@ -94,7 +94,8 @@ int main(int argc, char *argv[])
     });
     std::unique_ptr<MetricsPublisher> metrics;
     if (!options.metrics.listen.isEmpty() || !options.metrics.file.isEmpty()) {
-        metrics = std::make_unique<MetricsPublisher>(run, options.metrics);
+        metrics = std::make_unique<MetricsPublisher>(options.metrics);
+        metrics->follow(run);
         QObject::connect(
             metrics.get(), &MetricsPublisher::fileWriteFailed, [&](const QString &why) {
                 Console::complain(QStringLiteral("cannot write the metrics file %1: %2")

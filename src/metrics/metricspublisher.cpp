@@ -39,9 +39,12 @@ bool parseMetricsAddress(const QString &text, QString *host, quint16 *port, QStr
     return true;
 }
 
-MetricsPublisher::MetricsPublisher(const FlashRun &run, const MetricsTargets &targets,
-                                   QObject *parent)
+MetricsPublisher::MetricsPublisher(const MetricsTargets &targets, QObject *parent)
     : QObject(parent), m_targets(targets), m_endpoint([this] { return m_metrics.text(); })
+{
+}
+
+void MetricsPublisher::follow(const FlashRun &run)
 {
     m_metrics.setImage(run.image());
     // The image a board is given now, also after the bench took a changed one.

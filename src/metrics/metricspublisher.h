@@ -20,13 +20,17 @@ struct MetricsTargets
 // reason when it is not one. Says so where this build has no endpoint.
 bool parseMetricsAddress(const QString &text, QString *host, quint16 *port, QString *why);
 
-// Keeps a run's metrics: served while it runs, and the file replaced after each board, whole.
+// Keeps the runs' metrics, counted since the program started: served, and the file replaced
+// after each board, whole.
 class MetricsPublisher : public QObject
 {
     Q_OBJECT
 
 public:
-    MetricsPublisher(const FlashRun &run, const MetricsTargets &targets, QObject *parent = nullptr);
+    explicit MetricsPublisher(const MetricsTargets &targets, QObject *parent = nullptr);
+
+    // Counts `run`'s boards (a bench's shifts, one after another).
+    void follow(const FlashRun &run);
 
     // Starts serving and writes the file once; false with the reason.
     bool start(QString *why);

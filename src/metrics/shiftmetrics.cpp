@@ -1,6 +1,7 @@
 #include "metrics/shiftmetrics.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 
 namespace {
 
@@ -9,7 +10,7 @@ constexpr BoardResult results[] = {BoardResult::Ok, BoardResult::Failed, BoardRe
 
 QByteArray number(double value)
 {
-    return QByteArray::number(value, 'g', 17);
+    return QByteArray::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
 QByteArray header(const char *name, const char *type, const char *help)

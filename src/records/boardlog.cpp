@@ -1,6 +1,7 @@
 #include "records/boardlog.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
 bool BoardLog::open(const QString &path, QString *why)
 {
@@ -33,4 +34,10 @@ bool BoardLog::append(const QByteArray &line, QString *why)
         return true;
     *why = m_file.errorString();
     return false;
+}
+
+QString BoardLog::dailyFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("Brivox/vantyx-records"));
 }

@@ -17,6 +17,9 @@ public:
     // file of the day it is written.
     bool openDaily(const QString &folder, QString *why);
     QString fileName() const { return m_file.fileName(); }
+    // Where every program's daily files go unless told otherwise: the user's data folder,
+    // one for all of them, so that a day's boards are in one file whatever flashed them.
+    static QString dailyFolder();
     bool isOpen() const { return m_file.isOpen(); }
     // Appends and syncs one line; false with the reason when it did not all reach the disk.
     bool append(const QByteArray &line, QString *why);

@@ -27,6 +27,10 @@ bool deviceNodeExists(const QString &name);
 // Which device is behind a port now: a board swapped in between two looks gets a new node.
 // Empty where the system gives no such thing, and for a port that is not there.
 QString nodeIdentity(const QString &name);
+// The name of `name`'s port that stays with the place it is plugged into: on Linux its link in
+// /dev/serial/by-path (the folder can be given, for a test), elsewhere the name itself.
+QString stablePortName(const QString &name,
+                       const QString &byPathFolder = QStringLiteral("/dev/serial/by-path"));
 // The serial devices the system has now, as one text that changes when one comes or goes;
 // empty where there is no cheap way to tell.
 QString serialDevices();

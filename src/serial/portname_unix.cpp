@@ -71,3 +71,15 @@ std::filesystem::path systemPathOf(const QString &argument, int argc, char **arg
             return std::filesystem::path(std::string(argv[i]));
     return std::filesystem::path(argument.toStdU16String());
 }
+
+QString stablePortName(const QString &name, const QString &byPathFolder)
+{
+    // The USB socket's name, whatever ttyUSBn the kernel gives the adapter plugged into it.
+    const QString node = QFileInfo(deviceNode(name)).canonicalFilePath();
+    const QDir folder(byPathFolder);
+    const QStringList links = folder.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+    for (const QString &link : links)
+        if (!node.isEmpty() && QFileInfo(folder.filePath(link)).canonicalFilePath() == node)
+            return folder.filePath(link);
+    return name;
+}

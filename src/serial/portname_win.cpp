@@ -47,3 +47,8 @@ std::filesystem::path systemPathOf(const QString &argument, int, char **)
     // The arguments arrive as UTF-16 there: the text is the name.
     return std::filesystem::path(argument.toStdU16String());
 }
+
+QString stablePortName(const QString &name, const QString &)
+{
+    return name; // a COM name stays with its adapter's place, as Windows assigns it
+}
