@@ -25,7 +25,8 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${docdir})
 
     # A manual page for each program, made from its own --help at build time, so that the two
-    # never say different things. Run by its bare name, so that the page says "vantyx-flash",
+    # never say different things; its examples (one a line), exit statuses, files and related
+    # pages from packaging/man/. Run by its bare name, so that the page says "vantyx-flash",
     # not the build folder's path.
     find_program(HELP2MAN help2man)
     if(HELP2MAN)
@@ -42,9 +43,10 @@ if(UNIX AND NOT APPLE)
                 COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
                 COMMAND ${CMAKE_COMMAND} -E env "PATH=$<TARGET_FILE_DIR:${program}>:$ENV{PATH}"
                         ${HELP2MAN} --no-info --no-discard-stderr --section=1
-                        "--name=${what}" --output=${page} ${program}
+                        "--name=${what}" --output=${page}
+                        --include=${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m ${program}
                 COMMAND gzip -9nf ${page}
-                DEPENDS ${program}
+                DEPENDS ${program} ${PROJECT_SOURCE_DIR}/packaging/man/${program}.h2m
                 COMMENT "Writing the manual page of ${program}"
                 VERBATIM)
             list(APPEND pages ${page}.gz)
