@@ -3,6 +3,7 @@
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
 //   --only rate|wire|cpu|bench|local|stations|window64   one measure; --runs N   that many runs
+//   --no-metrics   the local row without serving and scraping metrics, to see what they cost
 
 #include "benchwindow/benchwindow.h"
 #include "referencehost.h"
@@ -16,11 +17,19 @@
 #include <QTest>
 
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <future>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 extern char **environ;
 
@@ -130,11 +139,61 @@ bool runReference(const QStringList &simArguments, const QByteArray &image, doub
 }
 // vantyx-flash on `ports`, its output to nowhere (so plain, as a script sees it); its own CPU
 // seconds from the kernel's account of the child.
-bool runFlashTool(const QStringList &ports, const QString &imagePath, double *cpuSeconds)
+quint16 freeLocalPort()
+{
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    ::close(socket);
+    return port;
+}
+
+// GETs http://127.0.0.1:`port`/metrics once a second until `stop`, as Prometheus would; how
+// many scrapes had the boards counter.
+int scrapeEverySecond(quint16 port, const std::atomic<bool> &stop)
+{
+    int scrapes = 0;
+    while (!stop) {
+        const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::string text;
+        if (::connect(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+            const char request[] =
+                "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+            const timeval limit{2, 0}; // a server that keeps the connection is no hang here
+            ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+            if (::write(socket, request, sizeof request - 1) == ssize_t(sizeof request - 1)) {
+                char buffer[4096];
+                for (ssize_t n; (n = ::read(socket, buffer, sizeof buffer)) > 0;)
+                    text.append(buffer, size_t(n));
+            }
+        }
+        ::close(socket);
+        scrapes += text.find("vantyx_boards_total{") != std::string::npos;
+        for (int i = 0; i < 10 && !stop; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return scrapes;
+}
+
+// vantyx-flash on `ports`, with `extra` arguments; its CPU seconds.
+bool runFlashTool(const QStringList &ports, const QString &imagePath, double *cpuSeconds,
+                  const QStringList &extra = {})
 {
     QList<QByteArray> arguments{flashToolPath().toLocal8Bit()};
     for (const QString &port : ports)
         arguments << "--port" << port.toLocal8Bit();
+    for (const QString &argument : extra)
+        arguments << argument.toLocal8Bit();
     arguments << imagePath.toLocal8Bit();
     std::vector<char *> argv;
     for (QByteArray &argument : arguments)
@@ -216,7 +275,8 @@ QStringList startBoards(QProcess &sim, int boards)
 // pseudo-terminals, or through `stations` ser2net stations, RFC 2217 and raw TCP by turns. The
 // slowest board's image bytes per second, and the flasher's CPU per second per board.
 bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
-                   const QString &folder, double *slowestRate, double *cpuPerBoard)
+                   const QString &folder, double *slowestRate, double *cpuPerBoard,
+                   bool scraped = false, int *scrapes = nullptr)
 {
     QProcess sim;
     QStringList ports = startBoards(sim, boards);
@@ -240,7 +300,21 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
         ports = urls;
     }
     double cpu = 0;
-    if (!runFlashTool(ports, imagePath, &cpu) || !sim.waitForFinished(30000))
+    // Served and scraped every second, as the line's monitoring does.
+    const quint16 metricsPort = scraped ? freeLocalPort() : 0;
+    std::atomic<bool> done{false};
+    std::future<int> scraper;
+    if (scraped)
+        scraper = std::async(std::launch::async, scrapeEverySecond, metricsPort, std::cref(done));
+    const bool flashed =
+        runFlashTool(ports, imagePath, &cpu,
+                     scraped ? QStringList{QStringLiteral("--metrics"),
+                                           QStringLiteral("127.0.0.1:%1").arg(metricsPort)}
+                             : QStringList());
+    done = true;
+    if (scraped && scrapes)
+        *scrapes = scraper.get();
+    if (!flashed || !sim.waitForFinished(30000))
         return false;
     const QList<double> rates = completedRates(sim.readAllStandardOutput());
     if (rates.size() != boards) {
@@ -400,17 +474,27 @@ int main(int argc, char **argv)
         QList<double> slowest, cpuPerBoard;
     };
     ManyRow many[] = {{"local", 128, 0, {}, {}}, {"stations", 64, 4, {}, {}}};
+    QList<int> scrapes; // of the local row's runs, where vantyx-flash serves its metrics
     const bool stationsPossible = !ser2netPath().isEmpty();
     for (ManyRow &row : many) {
         if (!wanted(row.name) || (row.stations > 0 && !stationsPossible))
             continue;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpuPerBoard = 0;
+            int scraped = 0;
+#ifdef VANTYX_FLASH_SERVES_METRICS
+            const bool metrics =
+                row.stations == 0 && !arguments.contains(QStringLiteral("--no-metrics"));
+#else
+            const bool metrics = false; // this build has no metrics endpoint
+#endif
             if (!runManyBoards(row.boards, row.stations, benchImage, benchPath, dir.path(), &rate,
-                               &cpuPerBoard))
+                               &cpuPerBoard, metrics, &scraped))
                 return fail("many boards: vantyx-flash's downloads failed");
             row.slowest << rate;
             row.cpuPerBoard << cpuPerBoard;
+            if (metrics)
+                scrapes << scraped;
         }
     }
 
@@ -481,7 +565,10 @@ int main(int argc, char **argv)
         std::printf("%-38s %11.1f ms %16s %8s %8s\n", "  longest event-loop gap", median(windowGap),
                     "", "", "<=50");
     }
-    std::printf("runs: %d; block rates: updater", runs);
+    std::printf("runs: %d; metrics scrapes during the local rows:", runs);
+    for (int count : std::as_const(scrapes))
+        std::printf(" %d", count);
+    std::printf("; block rates: updater");
     for (double rate : std::as_const(updaterRates))
         std::printf(" %.0f", rate);
     std::printf(", reference");
