@@ -328,6 +328,35 @@ void TestFlashTool::refusedBeforeAnyPort_data()
     row("report over the image",
         {QStringLiteral("--port"), port, QStringLiteral("--json"), good, good}, 2,
         "--json would overwrite the image");
+    // One file under two names is one file: by its identity, not its spelling.
+    const QString linked = dir.filePath(QStringLiteral("shift.log"));
+    QFile::remove(linked);
+    QVERIFY(::link(image.toLocal8Bit().constData(), linked.toLocal8Bit().constData()) == 0);
+    row("log hard-linked to the image",
+        {QStringLiteral("--watch"), QStringLiteral("--port"), port, QStringLiteral("--log"), linked,
+         good},
+        2, "--log would overwrite the image");
+    row("log and report, two spellings",
+        {QStringLiteral("--port"), port, QStringLiteral("--log"),
+         dir.filePath(QStringLiteral("x.json")), QStringLiteral("--json"),
+         dir.path() + QStringLiteral("/./x.json"), good},
+        2, "--log and --json name the same file");
+    const QString kept = writeFile(dir.path(), QStringLiteral("kept.jsonl"), "{}\n");
+    const QString alias = dir.filePath(QStringLiteral("alias.jsonl"));
+    QFile::remove(alias);
+    QVERIFY(QFile::link(kept, alias));
+    row("log and report, a symbolic link",
+        {QStringLiteral("--port"), port, QStringLiteral("--log"), kept, QStringLiteral("--json"),
+         alias, good},
+        2, "--log and --json name the same file");
+    // Opening a pipe nobody reads would wait for ever, deaf to Ctrl-C.
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    QFile::remove(fifo);
+    QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+    for (const char *option : {"--json", "--log"})
+        row(qPrintable(QStringLiteral("%1 to a pipe nobody reads").arg(QLatin1String(option))),
+            {QStringLiteral("--port"), port, QString::fromLatin1(option), fifo, good}, 2,
+            "is a pipe, not a file");
     row("report into a folder",
         {QStringLiteral("--port"), port, QStringLiteral("--json"), dir.path(), good}, 2,
         "is a folder");

@@ -33,13 +33,38 @@ const char description[] =
     "  vantyx-flash --watch --slots bench.ini --log shift.jsonl --metrics 9464 firmware.bin\n"
     "                                         (a station: named slots, monitored)\n";
 
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+// Whether two names are one file: by its identity (a hard link, a symbolic link), or, for one
+// not made yet, by the path either name comes to.
+bool sameFile(const QString &a, const QString &b)
+{
+    std::error_code error;
+    if (std::filesystem::equivalent(fsPath(a), fsPath(b), error))
+        return true;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(fsPath(a), error);
+    if (error)
+        return false;
+    const std::filesystem::path second = std::filesystem::weakly_canonical(fsPath(b), error);
+    return !error && first == second;
+}
+
 // Why the report cannot go to `path`, found before any port is opened; empty when it can.
 QString reportTargetProblem(const QString &option, const QString &path, const QString &image)
 {
     const QFileInfo target(path);
     if (target.isDir())
         return QStringLiteral("%1: %2 is a folder").arg(option, path);
-    if (target.exists() && target.canonicalFilePath() == QFileInfo(image).canonicalFilePath())
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(fsPath(path), error).type();
+    // Opening a pipe no program reads waits for ever, and no signal would end that wait.
+    if (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket)
+        return QStringLiteral("%1: %2 is a pipe, not a file (for standard output, give -)")
+            .arg(option, path);
+    if (sameFile(path, image))
         return QStringLiteral("%1 would overwrite the image %2").arg(option, image);
     const QFileInfo folder(target.absolutePath());
     if (!target.exists() && !folder.isDir())
@@ -223,6 +248,12 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
                                            options->image);
         if (!error->isEmpty())
             return false;
+        for (const QString &other :
+             {parser.value(QStringLiteral("log")), parser.value(QStringLiteral("json"))})
+            if (!other.isEmpty() && sameFile(options->metrics.file, other)) {
+                *error = QStringLiteral("--metrics-file names the file of --log or --json");
+                return false;
+            }
     }
     if (options->ports.isEmpty() && !options->all && !options->watch) {
         *error = QStringLiteral("no port: give --port NAME, --all or --watch");
@@ -280,7 +311,8 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
                      : reportTargetProblem(QStringLiteral("--log"), options->log, options->image);
         if (!error->isEmpty())
             return false;
-        if (options->log == options->json) {
+        if (!options->json.isEmpty() && options->json != QStringLiteral("-") &&
+            sameFile(options->log, options->json)) {
             *error = QStringLiteral("--log and --json name the same file");
             return false;
         }
