@@ -4,6 +4,7 @@
 #include "serial/portname.h"
 #include "testrig.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,12 +78,17 @@ void TestWatchers::image_data()
     QTest::addColumn<QByteArray>("rewritten"); // empty: the file is removed
     QTest::addColumn<bool>("touchedOnly");
     QTest::addColumn<int>("check");
-    QTest::newRow("untouched") << QByteArray() << true << int(ImageWatcher::Check::Current);
+    // The writer keeps the file open with this much of the new build written, long past the
+    // steady wait, before it writes the rest and closes it.
+    QTest::addColumn<int>("pausedAfter");
+    QTest::newRow("untouched") << QByteArray() << true << int(ImageWatcher::Check::Current) << 0;
     QTest::newRow("touched, same bytes")
-        << QByteArray(700, 'x') << false << int(ImageWatcher::Check::Current);
+        << QByteArray(700, 'x') << false << int(ImageWatcher::Check::Current) << 0;
     QTest::newRow("a new build") << QByteArray(900, 'y') << false
-                                 << int(ImageWatcher::Check::Changed);
-    QTest::newRow("removed") << QByteArray() << false << int(ImageWatcher::Check::Unusable);
+                                 << int(ImageWatcher::Check::Changed) << 0;
+    QTest::newRow("removed") << QByteArray() << false << int(ImageWatcher::Check::Unusable) << 0;
+    QTest::newRow("a writer paused mid-file")
+        << QByteArray(900, 'y') << false << int(ImageWatcher::Check::Changed) << 256;
 }
 
 void TestWatchers::image()
@@ -90,13 +96,28 @@ void TestWatchers::image()
     QFETCH(QByteArray, rewritten);
     QFETCH(bool, touchedOnly);
     QFETCH(int, check);
+    QFETCH(int, pausedAfter);
     QTemporaryDir dir;
     const QString path = writeFile(dir.path(), QStringLiteral("fw.bin"), QByteArray(700, 'x'));
     const std::filesystem::path file(path.toStdString());
     auto first = std::make_shared<const PaddedImage>(*readPaddedImage(file));
-    ImageWatcher watcher(path, file, first);
+    constexpr int steadyMs = 200;
+    ImageWatcher watcher(path, file, first, steadyMs);
     const QString firstSha = watcher.record().sha256;
+    QString why;
 
+    if (pausedAfter > 0) {
+        QFile writer(path);
+        QVERIFY(writer.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(writer.write(rewritten.left(pausedAfter)), qint64(pausedAfter));
+        QVERIFY(writer.flush());
+        // Long steady, but held open to write: never taken half-written.
+        for (QDeadlineTimer paused(3 * steadyMs); !paused.hasExpired(); QTest::qWait(50))
+            QCOMPARE(int(watcher.check(&why)), int(ImageWatcher::Check::Changing));
+        QCOMPARE(writer.write(rewritten.mid(pausedAfter)), qint64(rewritten.size() - pausedAfter));
+        writer.close();
+        touchedOnly = true; // written: what follows checks what is taken
+    }
     if (!touchedOnly) {
         if (rewritten.isEmpty()) {
             QVERIFY(QFile::remove(path));
@@ -107,8 +128,14 @@ void TestWatchers::image()
                                                        std::chrono::seconds(2));
         }
     }
-    QString why;
-    QCOMPARE(int(watcher.check(&why)), check);
+    // Each change waits its steady moment first.
+    int checked = int(ImageWatcher::Check::Changing);
+    QDeadlineTimer deadline(10 * steadyMs);
+    while (checked == int(ImageWatcher::Check::Changing) && !deadline.hasExpired()) {
+        checked = int(watcher.check(&why));
+        QTest::qWait(20);
+    }
+    QCOMPARE(checked, check);
     if (check == int(ImageWatcher::Check::Unusable)) {
         QVERIFY(!why.isEmpty());
         QCOMPARE(watcher.image(), first); // boards wait; nothing half-read is given out

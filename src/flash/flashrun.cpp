@@ -206,6 +206,8 @@ bool FlashRun::imageStillCurrent()
         else
             emit imageChanged(m_image.record());
         break;
+    case ImageWatcher::Check::Changing: // boards wait for the whole of it
+        return m_plan.lockImage;
     case ImageWatcher::Check::Unusable:
         if (!m_imageUnusable)
             emit imageUnusable(why);

@@ -13,8 +13,8 @@ std::optional<ImageStamp> ImageStamp::of(const std::filesystem::path &file)
 }
 
 ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &file,
-                           std::shared_ptr<const PaddedImage> image)
-    : m_name(name), m_file(file), m_image(std::move(image)),
+                           std::shared_ptr<const PaddedImage> image, int steadyMs)
+    : m_steadyMs(steadyMs), m_name(name), m_file(file), m_image(std::move(image)),
       m_record(ImageRecord::of(name, *m_image)),
       m_stamp(ImageStamp::of(file).value_or(ImageStamp()))
 {
@@ -23,8 +23,20 @@ ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &fil
 ImageWatcher::Check ImageWatcher::check(QString *why, bool take)
 {
     const std::optional<ImageStamp> now = ImageStamp::of(m_file);
-    if (now && *now == m_stamp)
+    if (now && *now == m_stamp) {
+        m_seen.reset();
         return Check::Current;
+    }
+    // A build or a copy writes the file in pieces: half of it is no image. It is taken once it
+    // has stayed as it is for a moment and no program holds it open to write.
+    if (now && (now != m_seen || !m_seenFor.isValid())) {
+        m_seen = now;
+        m_seenFor.start();
+        return Check::Changing;
+    }
+    if (now && (m_seenFor.elapsed() < m_steadyMs || beingWritten(m_file)))
+        return Check::Changing;
+    m_seen.reset();
     std::optional<PaddedImage> image = readPaddedImage(m_file, why);
     const std::optional<ImageStamp> after = ImageStamp::of(m_file);
     if (!image || !now || after != now) {
