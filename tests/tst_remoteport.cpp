@@ -127,6 +127,17 @@ void TestRemotePort::session_data()
         << agreed +
                bytes({'O', IAC, 241, 'K', IAC, IAC, 0x14, IAC, SB, 44, 107, 0x30, IAC, SE, 0x28})
         << bytes({'O', 'K', 0xFF, 0x14, 0x28}) << settings() << true << QString();
+    // A misbehaving server: bounded, said, and nothing after it taken for the device's.
+    QTest::newRow("a subnegotiation that never ends")
+        << agreed + bytes({IAC, SB, 44, 106}) + QByteArray(600, 'x') + "OK" << QByteArray()
+        << settings() << true << QStringLiteral("runs past 512 bytes without an end");
+    QByteArray flapping = agreed;
+    for (int i = 0; i < 40; ++i)
+        flapping += bytes({IAC, WILL, 3, IAC, WONT, 3});
+    QTest::newRow("an option turned on and off for ever")
+        << flapping + "OK" << QByteArray()
+        << settings() + bytes({IAC, DO, 3, IAC, DONT, 3}).repeated(8) << true
+        << QStringLiteral("keeps changing telnet option 3");
     QTest::newRow("a 0xFF inside a notice")
         << agreed + bytes({IAC, SB, 44, 106, IAC, IAC, IAC, SE, 'O', 'K'}) << QByteArray("OK")
         << settings() << true << QString();

@@ -105,7 +105,18 @@ bool ComPortSession::ready() const
 
 void ComPortSession::take(const char *bytes, qint64 size, QByteArray *data, QByteArray *reply)
 {
-    for (qint64 i = 0; i < size; ++i) {
+    // A subnegotiation holds a few bytes of a setting; one that never ends would hold every
+    // later byte of the connection.
+    constexpr qsizetype longestSub = 512;
+    const auto appendSub = [this](quint8 byte) {
+        if (m_sub.size() < longestSub)
+            m_sub.append(char(byte));
+        else if (m_problem.isEmpty())
+            m_problem = QStringLiteral("the server's subnegotiation runs past %1 bytes without "
+                                       "an end")
+                            .arg(longestSub);
+    };
+    for (qint64 i = 0; i < size && m_problem.isEmpty(); ++i) {
         const quint8 byte = quint8(bytes[i]);
         switch (m_parse) {
         case Parse::Data:
@@ -129,26 +140,41 @@ void ComPortSession::take(const char *bytes, qint64 size, QByteArray *data, QByt
             }
             break;
         case Parse::Verb:
-            onVerb(m_verb, byte, reply);
+            if (countChange(byte))
+                onVerb(m_verb, byte, reply);
             m_parse = Parse::Data;
             break;
         case Parse::Sub:
             if (byte == iac)
                 m_parse = Parse::SubIac;
             else
-                m_sub.append(char(byte));
+                appendSub(byte);
             break;
         case Parse::SubIac:
             if (byte == se) {
                 onSubnegotiation();
                 m_parse = Parse::Data;
             } else { // IAC IAC inside: a 0xFF of the value
-                m_sub.append(char(byte));
+                appendSub(byte);
                 m_parse = Parse::Sub;
             }
             break;
         }
     }
+}
+
+bool ComPortSession::countChange(quint8 option)
+{
+    // Two agreeing sides settle an option in a request and an answer; a server that keeps
+    // turning one on and off, never reading, would pile the answers up unsent.
+    constexpr quint8 mostChanges = 16;
+    if (m_changes[option] < mostChanges) {
+        ++m_changes[option];
+        return true;
+    }
+    if (m_problem.isEmpty())
+        m_problem = QStringLiteral("the server keeps changing telnet option %1").arg(option);
+    return false;
 }
 
 void ComPortSession::onVerb(quint8 verb, quint8 option, QByteArray *reply)

@@ -33,11 +33,15 @@ private:
     enum class Parse { Data, Iac, Verb, Sub, SubIac };
 
     void onVerb(quint8 verb, quint8 option, QByteArray *reply);
+    // Counts a change of `option` by the server; false (and a problem) once it has changed
+    // more often than an agreement ever takes.
+    bool countChange(quint8 option);
     void onSubnegotiation();
 
     Parse m_parse = Parse::Data;
     quint8 m_verb = 0;
     QByteArray m_sub;
+    std::array<quint8, 256> m_changes{}; // the server's changes of each option, answered
     // What the client has said of each option it does (WILL/WONT) and asks of the server
     // (DO/DONT), and what the server has agreed to.
     std::array<State, 256> m_local{}, m_remote{};

@@ -79,10 +79,8 @@ bool NetworkLink::takeFromServer(QByteArray *data)
         }
         QByteArray reply;
         m_session->take(bytes, count, data, &reply);
-        if (!reply.isEmpty()) {
-            m_socket.write(reply);
-            m_socket.flush();
-        }
+        if (!reply.isEmpty() && !send(reply.constData(), reply.size()))
+            return false;
         if (!m_session->problem().isEmpty()) {
             fail(QStringLiteral("cannot use %1: %2").arg(m_remote.address(), m_session->problem()));
             return false;
@@ -142,10 +140,23 @@ void NetworkLink::write(const char *data, qint64 size)
         size = m_out.size();
     }
     const qint64 written = m_socket.bytesToWrite() == 0 ? sendStraight(data, size) : 0;
-    if (written < size) {
-        m_socket.write(data + written, size - written);
-        m_socket.flush(); // out now, so that a reply's limit counts from here
+    if (written < size)
+        send(data + written, size - written);
+}
+
+bool NetworkLink::send(const char *data, qint64 size)
+{
+    // A block waits for its reply, so what is unsent stays small with a server that reads; one
+    // that never reads would have it grow without end.
+    constexpr qint64 mostUnsent = 1 << 20;
+    if (m_socket.bytesToWrite() + size > mostUnsent) {
+        fail(QStringLiteral("lost the port: the server %1 takes nothing of what is sent")
+                 .arg(m_remote.address()));
+        return false;
     }
+    m_socket.write(data, size);
+    m_socket.flush(); // out now, so that a reply's limit counts from here
+    return true;
 }
 
 void NetworkLink::clearInput()

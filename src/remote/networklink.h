@@ -33,6 +33,9 @@ private:
     void onSocketError(QAbstractSocket::SocketError error);
     // The server's bytes through the session; the device's are left in `data`.
     bool takeFromServer(QByteArray *data);
+    // Queues `data` for the server; false, and the link lost, when the server has left more
+    // than a bound unread.
+    bool send(const char *data, qint64 size);
     void fail(const QString &why);
     // Sends what the socket takes now, straight, where nothing waits before it; returns how
     // much (networklink_unix.cpp, networklink_win.cpp).
