@@ -1,12 +1,16 @@
 #include "records/boardlog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 bool BoardLog::open(const QString &path, QString *why)
 {
     m_file.setFileName(path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // A device (a terminal, /dev/null) has no end to append at.
+    const QFileInfo target(path);
+    const bool device = target.exists() && !target.isFile();
+    if (m_file.open(device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
         return true;
     *why = m_file.errorString();
     return false;

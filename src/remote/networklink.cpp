@@ -72,7 +72,8 @@ bool NetworkLink::takeFromServer(QByteArray *data)
 {
     // A few bytes a reply: read through a buffer on the stack, appended where they belong.
     char bytes[512];
-    for (qint64 count; (count = m_socket.read(bytes, sizeof bytes)) > 0;) {
+    // Not once the link is closed: a failure said while taking ends the reading too.
+    for (qint64 count; !m_closed && (count = m_socket.read(bytes, sizeof bytes)) > 0;) {
         if (!m_session) {
             data->append(bytes, count);
             continue;
