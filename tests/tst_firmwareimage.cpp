@@ -3,6 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,6 +19,10 @@ private slots:
     void refusesWhatCannotBeReadWhole_data();
     void refusesWhatCannotBeReadWhole();
     void opensNamesOutsideAscii();
+    void records_data();
+    void records();
+    void matchesSrecCat_data();
+    void matchesSrecCat();
 
 private:
     QTemporaryDir dir;
@@ -90,6 +97,125 @@ void TestFirmwareImage::opensNamesOutsideAscii()
     QVERIFY(image);
     QCOMPARE(image->size, 512);
     QCOMPARE(QByteArray(image->data.get(), 300), content);
+}
+
+void TestFirmwareImage::records_data()
+{
+    // A file as a compiler or a person left it; the bytes sent (hex, from the base), or why not.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("sent"); // "BASE: HEX BYTES", or the reason's start
+    auto row = [](const char *name, const char *file, const char *content, const char *sent) {
+        QTest::newRow(name) << QString::fromLatin1(file) << QByteArray(content)
+                            << QString::fromLatin1(sent);
+    };
+    row("Intel HEX, a gap filled", "a.hex",
+        ":020000040800F2\n:020000000102FB\n:02000400030AED\n:00000001FF\n",
+        "08000000: 01 02 ff ff 03 0a");
+    row("Intel HEX, CRLF and lower-case digits", "a.ihx",
+        ":020000040800f2\r\n:020000000102fb\r\n:00000001ff\r\n", "08000000: 01 02");
+    row("Intel HEX, segment address", "a.hex", ":020000021000EC\n:0100000055AA\n:00000001FF\n",
+        "00010000: 55");
+    row("Intel HEX, start address said", "a.hex",
+        ":0100000055AA\n:0400000508000101ED\n:00000001FF\n", "00000000: 55");
+    row("Intel HEX, bad checksum", "a.hex", ":020000000102FC\n:00000001FF\n",
+        "Intel HEX file: line 1: bad checksum");
+    row("Intel HEX, short record", "a.hex", ":0400000001027B\n:00000001FF\n",
+        "Intel HEX file: line 1: a short record");
+    row("Intel HEX, overlap", "a.hex", ":020000000102FB\n:020001000304F6\n:00000001FF\n",
+        "Intel HEX file: data at 0x00000001 (line 2) overlaps data at 0x00000000 (line 1)");
+    row("Intel HEX, no end record", "a.hex", ":020000000102FB\n", "Intel HEX file: no end record");
+    row("Intel HEX, data after the end", "a.hex", ":00000001FF\n:020000000102FB\n",
+        "Intel HEX file: line 2: data after the end record of line 1");
+    // One byte at 0, one just under 4 GiB: refused before anything that large is made.
+    row("Intel HEX, a 4 GB span", "a.hex",
+        ":0100000055AA\n:02000004FFFFFC\n:01FFFF00669B\n:00000001FF\n",
+        "Intel HEX file: its data spans 4294967296 bytes");
+    row("S-record, count and start", "a.s19",
+        "S00600004844521B\nS10500000102F7\nS5030001FB\nS9030100FB\n", "00000000: 01 02");
+    row("S-record, S3 with a start address, lower case", "a.srec",
+        "s307080000000102ed\ns70508000000f2\n", "08000000: 01 02");
+    row("S-record, bad checksum", "a.s19", "S10500000102F8\nS9030000FC\n",
+        "S-record file: line 1: bad checksum");
+    row("S-record, wrong count", "a.s19", "S10500000102F7\nS5030002FA\nS9030000FC\n",
+        "S-record file: line 2: the count record says 2 data records, there are 1");
+    row("S-record, no end record", "a.s19", "S10500000102F7\n", "S-record file: no end record");
+    row("S-record ended by its count", "a.s19", "S10500000102F7\nS5030001FB\n", "00000000: 01 02");
+    // By content, the name only a hint; a .bin is always raw.
+    row("HEX text in a .bin is raw", "a.bin", ":00000001FF\n",
+        "00000000: 3a 30 30 30 30 30 30 30 31 46 46 0a");
+    row("raw bytes in a .hex are raw", "a.hex", "\x01\x02", "00000000: 01 02");
+}
+
+void TestFirmwareImage::records()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, sent);
+    const QString path = writeFile(dir.path(), name, content);
+    QString why;
+    const std::optional<PaddedImage> image = readPaddedImage(path, &why, ImageReading::AnyFormat);
+    if (!image) {
+        QVERIFY2(why.startsWith(sent), qPrintable(why));
+        return;
+    }
+    QCOMPARE(QStringLiteral("%1: %2")
+                 .arg(image->base, 8, 16, QLatin1Char('0'))
+                 .arg(QString::fromLatin1(QByteArray(image->data.get(), image->length).toHex(' '))),
+             sent);
+    QCOMPARE(image->notes.isEmpty(), !QByteArray(QTest::currentDataTag()).contains("start"));
+    // FlashLoader's window reads what it is given as raw bytes, whatever it holds.
+    QCOMPARE(QByteArray(readPaddedImage(path)->data.get(), content.size()), content);
+}
+
+void TestFirmwareImage::matchesSrecCat_data()
+{
+    QTest::addColumn<QString>("format"); // srec_cat's name of it
+    QTest::addColumn<quint32>("base");
+    QTest::addColumn<int>("pieces"); // random runs of bytes with random gaps between them
+    QTest::newRow("Intel HEX at 0") << "-intel" << 0u << 1;
+    QTest::newRow("Intel HEX at 0x08000000, gaps") << "-intel" << 0x08000000u << 4;
+    QTest::newRow("Intel HEX, 16-bit addresses, gaps")
+        << "-intel -address-length=2" << 0x2000u << 3;
+    QTest::newRow("S-record at 0x1000, gaps") << "-motorola" << 0x1000u << 3;
+    QTest::newRow("S-record S3 at 0x20000000") << "-motorola -address-length=4" << 0x20000000u << 2;
+}
+
+void TestFirmwareImage::matchesSrecCat()
+{
+    QFETCH(QString, format);
+    QFETCH(quint32, base);
+    QFETCH(int, pieces);
+    const QString srecCat = QStandardPaths::findExecutable(QStringLiteral("srec_cat"));
+    if (srecCat.isEmpty())
+        QSKIP("No srec_cat here (Debian's srecord; scripts/dev.sh installs it).");
+    // Random runs at random places; what is sent is what objcopy --gap-fill 0xff gives.
+    QRandomGenerator random(base + quint32(pieces));
+    QByteArray expected;
+    QStringList arguments;
+    quint32 at = base;
+    for (int i = 0; i < pieces; ++i) {
+        QByteArray bytes(int(random.bounded(1, 3000)), Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(random.bounded(256));
+        const QString piece = writeFile(dir.path(), QStringLiteral("piece%1.bin").arg(i), bytes);
+        arguments << piece << QStringLiteral("-binary") << QStringLiteral("-offset")
+                  << QString::number(at);
+        const int gap = i + 1 < pieces ? int(random.bounded(0, 700)) : 0;
+        expected += bytes + QByteArray(gap, char(0xFF));
+        at += quint32(bytes.size() + gap);
+    }
+    const QString out = dir.filePath(QStringLiteral("fixture.hex"));
+    QProcess tool;
+    tool.start(srecCat,
+               arguments + QStringList{QStringLiteral("-o"), out} + format.split(QLatin1Char(' ')));
+    QVERIFY(tool.waitForFinished(10000));
+    QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
+    QString why;
+    const std::optional<PaddedImage> image = readPaddedImage(out, &why, ImageReading::AnyFormat);
+    QVERIFY2(image, qPrintable(why));
+    QCOMPARE(image->base, base);
+    QCOMPARE(QByteArray(image->data.get(), image->length).toHex(), expected.toHex());
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareImage)

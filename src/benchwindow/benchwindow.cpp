@@ -177,7 +177,7 @@ bool BenchWindow::chooseImage(const QString &path)
 {
     const std::filesystem::path file(path.toStdU16String());
     QString why;
-    std::optional<PaddedImage> image = readPaddedImage(file, &why);
+    std::optional<PaddedImage> image = readPaddedImage(file, &why, ImageReading::AnyFormat);
     if (!image) {
         refuse(tr("The image %1 cannot be used.").arg(path), why);
         return false;
@@ -198,21 +198,32 @@ void BenchWindow::showImage(const ImageRecord &image)
     ui->label_imageName->setText(
         QStringLiteral("<b>%1</b>").arg(QFileInfo(image.path).fileName().toHtmlEscaped()));
     ui->label_imageName->setToolTip(QDir::toNativeSeparators(image.path));
+    // A HEX or S-record file: its format and where its bytes start, before the figures.
+    const QString from =
+        image.fileSha256.isEmpty()
+            ? QString()
+            : tr("%1 at 0x%2 · ")
+                  .arg(image.format == QStringLiteral("ihex") ? tr("Intel HEX") : tr("S-record"))
+                  .arg(image.base, 8, 16, QLatin1Char('0'));
     ui->label_imageFacts->setText(
-        tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
-            .arg(image.bytes)
-            .arg(image.padded)
-            .arg(image.sha256.left(shownShaDigits))
-            .arg(QLocale().toString(m_imageModified, QLocale::ShortFormat)));
-    ui->label_imageFacts->setToolTip(tr("SHA-256 %1").arg(image.sha256));
+        from + tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
+                   .arg(image.bytes)
+                   .arg(image.padded)
+                   .arg(image.sha256.left(shownShaDigits))
+                   .arg(QLocale().toString(m_imageModified, QLocale::ShortFormat)));
+    ui->label_imageFacts->setToolTip(
+        image.fileSha256.isEmpty() ? tr("SHA-256 %1").arg(image.sha256)
+                                   : tr("SHA-256 of the bytes sent %1\nSHA-256 of the file %2")
+                                         .arg(image.sha256, image.fileSha256));
     ui->pushButton_copySha->setEnabled(true);
 }
 
 void BenchWindow::browse()
 {
     const QString folder = QSettings().value(settingsKey("imageFolder")).toString();
-    const QString path = QFileDialog::getOpenFileName(this, tr("Choose the image"), folder,
-                                                      tr("Images (*.bin);;All files (*)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Choose the image"), folder,
+        tr("Images (*.bin *.hex *.ihex *.srec *.s19 *.s28 *.s37 *.mot);;All files (*)"));
     if (!path.isEmpty())
         chooseImage(path);
 }

@@ -62,11 +62,24 @@ int main(int argc, char *argv[])
 
     // Read and checked once, before any port is opened; every download shares it.
     options.imageFile = systemPathOf(options.image, argc, argv);
-    std::optional<PaddedImage> image = readPaddedImage(options.imageFile, &error);
+    std::optional<PaddedImage> image =
+        readPaddedImage(options.imageFile, &error, ImageReading::AnyFormat);
     if (!image) {
         std::fprintf(stderr, "vantyx-flash: cannot use %s: %s\n",
                      options.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
         return exitstatus::BadImage;
+    }
+    if (image->format != imageformats::Format::Raw) {
+        // What is sent, said before the first board: from where, how much, and its hash.
+        const ImageRecord record = ImageRecord::of(options.image, *image);
+        std::fprintf(options.json == QStringLiteral("-") ? stderr : stdout,
+                     "image: %s, %s, %lld bytes from 0x%08x, sha256 %s (file sha256 %s)\n",
+                     options.image.toLocal8Bit().constData(), qPrintable(record.format),
+                     static_cast<long long>(record.bytes), record.base, qPrintable(record.sha256),
+                     qPrintable(record.fileSha256));
+        for (const QString &note : std::as_const(image->notes))
+            std::fprintf(stderr, "vantyx-flash: %s: %s\n", options.image.toLocal8Bit().constData(),
+                         note.toLocal8Bit().constData());
     }
 
     FlashRun::Plan plan;

@@ -52,6 +52,10 @@ QString summaryLine(const Tally &tally, const ImageRecord &image)
     if (tally.failed > tally.failedNames.size())
         line += QStringLiteral(" and %1 more").arg(tally.failed - tally.failedNames.size());
     line += QStringLiteral("; image %1 bytes").arg(image.bytes);
+    if (!image.fileSha256.isEmpty())
+        line += QStringLiteral(" from %1 at 0x%2")
+                    .arg(image.format)
+                    .arg(image.base, 8, 16, QLatin1Char('0'));
     if (image.padded != image.bytes)
         line += QStringLiteral(", sent as %1").arg(image.padded);
     if (tally.succeeded > 0)

@@ -37,7 +37,7 @@ ImageWatcher::Check ImageWatcher::check(QString *why, bool take)
     if (now && (m_seenFor.elapsed() < m_steadyMs || beingWritten(m_file)))
         return Check::Changing;
     m_seen.reset();
-    std::optional<PaddedImage> image = readPaddedImage(m_file, why);
+    std::optional<PaddedImage> image = readPaddedImage(m_file, why, ImageReading::AnyFormat);
     const std::optional<ImageStamp> after = ImageStamp::of(m_file);
     if (!image || !now || after != now) {
         if (image)

@@ -2,6 +2,7 @@
 
 #include "protocol/quenlark.h"
 
+#include <QCryptographicHash>
 #include <QString>
 
 #include <algorithm>
@@ -9,51 +10,91 @@
 #include <fstream>
 #include <limits>
 
-std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why)
+namespace {
+
+// The buffer is the image plus 512 bytes, and all of it must fit the signed size.
+constexpr std::streamoff largestImage = std::numeric_limits<qint32>::max() - 512;
+
+// `length` bytes, then 0xFF to whole blocks and beyond.
+PaddedImage padded(const char *bytes, qint64 length)
 {
-    // Through the UTF-16 form, so that names outside ASCII open on Windows too.
-    return readPaddedImage(std::filesystem::path(path.toStdU16String()), why);
+    const qint64 size =
+        (length + quenlark::blockSize - 1) / quenlark::blockSize * quenlark::blockSize;
+    const std::size_t bufferSize = std::size_t(length) + 512;
+    PaddedImage image;
+    image.data.reset(new char[bufferSize]);
+    image.size = qint32(size);
+    image.length = qint32(length);
+    std::fill_n(image.data.get(), bufferSize, quenlark::padByte);
+    std::copy_n(bytes, length, image.data.get());
+    return image;
 }
 
-std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QString *why)
+} // namespace
+
+std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why, ImageReading reading)
 {
-    auto refuse = [why](const char *reason) {
+    // Through the UTF-16 form, so that names outside ASCII open on Windows too.
+    return readPaddedImage(std::filesystem::path(path.toStdU16String()), why, reading);
+}
+
+std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QString *why,
+                                           ImageReading reading)
+{
+    auto refuse = [why](const QString &reason) {
         if (why)
-            *why = QString::fromLatin1(reason);
+            *why = reason;
         return std::nullopt;
     };
     std::error_code error;
     if (!std::filesystem::exists(file, error))
-        return refuse("no such file");
+        return refuse(QStringLiteral("no such file"));
     if (std::filesystem::is_directory(file, error))
-        return refuse("a folder, not a file");
+        return refuse(QStringLiteral("a folder, not a file"));
     if (!std::filesystem::is_regular_file(file, error))
-        return refuse("not a regular file");
+        return refuse(QStringLiteral("not a regular file"));
 
     std::ifstream in(file, std::ios::in | std::ios::binary | std::ios::ate);
     if (!in)
-        return refuse("cannot be opened for reading");
+        return refuse(QStringLiteral("cannot be opened for reading"));
     const std::streamoff length = in.tellg();
     if (length < 0)
-        return refuse("cannot be read");
+        return refuse(QStringLiteral("cannot be read"));
     // Nothing to send: a device told "0 bytes" would be reported as flashed.
     if (length == 0)
-        return refuse("empty");
-
-    // The buffer is the file plus 512 bytes, and all of it must fit the signed size.
-    constexpr std::streamoff limit = std::numeric_limits<qint32>::max() - 512;
-    const std::streamoff padded =
+        return refuse(QStringLiteral("empty"));
+    const std::streamoff whole =
         (length + quenlark::blockSize - 1) / quenlark::blockSize * quenlark::blockSize;
-    if (length > limit || padded > limit)
-        return refuse("too large");
+    if (length > largestImage || whole > largestImage)
+        return refuse(QStringLiteral("too large"));
 
-    const std::size_t bufferSize = std::size_t(length) + 512;
-    PaddedImage image{std::unique_ptr<char[]>(new char[bufferSize]), qint32(padded),
-                      qint32(length)};
-    std::fill_n(image.data.get(), bufferSize, quenlark::padByte);
+    QByteArray content(qsizetype(length), Qt::Uninitialized);
     in.seekg(0);
-    in.read(image.data.get(), length);
+    in.read(content.data(), length);
     if (in.gcount() != length)
-        return refuse("cannot be read whole");
+        return refuse(QStringLiteral("cannot be read whole"));
+    const imageformats::Format format =
+        reading == ImageReading::RawBytes
+            ? imageformats::Format::Raw
+            : imageformats::detect(content, QString::fromStdU16String(file.filename().u16string()));
+    if (format == imageformats::Format::Raw)
+        return padded(content.constData(), length);
+
+    // Never sent as raw bytes: a HEX file's text flashed is a board that does not start.
+    QString problem;
+    const std::optional<imageformats::Converted> converted =
+        imageformats::convert(content, format, largestImage - quenlark::blockSize, &problem);
+    if (!converted)
+        return refuse(QStringLiteral("%1 file: %2")
+                          .arg(format == imageformats::Format::IntelHex
+                                   ? QStringLiteral("Intel HEX")
+                                   : QStringLiteral("S-record"),
+                               problem));
+    PaddedImage image = padded(converted->bytes.constData(), converted->bytes.size());
+    image.format = format;
+    image.base = converted->base;
+    image.fileSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+    image.notes = converted->notes;
     return image;
 }

@@ -33,9 +33,16 @@ QString boardLabel(const QString &slot, const QString &port)
 ImageRecord ImageRecord::of(const QString &path, const PaddedImage &image)
 {
     const QByteArray bytes = QByteArray::fromRawData(image.data.get(), image.length);
-    return {
-        path, image.length, image.size,
-        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())};
+    ImageRecord record;
+    record.path = path;
+    record.bytes = image.length;
+    record.padded = image.size;
+    record.sha256 =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    record.format = imageformats::formatName(image.format);
+    record.base = image.base;
+    record.fileSha256 = image.fileSha256;
+    return record;
 }
 
 void Tally::add(const BoardRecord &board)

@@ -45,7 +45,11 @@ struct ImageRecord
     QString path;
     qint64 bytes = 0;
     qint64 padded = 0;
-    QString sha256; // of the file's bytes, before padding
+    QString sha256; // of the bytes sent, before padding: the file's, for a raw one
+    // A HEX or S-record file: its format, the address its bytes start at, the file's SHA-256.
+    QString format; // "raw", "ihex", "srec"
+    quint32 base = 0;
+    QString fileSha256;
 
     static ImageRecord of(const QString &path, const PaddedImage &image);
 };

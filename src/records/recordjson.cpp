@@ -61,7 +61,14 @@ QJsonObject board(const BoardRecord &board)
 QJsonObject image(const ImageRecord &image)
 {
     const QJsonValue values[] = {image.path, image.bytes, image.padded, image.sha256};
-    return objectOf(imageNames, values);
+    QJsonObject object = objectOf(imageNames, values);
+    if (!image.fileSha256.isEmpty()) { // converted from records: what it was, and from where
+        object.insert(QStringLiteral("format"), image.format);
+        object.insert(QStringLiteral("base_address"),
+                      QStringLiteral("0x%1").arg(image.base, 8, 16, QLatin1Char('0')));
+        object.insert(QStringLiteral("file_sha256"), image.fileSha256);
+    }
+    return object;
 }
 
 QByteArray logLine(const BoardRecord &board, const ImageRecord &image)
