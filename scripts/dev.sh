@@ -41,11 +41,12 @@ fi
 # libxkbcommon-dev: Qt's Gui package looks for it and, without it, CMake says "Could NOT find
 # XKB" on every configure, though nothing here uses it. qt6-httpserver-dev needs
 # qt6-websockets-dev's CMake files, which Debian does not make it depend on. prometheus: its
-# server and promtool check the metrics in the tests.
+# server and promtool check the metrics in the tests; srecord's srec_cat writes HEX and
+# S-record fixtures.
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
           clang-format desktop-file-utils ser2net libxkbcommon-dev
-          qt6-httpserver-dev qt6-websockets-dev prometheus)
+          qt6-httpserver-dev qt6-websockets-dev prometheus srecord)
 
 # What the package needs besides: its dependencies computed, its manual pages written, lintian.
 package_packages=(dpkg-dev help2man lintian)

@@ -466,7 +466,13 @@ void TestFlashTool::watchFlashesEachArrival()
     // The board's port is a link that comes and goes, as a USB adapter's name does.
     const QString board = dir.filePath(QStringLiteral("board"));
     QList<QByteArray> images{imageBytes, rebuilt ? patternImage(9 * 256 + 3, 77) : imageBytes};
-    const QString watched = writeFile(dir.path(), QStringLiteral("watched.bin"), images.first());
+    // The station's row takes an S-record file, as a compiler wrote it.
+    const QString imageName =
+        inSlot ? QStringLiteral("watched.s19") : QStringLiteral("watched.bin");
+    const auto asWritten = [&](const QByteArray &bytes) {
+        return inSlot ? sRecordOf(bytes, 0x10000) : bytes;
+    };
+    const QString watched = writeFile(dir.path(), imageName, asWritten(images.first()));
     const QString log = dir.filePath(QStringLiteral("watch.log"));
     QFile::remove(log);
     QProcess tool;
@@ -492,7 +498,7 @@ void TestFlashTool::watchFlashesEachArrival()
     for (int arrival = 1; arrival <= 2; ++arrival) {
         QTest::qWait(arrival == 1 ? 600 : gapMs);
         if (arrival == 2 && rebuilt)
-            writeFile(dir.path(), QStringLiteral("watched.bin"), images.last());
+            writeFile(dir.path(), imageName, asWritten(images.last()));
         const QByteArray sent = images.at(arrival - 1);
         devicesim::Device device;
         QString error;
@@ -527,6 +533,12 @@ void TestFlashTool::watchFlashesEachArrival()
                  inSlot ? QStringLiteral("Bay 1") : QString());
         QCOMPARE(record.value(QStringLiteral("tag")).toString(),
                  inSlot ? QStringLiteral("WO-17") : QString());
+        // What the file was, and from where its bytes came.
+        const QJsonObject image = record.value(QStringLiteral("image")).toObject();
+        QCOMPARE(image.value(QStringLiteral("format")).toString(),
+                 inSlot ? QStringLiteral("srec") : QString());
+        QCOMPARE(image.value(QStringLiteral("base_address")).toString(),
+                 inSlot ? QStringLiteral("0x00010000") : QString());
     }
     for (int i = 0; i < 2; ++i)
         QCOMPARE(QJsonDocument::fromJson(lines.at(i))

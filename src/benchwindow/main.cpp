@@ -62,7 +62,8 @@ const WindowCommandLine commandLine{
              QStringLiteral("file")},
         });
         parser.addPositionalArgument(QStringLiteral("image"),
-                                     QStringLiteral("The firmware image: raw bytes, no header."));
+                                     QStringLiteral("The firmware image: raw bytes (.bin), Intel "
+                                                    "HEX or S-record, found by its content."));
     },
     [](const QCommandLineParser &parser) -> QString {
         const QStringList positional = parser.positionalArguments();

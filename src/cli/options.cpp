@@ -23,7 +23,7 @@ namespace {
 #endif
 
 const char description[] =
-    "Flashes a raw firmware image into Vantyx devices through their serial bootloader, on\n"
+    "Flashes a firmware image into Vantyx devices through their serial bootloader, on\n"
     "one serial port or many at once. On each port it waits for the bootloader (power or\n"
     "reset the board), then sends the image in 256-byte blocks, each checked by the device.\n"
     "\n"
@@ -156,7 +156,8 @@ bool parseFlashOptions(const QStringList &arguments, FlashOptions *options, QStr
                         "USB vendor:product.")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
-                                 QStringLiteral("The firmware image: raw bytes, no header."));
+                                 QStringLiteral("The firmware image: raw bytes (.bin), Intel HEX "
+                                                "or S-record, found by its content."));
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;

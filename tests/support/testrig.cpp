@@ -133,6 +133,49 @@ QByteArray patternImage(int size, quint32 seed)
     return bytes;
 }
 
+QByteArray intelHexOf(const QByteArray &bytes, quint32 base)
+{
+    auto record = [](int type, quint16 offset, const QByteArray &data) {
+        QByteArray raw;
+        raw.append(char(data.size())).append(char(offset >> 8)).append(char(offset));
+        raw.append(char(type)).append(data);
+        quint8 sum = 0;
+        for (char byte : raw)
+            sum += quint8(byte);
+        return ':' + raw.append(char(-sum)).toHex().toUpper() + "\r\n";
+    };
+    QByteArray out;
+    quint32 upper = ~0u;
+    for (qsizetype at = 0; at < bytes.size(); at += 32) {
+        const quint32 address = base + quint32(at);
+        if (address >> 16 != upper) {
+            upper = address >> 16;
+            out += record(4, 0, QByteArray(1, char(upper >> 8)) + char(upper));
+        }
+        out += record(0, quint16(address), bytes.mid(at, 32));
+    }
+    return out + record(1, 0, QByteArray());
+}
+
+QByteArray sRecordOf(const QByteArray &bytes, quint32 base)
+{
+    auto record = [](char type, quint32 address, const QByteArray &data) {
+        QByteArray raw;
+        raw.append(char(4 + data.size() + 1));
+        for (int shift = 24; shift >= 0; shift -= 8)
+            raw.append(char(address >> shift));
+        raw.append(data);
+        quint8 sum = 0;
+        for (char byte : raw)
+            sum += quint8(byte);
+        return QByteArray("S") + type + raw.append(char(~sum)).toHex().toUpper() + '\n';
+    };
+    QByteArray out;
+    for (qsizetype at = 0; at < bytes.size(); at += 32)
+        out += record('3', base + quint32(at), bytes.mid(at, 32));
+    return out + record('7', base, QByteArray());
+}
+
 QString writeFile(const QString &dir, const QString &name, const QByteArray &bytes)
 {
     const QString path = dir + QLatin1Char('/') + name;

@@ -76,4 +76,8 @@ QByteArray afterDetection(const QByteArray &received);
 double msBetween(qint64 fromNs, qint64 toNs);
 
 QByteArray patternImage(int size, quint32 seed = 1);
+// `bytes` at `base` as a compiler writes them: Intel HEX (32 bytes a record, extended linear
+// addresses) or S-record (S3 records and an S7).
+QByteArray intelHexOf(const QByteArray &bytes, quint32 base);
+QByteArray sRecordOf(const QByteArray &bytes, quint32 base);
 QString writeFile(const QString &dir, const QString &name, const QByteArray &bytes);
