@@ -10,9 +10,9 @@ const WindowCommandLine commandLine{
     QStringLiteral("FlashLoader"),
     [](QCommandLineParser &parser) {
         parser.setApplicationDescription(
-            QStringLiteral("Brivox Vantyx Firmware updater\n\nIt sends an image file's raw bytes. "
-                           "For Intel HEX and S-record files, use vantyx-flash or vantyx-bench, "
-                           "which convert them."));
+            QStringLiteral("Brivox Vantyx Firmware updater\n\nIt sends an image file's raw "
+                           "bytes. For Intel HEX and S-record files, use vantyx-flash or\n"
+                           "vantyx-bench, which convert them."));
         parser.addOption(
             {QStringLiteral("port"),
              QStringLiteral("A serial port the system does not list (a pseudo-terminal, a "
