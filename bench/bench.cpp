@@ -2,7 +2,7 @@
 // simulated device in a process of its own, so that the CPU counted is the updater's alone.
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
-//   --only rate|wire|cpu|bench|local|stations|window64   one measure; --runs N   that many runs
+//   --only rate|wire|cpu|bench|local|stations|hex|window64   one measure; --runs N   that many runs
 //   --no-metrics   the local row without serving and scraping metrics, to see what they cost
 
 #include "benchwindow/benchwindow.h"
@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -498,6 +500,36 @@ int main(int argc, char **argv)
         }
     }
 
+    // 7. A 1 MiB image as Intel HEX: converting it costs no more than reading the file twice.
+    QList<double> hexConvertMs, hexReadTwiceMs, hexWholeMs;
+    for (int i = 0; i < runs && wanted("hex"); ++i) {
+        const QString hexPath = writeFile(dir.path(), QStringLiteral("big.hex"),
+                                          intelHexOf(patternImage(1024 * 1024, 7), 0x08000000));
+        QElapsedTimer clock;
+        clock.start();
+        for (int pass = 0; pass < 2; ++pass)
+            if (!readPaddedImage(hexPath, nullptr, ImageReading::RawBytes))
+                return fail("HEX: the file cannot be read");
+        hexReadTwiceMs << double(clock.nsecsElapsed()) / 1e6;
+        // The conversion alone, of the text read; then all a program does: read, convert and
+        // hash the file.
+        QFile file(hexPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail("HEX: the file cannot be read");
+        const QByteArray text = file.readAll();
+        QString why;
+        clock.start();
+        const std::optional<imageformats::Converted> alone =
+            imageformats::convert(text, imageformats::Format::IntelHex, 1 << 30, &why);
+        hexConvertMs << double(clock.nsecsElapsed()) / 1e6;
+        clock.start();
+        const std::optional<PaddedImage> converted =
+            readPaddedImage(hexPath, nullptr, ImageReading::AnyFormat);
+        hexWholeMs << double(clock.nsecsElapsed()) / 1e6;
+        if (!alone || !converted || converted->length != 1024 * 1024)
+            return fail("HEX: the file was not converted");
+    }
+
     // 6. The bench window on 64 boards.
     QList<double> windowSlowest, windowCpu, windowGap;
     for (int i = 0; i < runs && wanted("window64"); ++i) {
@@ -556,6 +588,12 @@ int main(int argc, char **argv)
         std::printf("%-38s %12.5f s %16s %8s %8s\n",
                     qPrintable(QStringLiteral("  vantyx-flash CPU per s per board")),
                     median(row.cpuPerBoard), "", "", "<=0.002");
+    }
+    if (!hexConvertMs.isEmpty()) {
+        std::printf("%-38s %11.1f ms %13.1f ms %8.3f %8s\n", "1 MiB as Intel HEX: convert, read x2",
+                    median(hexConvertMs), median(hexReadTwiceMs),
+                    median(hexConvertMs) / median(hexReadTwiceMs), "<=1");
+        std::printf("%-38s %11.1f ms\n", "  read, convert and hash the file", median(hexWholeMs));
     }
     if (!windowSlowest.isEmpty()) {
         std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n", "bench window, 64 boards, slowest",

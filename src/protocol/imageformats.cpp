@@ -1,19 +1,74 @@
 #include "protocol/imageformats.h"
 
+#include <QByteArrayView>
 #include <QList>
 
 #include <algorithm>
+#include <array>
 
 namespace imageformats {
 
 namespace {
 
+// A run of the file's data: where it goes, and where its bytes are in the pool of all of them.
+// Records that follow on from the one before extend its piece.
 struct Piece
 {
     qint64 address = 0;
-    QByteArray data;
+    qsizetype at = 0;
+    qsizetype size = 0;
     int line = 0;
 };
+
+struct Pieces
+{
+    QList<Piece> list;
+    QByteArray pool;
+    int records = 0;
+
+    void add(qint64 address, const quint8 *data, int size, int line)
+    {
+        ++records;
+        if (!list.isEmpty() && list.last().address + list.last().size == address &&
+            list.last().at + list.last().size == pool.size())
+            list.last().size += size;
+        else
+            list << Piece{address, pool.size(), size, line};
+        pool.append(reinterpret_cast<const char *>(data), size);
+    }
+};
+
+// A record's bytes, decoded: at most 255 of data and what frames them.
+struct Record
+{
+    std::array<quint8, 262> bytes{};
+    int size = 0;
+
+    quint32 bigEndian(int from, int count) const
+    {
+        quint32 value = 0;
+        for (int i = 0; i < count; ++i)
+            value = value << 8 | bytes[size_t(from + i)];
+        return value;
+    }
+};
+
+// Each character's value as a hexadecimal digit, -1 for any other: a look-up per character,
+// as a megabyte of image is three of text.
+constexpr std::array<qint8, 256> hexValues = [] {
+    std::array<qint8, 256> values{};
+    for (int c = 0; c < 256; ++c)
+        values[size_t(c)] = c >= '0' && c <= '9'   ? qint8(c - '0')
+                            : c >= 'a' && c <= 'f' ? qint8(c - 'a' + 10)
+                            : c >= 'A' && c <= 'F' ? qint8(c - 'A' + 10)
+                                                   : qint8(-1);
+    return values;
+}();
+
+int hexValue(char c)
+{
+    return hexValues[quint8(c)];
+}
 
 QString hex(qint64 value)
 {
@@ -26,49 +81,61 @@ bool isHexText(const QByteArray &text)
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
-// The file's lines, without their CR; the line number of each is its index + 1.
-QList<QByteArray> linesOf(const QByteArray &content)
+// The file's lines, without their CR, as views of it; the line number of each is its index + 1.
+QList<QByteArrayView> linesOf(QByteArrayView content)
 {
-    QList<QByteArray> lines = content.split('\n');
-    for (QByteArray &line : lines)
+    QList<QByteArrayView> lines;
+    lines.reserve(content.size() / 40 + 1);
+    qsizetype start = 0;
+    while (start <= content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        QByteArrayView line = content.sliced(start, end - start);
         if (line.endsWith('\r'))
             line.chop(1);
+        lines << line;
+        start = end + 1;
+    }
     return lines;
 }
 
-// The record's bytes after its first `skip` characters; none, and why, when they are no
-// whole hexadecimal bytes.
-std::optional<QByteArray> recordBytes(const QByteArray &line, int skip, QString *why)
+// The record's bytes after its first `skip` characters; false, and why, when they are no
+// whole hexadecimal bytes or more than a record holds.
+bool recordBytes(QByteArrayView line, int skip, Record *record, QString *why)
 {
-    const QByteArray text = line.mid(skip).trimmed();
-    if (text.size() % 2 != 0 || !isHexText(text)) {
-        *why = QStringLiteral("not hexadecimal bytes");
-        return std::nullopt;
+    const QByteArrayView text = line.sliced(skip).trimmed();
+    if (text.size() % 2 != 0 || text.size() / 2 > qsizetype(record->bytes.size())) {
+        *why = text.size() % 2 ? QStringLiteral("not hexadecimal bytes")
+                               : QStringLiteral("a record longer than any can be");
+        return false;
     }
-    return QByteArray::fromHex(text);
+    record->size = int(text.size() / 2);
+    for (int i = 0; i < record->size; ++i) {
+        const int high = hexValue(text[2 * i]);
+        const int low = hexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            *why = QStringLiteral("not hexadecimal bytes");
+            return false;
+        }
+        record->bytes[size_t(i)] = quint8(high << 4 | low);
+    }
+    return true;
 }
 
-quint32 bigEndian(const QByteArray &bytes, int from, int count)
+bool intelHex(QByteArrayView content, Pieces *pieces, QStringList *notes, QString *why)
 {
-    quint32 value = 0;
-    for (int i = 0; i < count; ++i)
-        value = value << 8 | quint8(bytes.at(from + i));
-    return value;
-}
-
-std::optional<QList<Piece>> intelHex(const QByteArray &content, QStringList *notes, QString *why)
-{
-    QList<Piece> pieces;
     qint64 upper = 0; // from a type 02 or 04 record
     int endLine = 0;
-    const QList<QByteArray> lines = linesOf(content);
+    const QList<QByteArrayView> lines = linesOf(content);
+    Record record;
     for (int i = 0; i < lines.size(); ++i) {
         const int number = i + 1;
         auto fail = [&](const QString &reason) {
             *why = QStringLiteral("line %1: %2").arg(number).arg(reason);
-            return std::nullopt;
+            return false;
         };
-        const QByteArray &line = lines.at(i);
+        const QByteArrayView line = lines.at(i);
         if (line.trimmed().isEmpty())
             continue;
         if (endLine)
@@ -76,23 +143,22 @@ std::optional<QList<Piece>> intelHex(const QByteArray &content, QStringList *not
         if (!line.startsWith(':'))
             return fail(QStringLiteral("not an Intel HEX record (no ':')"));
         QString problem;
-        const std::optional<QByteArray> bytes = recordBytes(line, 1, &problem);
-        if (!bytes)
+        if (!recordBytes(line, 1, &record, &problem))
             return fail(problem);
-        if (bytes->size() < 5 || bytes->size() != quint8(bytes->at(0)) + 5)
+        const auto &bytes = record.bytes;
+        if (record.size < 5 || record.size != bytes[0] + 5)
             return fail(QStringLiteral("a short record"));
         quint8 sum = 0;
-        for (char byte : *bytes)
-            sum += quint8(byte);
+        for (int b = 0; b < record.size; ++b)
+            sum += bytes[size_t(b)];
         if (sum != 0)
             return fail(QStringLiteral("bad checksum"));
-        const int length = quint8(bytes->at(0));
-        const quint32 offset = bigEndian(*bytes, 1, 2);
-        const QByteArray data = bytes->mid(4, length);
-        switch (quint8(bytes->at(3))) {
+        const int length = bytes[0];
+        const quint32 offset = record.bigEndian(1, 2);
+        switch (bytes[3]) {
         case 0x00:
             if (length > 0)
-                pieces << Piece{upper + offset, data, number};
+                pieces->add(upper + offset, &bytes[4], length, number);
             break;
         case 0x01:
             endLine = number;
@@ -101,85 +167,82 @@ std::optional<QList<Piece>> intelHex(const QByteArray &content, QStringList *not
         case 0x04:
             if (length != 2)
                 return fail(QStringLiteral("an address record holds 2 bytes"));
-            upper = qint64(bigEndian(data, 0, 2)) << (bytes->at(3) == 0x02 ? 4 : 16);
+            upper = qint64(record.bigEndian(4, 2)) << (bytes[3] == 0x02 ? 4 : 16);
             break;
         case 0x03:
         case 0x05:
             if (length != 4)
                 return fail(QStringLiteral("a start address record holds 4 bytes"));
             *notes << QStringLiteral("the start address %1 of line %2 is ignored")
-                          .arg(hex(bigEndian(data, 0, 4)))
+                          .arg(hex(record.bigEndian(4, 4)))
                           .arg(number);
             break;
         default:
-            return fail(QStringLiteral("unknown record type %1").arg(quint8(bytes->at(3))));
+            return fail(QStringLiteral("unknown record type %1").arg(bytes[3]));
         }
     }
     if (!endLine) {
         *why = QStringLiteral("no end record (:00000001FF)");
-        return std::nullopt;
+        return false;
     }
-    return pieces;
+    return true;
 }
 
-std::optional<QList<Piece>> sRecord(const QByteArray &content, QStringList *notes, QString *why)
+bool sRecord(QByteArrayView content, Pieces *pieces, QStringList *notes, QString *why)
 {
-    QList<Piece> pieces;
     int endLine = 0;
     bool counted = false; // an S5 or S6 agreed with the data records before it
-    int empty = 0;        // data records without data, which count records count too
-    const QList<QByteArray> lines = linesOf(content);
+    const QList<QByteArrayView> lines = linesOf(content);
+    Record record;
     for (int i = 0; i < lines.size(); ++i) {
         const int number = i + 1;
         auto fail = [&](const QString &reason) {
             *why = QStringLiteral("line %1: %2").arg(number).arg(reason);
-            return std::nullopt;
+            return false;
         };
-        const QByteArray &line = lines.at(i);
+        const QByteArrayView line = lines.at(i);
         if (line.trimmed().isEmpty())
             continue;
         if (endLine)
             return fail(QStringLiteral("data after the end record of line %1").arg(endLine));
-        if (line.size() < 2 || (line.at(0) != 'S' && line.at(0) != 's') || line.at(1) < '0' ||
-            line.at(1) > '9')
+        if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9')
             return fail(QStringLiteral("not an S-record (no S0 to S9)"));
-        const int type = line.at(1) - '0';
+        const int type = line[1] - '0';
+        if (type == 4)
+            return fail(QStringLiteral("S4 is no record type"));
         QString problem;
-        const std::optional<QByteArray> bytes = recordBytes(line, 2, &problem);
-        if (!bytes)
+        if (!recordBytes(line, 2, &record, &problem))
             return fail(problem);
         // The address's size: S0, S1, S5, S9 two bytes; S2, S6, S8 three; S3, S7 four.
         static constexpr int addressSizes[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
         const int addressSize = addressSizes[type];
-        if (type == 4)
-            return fail(QStringLiteral("S4 is no record type"));
-        if (bytes->isEmpty() || bytes->size() != quint8(bytes->at(0)) + 1 ||
-            bytes->size() < addressSize + 2)
+        const auto &bytes = record.bytes;
+        if (record.size == 0 || record.size != bytes[0] + 1 || record.size < addressSize + 2)
             return fail(QStringLiteral("a short record"));
         quint8 sum = 0;
-        for (char byte : *bytes)
-            sum += quint8(byte);
+        for (int b = 0; b < record.size; ++b)
+            sum += bytes[size_t(b)];
         if (sum != 0xFF)
             return fail(QStringLiteral("bad checksum"));
-        const quint32 address = bigEndian(*bytes, 1, addressSize);
-        const QByteArray data = bytes->mid(1 + addressSize, bytes->size() - addressSize - 2);
+        const quint32 address = record.bigEndian(1, addressSize);
+        const int dataSize = record.size - addressSize - 2;
         switch (type) {
         case 0: // a header: a name, a version
             break;
         case 1:
         case 2:
         case 3:
-            if (!data.isEmpty())
-                pieces << Piece{qint64(address), data, number};
+            if (dataSize > 0)
+                pieces->add(qint64(address), &bytes[size_t(1 + addressSize)], dataSize, number);
             else
-                ++empty;
+                ++pieces->records;
             break;
         case 5:
         case 6:
-            if (qsizetype(address) != pieces.size() + empty)
+            if (qint64(address) != pieces->records)
                 return fail(QStringLiteral("the count record says %1 data records, there are %2")
                                 .arg(address)
-                                .arg(pieces.size() + empty));
+                                .arg(pieces->records));
             counted = true;
             break;
         default: // 7, 8, 9: the end, with a start address
@@ -195,9 +258,9 @@ std::optional<QList<Piece>> sRecord(const QByteArray &content, QStringList *note
     // file is whole.
     if (!endLine && !counted) {
         *why = QStringLiteral("no end record (S7, S8 or S9) and no count record (S5, S6)");
-        return std::nullopt;
+        return false;
     }
-    return pieces;
+    return true;
 }
 
 } // namespace
@@ -221,8 +284,10 @@ Format detect(const QByteArray &content, const QString &fileName)
         return Format::Raw;
     // The first line that is not blank, as far as a record can be long.
     QByteArray first;
-    for (const QByteArray &line : linesOf(content.left(1024)))
-        if (!(first = line.trimmed()).isEmpty())
+    const QByteArrayView start =
+        QByteArrayView(content).first(qMin<qsizetype>(content.size(), 1024));
+    for (const QByteArrayView line : linesOf(start))
+        if (!(first = line.trimmed().toByteArray()).isEmpty())
             break;
     if (first.size() >= 11 && first.startsWith(':') && isHexText(first.mid(1)))
         return Format::IntelHex;
@@ -236,23 +301,25 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
                                  QString *why)
 {
     Converted converted;
-    std::optional<QList<Piece>> pieces = format == Format::IntelHex
-                                             ? intelHex(content, &converted.notes, why)
-                                             : sRecord(content, &converted.notes, why);
-    if (!pieces)
+    Pieces pieces;
+    const bool read = format == Format::IntelHex ? intelHex(content, &pieces, &converted.notes, why)
+                                                 : sRecord(content, &pieces, &converted.notes, why);
+    if (!read)
         return std::nullopt;
-    if (pieces->isEmpty()) {
+    QList<Piece> &list = pieces.list;
+    if (list.isEmpty()) {
         *why = QStringLiteral("no data records");
         return std::nullopt;
     }
-    std::stable_sort(pieces->begin(), pieces->end(),
+    std::stable_sort(list.begin(), list.end(),
                      [](const Piece &a, const Piece &b) { return a.address < b.address; });
     qint64 end = 0;
     int reachesEnd = 0; // the piece that reaches furthest so far
-    for (int i = 0; i < pieces->size(); ++i) {
-        const Piece &piece = pieces->at(i);
+    for (int i = 0; i < list.size(); ++i) {
+        const Piece &piece = list.at(i);
         if (i > 0 && piece.address < end) {
-            const Piece &before = pieces->at(reachesEnd);
+            // Said by the record where the overlap starts.
+            const Piece &before = list.at(reachesEnd);
             *why = QStringLiteral("data at %1 (line %2) overlaps data at %3 (line %4)")
                        .arg(hex(piece.address))
                        .arg(piece.line)
@@ -260,12 +327,12 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
                        .arg(before.line);
             return std::nullopt;
         }
-        if (piece.address + piece.data.size() > end) {
-            end = piece.address + piece.data.size();
+        if (piece.address + piece.size > end) {
+            end = piece.address + piece.size;
             reachesEnd = i;
         }
     }
-    const qint64 base = pieces->first().address;
+    const qint64 base = list.first().address;
     const qint64 span = end - base;
     // Said before anything that large is made: a stray record far away spans gigabytes.
     if (span > largest) {
@@ -277,9 +344,9 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
     }
     converted.base = quint32(base);
     converted.bytes = QByteArray(span, char(0xFF));
-    for (const Piece &piece : std::as_const(*pieces))
-        std::copy(piece.data.cbegin(), piece.data.cend(),
-                  converted.bytes.begin() + (piece.address - base));
+    for (const Piece &piece : std::as_const(list))
+        std::copy_n(pieces.pool.constData() + piece.at, piece.size,
+                    converted.bytes.data() + (piece.address - base));
     return converted;
 }
 
