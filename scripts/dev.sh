@@ -13,6 +13,8 @@
 #   scripts/dev.sh soak       the randomized fault soak alone (about 3 minutes)
 #   scripts/dev.sh windows    cross-build for Windows into build-windows/ and run the suites,
 #                             downloads on COM ports and the ZIP under Wine (scripts/windows.sh)
+#   scripts/dev.sh fuzz [S]   build the libFuzzer targets with clang into build-fuzz/ and run
+#                             each for S seconds (default 60) from the seeds in fuzz/corpus/
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -25,7 +27,7 @@ usage() {
 }
 # Nothing is installed for a mode that does not exist.
 case "$mode" in
-    demo | run | build | test | package | sanitize | soak | windows) ;;
+    demo | run | build | test | package | sanitize | soak | windows | fuzz) ;;
     *)
         [ -z "$mode" ] || echo "dev.sh: unknown mode '$mode'" >&2
         usage
@@ -55,6 +57,10 @@ package_packages=(dpkg-dev help2man lintian)
 # What the Windows build and its run under Wine need besides.
 windows_packages=(g++-mingw-w64-x86-64-posix gcc wine wine64 xvfb x11-utils imagemagick)
 [ "$mode" = windows ] && packages+=("${windows_packages[@]}")
+
+# libFuzzer is clang's, in its runtime package.
+fuzz_packages=(clang libclang-rt-dev)
+[ "$mode" = fuzz ] && packages+=("${fuzz_packages[@]}")
 
 install_missing() {
     local missing=()
@@ -241,6 +247,32 @@ case "$mode" in
     windows)
         build build
         bash scripts/windows.sh
+        ;;
+    fuzz)
+        seconds=${2:-60}
+        fuzzers=(comportsession hostrules portnames imageformats slotfile)
+        CC=clang CXX=clang++ build build-fuzz -DFLASHLOADER_FUZZ=ON -DFLASHLOADER_BUILD_TESTS=OFF \
+            --target "${fuzzers[@]/#/fuzz_}"
+        # Each from its seeds, in a corpus of its own here: what it finds stays out of the
+        # sources. A crash or a leak leaves its input in build-fuzz/artifacts/ and fails.
+        status=0
+        for fuzzer in "${fuzzers[@]}"; do
+            corpus=build-fuzz/corpus/$fuzzer
+            mkdir -p "$corpus" build-fuzz/artifacts
+            cp -n fuzz/corpus/"$fuzzer"/* "$corpus"/
+            log=build-fuzz/fuzz_$fuzzer.log
+            if ! build-fuzz/fuzz/fuzz_"$fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+                    -rss_limit_mb=2048 -timeout=10 -artifact_prefix=build-fuzz/artifacts/"$fuzzer"- \
+                    "$corpus" > "$log" 2>&1; then
+                grep -E 'ERROR|SUMMARY|artifact' "$log" >&2 || tail -20 "$log" >&2
+                status=1
+            fi
+            runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+            rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+            coverage=$(grep -o 'cov: [0-9]*' "$log" | tail -1)
+            echo "fuzz_$fuzzer: ${runs:-?} runs in ${seconds} s, ${rate:-?} a second, ${coverage:-cov: ?}, corpus $(ls "$corpus" | wc -l)"
+        done
+        exit $status
         ;;
     sanitize)
         build build-sanitize -DFLASHLOADER_SANITIZE=ON

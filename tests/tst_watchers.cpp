@@ -175,6 +175,10 @@ void TestWatchers::slotFile_data()
         "2: usb: ftdi is not VID:PID (four hex digits each)");
     row("unknown setting", "[station]\nspeed = 9600\n", "2: unknown setting speed in [station]");
     row("bad network port", "[slots]\nN = rfc2217://host\n", "2: slot N: give HOST:PORT");
+    // Found by fuzzing: a quoted port keeps what is inside its quotes, written back as read.
+    row("quotes inside a quoted port", "[slots]\nB1 = \" = \"x\"\n", "B1= = \"x|");
+    row("a control character in a port", "[slots]\nA = a\x01b\n",
+        "2: slot A: a control character in the port's name");
 }
 
 void TestWatchers::slotFile()

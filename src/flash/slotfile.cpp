@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace slotfile {
 
 namespace {
@@ -80,6 +82,9 @@ std::optional<Station> parse(const QString &text, QString *error)
         }
         if (value.isEmpty())
             return fail(QStringLiteral("slot %1 has no port").arg(key));
+        if (std::any_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+            return fail(QStringLiteral("slot %1: a control character in the port's name").arg(key));
         QString why;
         if (RemotePort::isRemote(value) && !RemotePort::parse(value, &why))
             return fail(QStringLiteral("slot %1: %2").arg(key, why));
@@ -122,7 +127,7 @@ QString format(const Station &station)
     text +=
         QStringLiteral("usb = %1\n\n[slots]\n").arg(station.adapters.join(QStringLiteral(", ")));
     for (const Station::Slot &slot : station.benchSlots)
-        text += QStringLiteral("%1 = %2\n").arg(slot.name, slot.port);
+        text += QStringLiteral("%1 = \"%2\"\n").arg(slot.name, slot.port); // kept whole
     return text;
 }
 
