@@ -100,7 +100,7 @@ BenchWindow::BenchWindow(const Given &given, QWidget *parent)
     connect(&m_viewTimer, &QTimer::timeout, this, &BenchWindow::refreshView);
     m_viewTimer.start();
     lookAtPorts();
-    statusBar()->showMessage(tr("Records: %1").arg(recordsFile()));
+    showWhere();
     updateActions();
 }
 
@@ -157,6 +157,17 @@ void BenchWindow::editSlots()
                       : tr("Slots saved to %1.").arg(m_given.slotsFile));
     });
     m_slotEditor->show();
+}
+
+void BenchWindow::showWhere()
+{
+    // Where the records go, and what names the shift in them.
+    QString text = tr("Records: %1").arg(recordsFile());
+    if (!m_given.tag.isEmpty())
+        text += tr(" · Tag: %1").arg(m_given.tag);
+    if (!m_given.slotsFile.isEmpty())
+        text += tr(" · Slots: %1").arg(m_given.slotsFile);
+    statusBar()->showMessage(text);
 }
 
 QString BenchWindow::recordsFile() const
@@ -287,7 +298,7 @@ bool BenchWindow::startShift()
         return false;
     }
     ui->pushButton_shift->setText(tr("&End shift"));
-    statusBar()->showMessage(tr("Records: %1").arg(recordsFile()));
+    showWhere();
     updateActions();
     return true;
 }

@@ -95,6 +95,7 @@ private:
     void openRecordsFolder();
     void updateActions();
     void applyRowFilter();
+    void showWhere();
     // The given ports and the slots' ports, once each.
     QStringList namedPorts() const;
     QList<int> selectedRows() const;

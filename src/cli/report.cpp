@@ -75,7 +75,9 @@ QString jsonLayout()
     boards.replace(QStringLiteral("\"result\""),
                    QStringLiteral("\"result\" (%1)").arg(results.join(QStringLiteral(", "))));
     return QStringLiteral("JSON (--json): {\"image\": {%1}, \"devices\": [{%2}], %3}; with "
-                          "--slots and --tag, each device has \"slot\" and \"tag\" too.")
+                          "--slots and --tag, each device has \"slot\" and \"tag\" too; for a "
+                          "HEX or S-record file the image has \"format\", \"base_address\" and "
+                          "\"file_sha256\".")
         .arg(quoted(recordjson::imageFields()), boards,
              quoted(QList<const char *>(std::begin(totalFields), std::end(totalFields))));
 }
