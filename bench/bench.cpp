@@ -11,8 +11,10 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -78,9 +80,33 @@ QStringList simulatorArguments(const QStringList &extra)
 struct UpdaterRun
 {
     bool ok = false;
-    double rate = 0;         // image bytes per second of the blocks, as the device saw them
-    double cpuPerSecond = 0; // the updater's process, first to last acknowledged block
+    double rate = 0;               // image bytes per second of the blocks, as the device saw them
+    double cpuPerSecond = 0;       // the updater's process, first to last acknowledged block
+    double threadCpuPerSecond = 0; // its window's thread alone
+    QString threads;               // the process's other threads then, by name
 };
+
+// The names of this process's threads but the calling one, "name xN" for several alike: what
+// else runs beside a measure.
+QString otherThreads()
+{
+    QMap<QString, int> names;
+    const QString self = QString::number(qint64(::gettid()));
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &task : tasks) {
+        if (task == self)
+            continue;
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        if (comm.open(QIODevice::ReadOnly))
+            ++names[QString::fromLocal8Bit(comm.readAll().trimmed())];
+    }
+    QStringList said;
+    for (auto it = names.cbegin(); it != names.cend(); ++it)
+        said << (it.value() > 1 ? QStringLiteral("%1 x%2").arg(it.key()).arg(it.value())
+                                : it.key());
+    return said.isEmpty() ? QStringLiteral("none") : said.join(QStringLiteral(", "));
+}
 
 UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
                       const QString &imagePath)
@@ -95,17 +121,20 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
     if (!updater.detect())
         return run;
 
-    double cpuFirst = -1, cpuLast = -1;
+    double cpuFirst = -1, cpuLast = -1, threadFirst = -1, threadLast = -1;
     QElapsedTimer wall;
     qint64 wallLast = 0;
     auto *progress = updater.window.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) {
         if (value == 256) {
             cpuFirst = cpuSeconds(CpuOf::Process);
+            threadFirst = cpuSeconds(CpuOf::Thread);
             wall.start();
         } else if (value == image.size() - 1 && cpuFirst >= 0) {
             cpuLast = cpuSeconds(CpuOf::Process);
+            threadLast = cpuSeconds(CpuOf::Thread);
             wallLast = wall.nsecsElapsed();
+            run.threads = otherThreads();
         }
     });
     updater.flash(imagePath);
@@ -122,8 +151,10 @@ UpdaterRun runUpdater(const QStringList &simArguments, const QByteArray &image,
     run.ok = simulatorRate(sim, &run.rate) && cpuLast >= 0;
     if (!run.ok)
         std::fprintf(stderr, "no summary from the simulator, or no progress seen\n");
-    if (wallLast > 0)
+    if (wallLast > 0) {
         run.cpuPerSecond = (cpuLast - cpuFirst) / (double(wallLast) / 1e9);
+        run.threadCpuPerSecond = (threadLast - threadFirst) / (double(wallLast) / 1e9);
+    }
     return run;
 }
 
@@ -443,13 +474,16 @@ int main(int argc, char **argv)
     // 3. CPU while waiting on a device that takes 20 ms a block.
     const QByteArray slow = patternImage(quick ? 64 * 256 : 256 * 256, 3);
     const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
-    QList<double> cpu;
+    QList<double> cpu, threadCpu;
+    QString threadsBeside;
     for (int i = 0; i < runs && wanted("cpu"); ++i) {
         const UpdaterRun run =
             runUpdater({QStringLiteral("--block-delay"), QStringLiteral("20")}, slow, slowPath);
         if (!run.ok)
             return fail("CPU: the download failed");
         cpu << run.cpuPerSecond;
+        threadCpu << run.threadCpuPerSecond;
+        threadsBeside = run.threads;
     }
 
     // 4. A bench of 16 boards at 115200, all at once, through vantyx-flash.
@@ -615,6 +649,10 @@ int main(int argc, char **argv)
     std::printf("; CPU per s at 20 ms a block:");
     for (double share : std::as_const(cpu))
         std::printf(" %.4f", share);
+    std::printf(" (the window's thread alone:");
+    for (double share : std::as_const(threadCpu))
+        std::printf(" %.4f", share);
+    std::printf("; other threads then: %s)", qPrintable(threadsBeside));
     std::printf("; updater CPU at the fast device %.2f s per s", median(rateCpu));
     std::printf("; wire: reference host %.0f B/s", median(referenceWire));
     std::printf("; vantyx-flash rates");
