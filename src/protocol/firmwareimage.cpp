@@ -30,6 +30,17 @@ PaddedImage padded(const char *bytes, qint64 length)
     return image;
 }
 
+// The file's name as text, for its extension; empty when the system's bytes are no text
+// (a name that is not UTF-8 on Unix), which leaves the content alone to say what it is.
+QString fileNameOf(const std::filesystem::path &file)
+{
+    try {
+        return QString::fromStdU16String(file.filename().u16string());
+    } catch (const std::exception &) {
+        return QString();
+    }
+}
+
 } // namespace
 
 std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why, ImageReading reading)
@@ -73,10 +84,9 @@ std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QS
     in.read(content.data(), length);
     if (in.gcount() != length)
         return refuse(QStringLiteral("cannot be read whole"));
-    const imageformats::Format format =
-        reading == ImageReading::RawBytes
-            ? imageformats::Format::Raw
-            : imageformats::detect(content, QString::fromStdU16String(file.filename().u16string()));
+    const imageformats::Format format = reading == ImageReading::RawBytes
+                                            ? imageformats::Format::Raw
+                                            : imageformats::detect(content, fileNameOf(file));
     if (format == imageformats::Format::Raw)
         return padded(content.constData(), length);
 
