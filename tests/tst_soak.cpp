@@ -152,6 +152,26 @@ quint32 envNumber(const char *name, quint32 fallback)
     return ok ? value : fallback;
 }
 
+// Waits for `done` for as long as the device keeps receiving blocks: the bound is on silence,
+// not on the whole download, whose time depends on the machine (sanitizers, a loaded CI).
+bool waitWhileAdvancing(const devicesim::Device &device, const std::function<bool()> &done,
+                        int silenceMs)
+{
+    qsizetype seen = -1;
+    QDeadlineTimer silence;
+    while (!done()) {
+        const qsizetype received = device.blocksReceived();
+        if (received != seen) {
+            seen = received;
+            silence.setRemainingTime(silenceMs);
+        } else if (silence.hasExpired()) {
+            return false;
+        }
+        QTest::qWait(10);
+    }
+    return true;
+}
+
 } // namespace
 
 class TestSoak : public QObject
@@ -190,7 +210,11 @@ void TestSoak::randomizedDownloads()
         const int boxesBefore = int(rig->answerer.boxes.size());
         // An empty image never reaches a job: vantyx-flash refuses it before any port opens.
         const bool byJob = trial.seed % 2 == 1 && trial.imageSize > 0;
-        const int limitMs = 12000 + 2100 * 3 + (trial.imageSize / 256) * 3;
+        // Settling, 5 s for each reply before the blocks, then each block's 2 s limit at most
+        // for the slow ones: the longest the device may go without a new block.
+        const int silenceMs = 12000 + 2100 * 3;
+        const QString stalled =
+            QStringLiteral("seed %1: nothing received for %2 ms").arg(trial.seed).arg(silenceMs);
         bool sent = false;
         qint64 endedAt = 0;
         if (byJob) {
@@ -199,15 +223,22 @@ void TestSoak::randomizedDownloads()
                          padded, 3000);
             QObject::connect(&job, &FlashJob::finished, [&] { endedAt = devicesim::nowNs(); });
             job.start();
-            QTRY_VERIFY_WITH_TIMEOUT(job.result() != BoardResult::Pending, limitMs);
+            QVERIFY2(
+                waitWhileAdvancing(
+                    rig->device, [&] { return job.result() != BoardResult::Pending; }, silenceMs),
+                qPrintable(stalled));
             sent = job.result() == BoardResult::Ok;
         } else {
             QVERIFY2(rig->detect(), "detection failed");
             rig->flash(path);
-            // Bounded: settling is over, so 5 s for each reply before the blocks, then each
-            // block's 2 s limit at most for the slow ones, and a margin for the rest.
-            QTRY_VERIFY_WITH_TIMEOUT(
-                rig->answerer.boxes.size() > boxesBefore && !rig->window.isDownloading(), limitMs);
+            QVERIFY2(waitWhileAdvancing(
+                         rig->device,
+                         [&] {
+                             return rig->answerer.boxes.size() > boxesBefore &&
+                                    !rig->window.isDownloading();
+                         },
+                         silenceMs),
+                     qPrintable(stalled));
             sent = rig->answerer.boxes.last().text == QStringLiteral("Firmware sent");
             endedAt = rig->answerer.boxes.last().seenAt;
             QCOMPARE(rig->answerer.boxes.size(), boxesBefore + 1);

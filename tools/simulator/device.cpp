@@ -110,6 +110,12 @@ bool Device::isUnplugged() const
     return m_bootloader.record().unpluggedAt != 0;
 }
 
+qsizetype Device::blocksReceived() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bootloader.record().blocks.size();
+}
+
 void Device::setScript(const Script &script)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -53,6 +53,8 @@ public:
     Record record() const;
     // Without copying the record, which grows with every block.
     bool isUnplugged() const;
+    // Blocks received so far, each resend counted: a cheap sign that a download advances.
+    qsizetype blocksReceived() const;
     void setScript(const Script &script);
     // Sends bytes unasked, as a device that talks out of turn.
     void inject(const QByteArray &bytes);
