@@ -53,21 +53,25 @@ struct Record
     }
 };
 
-// Each character's value as a hexadecimal digit, -1 for any other: a look-up per character,
-// as a megabyte of image is three of text.
-constexpr std::array<qint8, 256> hexValues = [] {
-    std::array<qint8, 256> values{};
-    for (int c = 0; c < 256; ++c)
-        values[size_t(c)] = c >= '0' && c <= '9'   ? qint8(c - '0')
-                            : c >= 'a' && c <= 'f' ? qint8(c - 'a' + 10)
-                            : c >= 'A' && c <= 'F' ? qint8(c - 'A' + 10)
-                                                   : qint8(-1);
-    return values;
-}();
-
-int hexValue(char c)
+// The byte each pair of characters is as two hexadecimal digits, -1 for any other pair: one
+// look-up a byte, as a megabyte of image is three of text. Made at the first use.
+const std::array<qint16, 65536> &pairValues()
 {
-    return hexValues[quint8(c)];
+    static const std::array<qint16, 65536> values = [] {
+        auto digit = [](int c) {
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : -1;
+        };
+        std::array<qint16, 65536> table{};
+        for (int pair = 0; pair < 65536; ++pair) {
+            const int high = digit(pair >> 8), low = digit(pair & 0xFF);
+            table[size_t(pair)] = high < 0 || low < 0 ? qint16(-1) : qint16(high << 4 | low);
+        }
+        return table;
+    }();
+    return values;
 }
 
 QString hex(qint64 value)
@@ -100,9 +104,9 @@ QList<QByteArrayView> linesOf(QByteArrayView content)
     return lines;
 }
 
-// The record's bytes after its first `skip` characters; false, and why, when they are no
-// whole hexadecimal bytes or more than a record holds.
-bool recordBytes(QByteArrayView line, int skip, Record *record, QString *why)
+// The record's bytes after its first `skip` characters, and their sum; false, and why, when
+// they are no whole hexadecimal bytes or more than a record holds.
+bool recordBytes(QByteArrayView line, int skip, Record *record, quint8 *sum, QString *why)
 {
     const QByteArrayView text = line.sliced(skip).trimmed();
     if (text.size() % 2 != 0 || text.size() / 2 > qsizetype(record->bytes.size())) {
@@ -111,14 +115,49 @@ bool recordBytes(QByteArrayView line, int skip, Record *record, QString *why)
         return false;
     }
     record->size = int(text.size() / 2);
-    for (int i = 0; i < record->size; ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            *why = QStringLiteral("not hexadecimal bytes");
+    const auto *digits = reinterpret_cast<const quint8 *>(text.data());
+    const std::array<qint16, 65536> &pairs = pairValues();
+    quint8 total = 0;
+    int invalid = 0; // any pair's -1 sets its high bits
+    for (int i = 0; i < record->size; ++i, digits += 2) {
+        const int byte = pairs[size_t(digits[0]) << 8 | digits[1]];
+        invalid |= byte;
+        record->bytes[size_t(i)] = quint8(byte);
+        total = quint8(total + byte);
+    }
+    if (invalid < 0) {
+        *why = QStringLiteral("not hexadecimal bytes");
+        return false;
+    }
+    *sum = total;
+    return true;
+}
+
+// Calls `read(line, number)` for each line of a HEX or S-record file that is not blank, its CR
+// taken off, until one gives a reason it is wrong; a line after the end record (`*endLine`,
+// which `read` sets) is one. The reason, with its line, in `why`.
+template <typename Read>
+bool eachRecord(QByteArrayView content, const int *endLine, QString *why, Read read)
+{
+    int number = 0;
+    for (qsizetype start = 0; start <= content.size();) {
+        qsizetype end = content.indexOf('\n', start);
+        if (end < 0)
+            end = content.size();
+        QByteArrayView line = content.sliced(start, end - start);
+        start = end + 1;
+        ++number;
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.trimmed().isEmpty())
+            continue;
+        const QString problem =
+            *endLine ? QStringLiteral("data after the end record of line %1").arg(*endLine)
+                     : read(line, number);
+        if (!problem.isEmpty()) {
+            *why = QStringLiteral("line %1: %2").arg(number).arg(problem);
             return false;
         }
-        record->bytes[size_t(i)] = quint8(high << 4 | low);
     }
     return true;
 }
@@ -127,32 +166,19 @@ bool intelHex(QByteArrayView content, Pieces *pieces, QStringList *notes, QStrin
 {
     qint64 upper = 0; // from a type 02 or 04 record
     int endLine = 0;
-    const QList<QByteArrayView> lines = linesOf(content);
     Record record;
-    for (int i = 0; i < lines.size(); ++i) {
-        const int number = i + 1;
-        auto fail = [&](const QString &reason) {
-            *why = QStringLiteral("line %1: %2").arg(number).arg(reason);
-            return false;
-        };
-        const QByteArrayView line = lines.at(i);
-        if (line.trimmed().isEmpty())
-            continue;
-        if (endLine)
-            return fail(QStringLiteral("data after the end record of line %1").arg(endLine));
+    const bool read = eachRecord(content, &endLine, why, [&](QByteArrayView line, int number) {
         if (!line.startsWith(':'))
-            return fail(QStringLiteral("not an Intel HEX record (no ':')"));
+            return QStringLiteral("not an Intel HEX record (no ':')");
         QString problem;
-        if (!recordBytes(line, 1, &record, &problem))
-            return fail(problem);
+        quint8 sum = 0;
+        if (!recordBytes(line, 1, &record, &sum, &problem))
+            return problem;
         const auto &bytes = record.bytes;
         if (record.size < 5 || record.size != bytes[0] + 5)
-            return fail(QStringLiteral("a short record"));
-        quint8 sum = 0;
-        for (int b = 0; b < record.size; ++b)
-            sum += bytes[size_t(b)];
+            return QStringLiteral("a short record");
         if (sum != 0)
-            return fail(QStringLiteral("bad checksum"));
+            return QStringLiteral("bad checksum");
         const int length = bytes[0];
         const quint32 offset = record.bigEndian(1, 2);
         switch (bytes[3]) {
@@ -166,64 +192,52 @@ bool intelHex(QByteArrayView content, Pieces *pieces, QStringList *notes, QStrin
         case 0x02:
         case 0x04:
             if (length != 2)
-                return fail(QStringLiteral("an address record holds 2 bytes"));
+                return QStringLiteral("an address record holds 2 bytes");
             upper = qint64(record.bigEndian(4, 2)) << (bytes[3] == 0x02 ? 4 : 16);
             break;
         case 0x03:
         case 0x05:
             if (length != 4)
-                return fail(QStringLiteral("a start address record holds 4 bytes"));
+                return QStringLiteral("a start address record holds 4 bytes");
             *notes << QStringLiteral("the start address %1 of line %2 is ignored")
                           .arg(hex(record.bigEndian(4, 4)))
                           .arg(number);
             break;
         default:
-            return fail(QStringLiteral("unknown record type %1").arg(bytes[3]));
+            return QStringLiteral("unknown record type %1").arg(bytes[3]);
         }
-    }
-    if (!endLine) {
+        return QString();
+    });
+    if (read && !endLine) {
         *why = QStringLiteral("no end record (:00000001FF)");
         return false;
     }
-    return true;
+    return read;
 }
 
 bool sRecord(QByteArrayView content, Pieces *pieces, QStringList *notes, QString *why)
 {
     int endLine = 0;
     bool counted = false; // an S5 or S6 agreed with the data records before it
-    const QList<QByteArrayView> lines = linesOf(content);
     Record record;
-    for (int i = 0; i < lines.size(); ++i) {
-        const int number = i + 1;
-        auto fail = [&](const QString &reason) {
-            *why = QStringLiteral("line %1: %2").arg(number).arg(reason);
-            return false;
-        };
-        const QByteArrayView line = lines.at(i);
-        if (line.trimmed().isEmpty())
-            continue;
-        if (endLine)
-            return fail(QStringLiteral("data after the end record of line %1").arg(endLine));
+    const bool read = eachRecord(content, &endLine, why, [&](QByteArrayView line, int number) {
         if (line.size() < 2 || (line[0] != 'S' && line[0] != 's') || line[1] < '0' || line[1] > '9')
-            return fail(QStringLiteral("not an S-record (no S0 to S9)"));
+            return QStringLiteral("not an S-record (no S0 to S9)");
         const int type = line[1] - '0';
         if (type == 4)
-            return fail(QStringLiteral("S4 is no record type"));
+            return QStringLiteral("S4 is no record type");
         QString problem;
-        if (!recordBytes(line, 2, &record, &problem))
-            return fail(problem);
+        quint8 sum = 0;
+        if (!recordBytes(line, 2, &record, &sum, &problem))
+            return problem;
         // The address's size: S0, S1, S5, S9 two bytes; S2, S6, S8 three; S3, S7 four.
         static constexpr int addressSizes[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
         const int addressSize = addressSizes[type];
         const auto &bytes = record.bytes;
         if (record.size == 0 || record.size != bytes[0] + 1 || record.size < addressSize + 2)
-            return fail(QStringLiteral("a short record"));
-        quint8 sum = 0;
-        for (int b = 0; b < record.size; ++b)
-            sum += bytes[size_t(b)];
+            return QStringLiteral("a short record");
         if (sum != 0xFF)
-            return fail(QStringLiteral("bad checksum"));
+            return QStringLiteral("bad checksum");
         const quint32 address = record.bigEndian(1, addressSize);
         const int dataSize = record.size - addressSize - 2;
         switch (type) {
@@ -240,9 +254,9 @@ bool sRecord(QByteArrayView content, Pieces *pieces, QStringList *notes, QString
         case 5:
         case 6:
             if (qint64(address) != pieces->records)
-                return fail(QStringLiteral("the count record says %1 data records, there are %2")
-                                .arg(address)
-                                .arg(pieces->records));
+                return QStringLiteral("the count record says %1 data records, there are %2")
+                    .arg(address)
+                    .arg(pieces->records);
             counted = true;
             break;
         default: // 7, 8, 9: the end, with a start address
@@ -253,14 +267,15 @@ bool sRecord(QByteArrayView content, Pieces *pieces, QStringList *notes, QString
                               .arg(number);
             break;
         }
-    }
+        return QString();
+    });
     // srec_cat and others end a file without a start address with its count: either says the
     // file is whole.
-    if (!endLine && !counted) {
+    if (read && !endLine && !counted) {
         *why = QStringLiteral("no end record (S7, S8 or S9) and no count record (S5, S6)");
         return false;
     }
-    return true;
+    return read;
 }
 
 } // namespace
@@ -302,6 +317,7 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
 {
     Converted converted;
     Pieces pieces;
+    pieces.pool.reserve(content.size() / 2); // a text's data is less than half its characters
     const bool read = format == Format::IntelHex ? intelHex(content, &pieces, &converted.notes, why)
                                                  : sRecord(content, &pieces, &converted.notes, why);
     if (!read)
