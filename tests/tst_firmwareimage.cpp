@@ -124,6 +124,11 @@ void TestFirmwareImage::records_data()
         "Intel HEX file: line 1: a short record");
     row("Intel HEX, overlap", "a.hex", ":020000000102FB\n:020001000304F6\n:00000001FF\n",
         "Intel HEX file: data at 0x00000001 (line 2) overlaps data at 0x00000000 (line 1)");
+    row("Intel HEX, a letter that is no digit", "a.hex",
+        ":020000000102FB\n:020002000G04F8\n:00000001FF\n",
+        "Intel HEX file: line 2: not hexadecimal bytes");
+    row("Intel HEX, blank lines and trailing blanks", "a.hex",
+        "\n:020000000102FB \t\r\n\n  \n:00000001FF", "00000000: 01 02");
     row("Intel HEX, no end record", "a.hex", ":020000000102FB\n", "Intel HEX file: no end record");
     row("Intel HEX, data after the end", "a.hex", ":00000001FF\n:020000000102FB\n",
         "Intel HEX file: line 2: data after the end record of line 1");
@@ -139,6 +144,15 @@ void TestFirmwareImage::records_data()
         "S-record file: line 1: bad checksum");
     row("S-record, wrong count", "a.s19", "S10500000102F7\nS5030002FA\nS9030000FC\n",
         "S-record file: line 2: the count record says 2 data records, there are 1");
+    row("S-record, a letter that is no digit", "a.s19", "S10500000102F7\nZ9030000FC\n",
+        "S-record file: line 2: not an S-record");
+    // A damaged first record: said where the name says what the file is, raw where it does not.
+    row("S-record, a digit pair that is no byte", "a.s19", "S105000001x2F7\nS9030000FC\n",
+        "S-record file: line 1: not hexadecimal bytes");
+    row("Intel HEX, a damaged first record", "a.HEX", ":0200000001G2FB\n:00000001FF\n",
+        "Intel HEX file: line 1: not hexadecimal bytes");
+    row("a damaged first record, unnamed, is raw", "a.dat", ":0200000001G2FB\n",
+        "00000000: 3a 30 32 30 30 30 30 30 30 30 31 47 32 46 42 0a");
     row("S-record, no end record", "a.s19", "S10500000102F7\n", "S-record file: no end record");
     row("S-record ended by its count", "a.s19", "S10500000102F7\nS5030001FB\n", "00000000: 01 02");
     // By content, the name only a hint; a .bin is always raw.

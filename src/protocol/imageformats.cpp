@@ -304,10 +304,18 @@ Format detect(const QByteArray &content, const QString &fileName)
     for (const QByteArrayView line : linesOf(start))
         if (!(first = line.trimmed().toByteArray()).isEmpty())
             break;
-    if (first.size() >= 11 && first.startsWith(':') && isHexText(first.mid(1)))
+    auto named = [&](std::initializer_list<const char *> extensions) {
+        return std::any_of(extensions.begin(), extensions.end(), [&](const char *extension) {
+            return fileName.endsWith(QLatin1String(extension), Qt::CaseInsensitive);
+        });
+    };
+    if (first.startsWith(':') &&
+        (named({".hex", ".ihx", ".ihex"}) || (first.size() >= 11 && isHexText(first.mid(1)))))
         return Format::IntelHex;
-    if (first.size() >= 10 && (first.at(0) == 'S' || first.at(0) == 's') && first.at(1) >= '0' &&
-        first.at(1) <= '9' && isHexText(first.mid(2)))
+    if (first.size() >= 2 && (first.at(0) == 'S' || first.at(0) == 's') && first.at(1) >= '0' &&
+        first.at(1) <= '9' &&
+        (named({".s19", ".s28", ".s37", ".srec", ".mot"}) ||
+         (first.size() >= 10 && isHexText(first.mid(2)))))
         return Format::SRecord;
     return Format::Raw;
 }

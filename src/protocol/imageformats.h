@@ -17,7 +17,9 @@ enum class Format { Raw, IntelHex, SRecord };
 QString formatName(Format format);
 
 // What a file is, by its content: a first record of Intel HEX or S-record; anything else is
-// raw bytes. A name ending in .bin is always raw.
+// raw bytes. The name is a hint: ending in .bin, always raw; in a HEX or S-record extension, a
+// first line that starts as that format's records do is read as one, so that a damaged record
+// is said, not sent.
 Format detect(const QByteArray &content, const QString &fileName);
 
 struct Converted
