@@ -2,10 +2,18 @@
 // simulated device in a process of its own, so that the CPU counted is the updater's alone.
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
-//   --only rate|wire|cpu|bench|local|stations|hex|window64   one measure; --runs N   that many runs
+//   --rounds N     that many full runs, then each figure's low, median and high over them
+//   --only rate|wire|cpu|bench|local|stations|hex|window64   one measure, in this process;
+//   --runs N       that many runs of each measure
 //   --no-metrics   the local row without serving and scraping metrics, to see what they cost
+// A full run measures each measure in a process of its own, started once the machine is quiet,
+// so that no measure inherits an earlier one's threads, timers, children or heap, and says
+// what else the machine ran beside each.
 
+#include "benchtable.h"
 #include "benchwindow/benchwindow.h"
+#include "figures.h"
+#include "machineload.h"
 #include "referencehost.h"
 #include "windowrig.h"
 
@@ -38,13 +46,6 @@
 extern char **environ;
 
 namespace {
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // Image bytes per second of the blocks, from the first block to the last reply, of each
 // download the simulator completed, as its summary lines give them.
@@ -413,6 +414,224 @@ int fail(const char *what)
     return 1;
 }
 
+const QStringList measures{
+    QStringLiteral("rate"),  QStringLiteral("wire"),     QStringLiteral("cpu"),
+    QStringLiteral("bench"), QStringLiteral("local"),    QStringLiteral("stations"),
+    QStringLiteral("hex"),   QStringLiteral("window64"),
+};
+
+// One measure, its runs in this process: its figures, or nothing when a download failed (said).
+std::optional<Figures> measure(const QString &name, const Options &options)
+{
+    auto failed = [](const char *what) {
+        fail(what);
+        return std::optional<Figures>();
+    };
+    const Sizes sizes(options.quick);
+    const int runs = options.runs;
+    QTemporaryDir dir;
+    Figures figures;
+
+    if (name == QLatin1String("rate")) {
+        // Block rate against a device that answers at once, and the reference host's.
+        const QByteArray big = patternImage(sizes.big, 1);
+        const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
+        QList<double> updaterRates, referenceRates, rateCpu, cliRates;
+        for (int i = 0; i < runs; ++i) {
+            const UpdaterRun run = runUpdater({}, big, bigPath);
+            if (!run.ok)
+                return failed("block rate: the updater's download failed");
+            updaterRates << run.rate / 256;
+            rateCpu << run.cpuPerSecond;
+            double rate = 0;
+            if (!runReference({}, big, &rate))
+                return failed("block rate: the reference host's download failed");
+            referenceRates << rate / 256;
+            SimulatorProcess sim;
+            double cpu = 0;
+            if (!sim.start(simulatorArguments({})) || !runFlashTool({sim.port}, bigPath, &cpu) ||
+                !simulatorRate(sim, &rate))
+                return failed("block rate: vantyx-flash's download failed");
+            cliRates << rate / 256;
+        }
+        figures.add(QStringLiteral("updater_blocks_per_s"), updaterRates);
+        figures.add(QStringLiteral("reference_blocks_per_s"), referenceRates);
+        figures.add(QStringLiteral("updater_cpu_fast"), rateCpu);
+        figures.add(QStringLiteral("cli_blocks_per_s"), cliRates);
+    } else if (name == QLatin1String("wire")) {
+        // Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
+        const QByteArray wire = patternImage(sizes.wire, 2);
+        const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
+        const QStringList paced{QStringLiteral("--line-rate"), QStringLiteral("115200")};
+        QList<double> wireRates, referenceWire;
+        for (int i = 0; i < runs; ++i) {
+            const UpdaterRun run = runUpdater(paced, wire, wirePath);
+            if (!run.ok)
+                return failed("wire pacing: the download failed");
+            wireRates << run.rate;
+            double rate = 0;
+            if (!runReference(paced, wire, &rate))
+                return failed("wire pacing: the reference host's download failed");
+            referenceWire << rate;
+        }
+        figures.add(QStringLiteral("wire_bytes_per_s"), wireRates);
+        figures.add(QStringLiteral("reference_wire_bytes_per_s"), referenceWire);
+    } else if (name == QLatin1String("cpu")) {
+        // CPU while waiting on a device that takes 20 ms a block.
+        const QByteArray slow = patternImage(sizes.slow, 3);
+        const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
+        QList<double> cpu, threadCpu;
+        for (int i = 0; i < runs; ++i) {
+            const UpdaterRun run =
+                runUpdater({QStringLiteral("--block-delay"), QStringLiteral("20")}, slow, slowPath);
+            if (!run.ok)
+                return failed("CPU: the download failed");
+            cpu << run.cpuPerSecond;
+            threadCpu << run.threadCpuPerSecond;
+            figures.notes.insert(QStringLiteral("threads_beside"), run.threads);
+        }
+        figures.add(QStringLiteral("cpu_per_s"), cpu);
+        figures.add(QStringLiteral("window_thread_cpu_per_s"), threadCpu);
+    } else if (name == QLatin1String("bench")) {
+        // A bench of 16 boards at 115200, all at once, through vantyx-flash.
+        const QByteArray benchImage = patternImage(sizes.bench, 4);
+        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+        QList<double> slowest, benchCpu;
+        for (int i = 0; i < runs; ++i) {
+            double rate = 0, cpuPerSecond = 0;
+            if (!runBench(Sizes::boards, {QStringLiteral("--line-rate"), QStringLiteral("115200")},
+                          benchImage, benchPath, &rate, &cpuPerSecond))
+                return failed("bench: vantyx-flash's downloads failed");
+            slowest << rate;
+            benchCpu << cpuPerSecond;
+        }
+        figures.add(QStringLiteral("bench_slowest_bytes_per_s"), slowest);
+        figures.add(QStringLiteral("bench_cpu_per_s"), benchCpu);
+    } else if (name == QLatin1String("local") || name == QLatin1String("stations")) {
+        // Many boards: 128 on this machine, and 64 through four ser2net stations.
+        const bool local = name == QLatin1String("local");
+        const int boards = local ? 128 : 64, stations = local ? 0 : 4;
+        if (!local && ser2netPath().isEmpty())
+            return figures; // not measured: said in the table
+        const QByteArray benchImage = patternImage(sizes.bench, 4);
+        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+#ifdef VANTYX_FLASH_SERVES_METRICS
+        const bool metrics = local && options.metrics;
+#else
+        const bool metrics = false; // this build has no metrics endpoint
+#endif
+        QList<double> slowest, cpuPerBoard, scrapes;
+        for (int i = 0; i < runs; ++i) {
+            double rate = 0, cpu = 0;
+            int scraped = 0;
+            if (!runManyBoards(boards, stations, benchImage, benchPath, dir.path(), &rate, &cpu,
+                               metrics, &scraped))
+                return failed("many boards: vantyx-flash's downloads failed");
+            slowest << rate;
+            cpuPerBoard << cpu;
+            if (metrics)
+                scrapes << scraped;
+        }
+        figures.add(name + QStringLiteral("_slowest_bytes_per_s"), slowest);
+        figures.add(name + QStringLiteral("_cpu_per_board"), cpuPerBoard);
+        figures.add(QStringLiteral("scrapes"), scrapes);
+    } else if (name == QLatin1String("hex")) {
+        // A 1 MiB image as Intel HEX: converting it costs no more than reading the file twice.
+        QList<double> convertMs, readTwiceMs, wholeMs;
+        for (int i = 0; i < runs; ++i) {
+            const QString hexPath = writeFile(dir.path(), QStringLiteral("big.hex"),
+                                              intelHexOf(patternImage(1024 * 1024, 7), 0x08000000));
+            QElapsedTimer clock;
+            clock.start();
+            for (int pass = 0; pass < 2; ++pass)
+                if (!readPaddedImage(hexPath, nullptr, ImageReading::RawBytes))
+                    return failed("HEX: the file cannot be read");
+            readTwiceMs << double(clock.nsecsElapsed()) / 1e6;
+            // The conversion alone, of the text read; then all a program does: read, convert
+            // and hash the file.
+            QFile file(hexPath);
+            if (!file.open(QIODevice::ReadOnly))
+                return failed("HEX: the file cannot be read");
+            const QByteArray text = file.readAll();
+            QString why;
+            clock.start();
+            const std::optional<imageformats::Converted> alone =
+                imageformats::convert(text, imageformats::Format::IntelHex, 1 << 30, &why);
+            convertMs << double(clock.nsecsElapsed()) / 1e6;
+            clock.start();
+            const std::optional<PaddedImage> converted =
+                readPaddedImage(hexPath, nullptr, ImageReading::AnyFormat);
+            wholeMs << double(clock.nsecsElapsed()) / 1e6;
+            if (!alone || !converted || converted->length != 1024 * 1024)
+                return failed("HEX: the file was not converted");
+        }
+        figures.add(QStringLiteral("hex_convert_ms"), convertMs);
+        figures.add(QStringLiteral("hex_read_twice_ms"), readTwiceMs);
+        figures.add(QStringLiteral("hex_whole_ms"), wholeMs);
+    } else if (name == QLatin1String("window64")) {
+        // The bench window on 64 boards.
+        const QByteArray benchImage = patternImage(sizes.bench, 4);
+        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+        QList<double> slowest, cpu, gaps;
+        for (int i = 0; i < runs; ++i) {
+            double rate = 0, cpuPerBoard = 0, gap = 0;
+            if (!runBenchWindow(64, benchImage, benchPath, dir.path(), &rate, &cpuPerBoard, &gap))
+                return failed("bench window: its downloads failed");
+            slowest << rate;
+            cpu << cpuPerBoard;
+            gaps << gap;
+        }
+        figures.add(QStringLiteral("window64_slowest_bytes_per_s"), slowest);
+        figures.add(QStringLiteral("window64_cpu_per_board"), cpu);
+        figures.add(QStringLiteral("window64_gap_ms"), gaps);
+    }
+    return figures;
+}
+
+// Each measure in a process of its own, once the machine is quiet; what the machine ran beside
+// each goes into the figures' notes.
+std::optional<Figures> fullRun(const Options &options)
+{
+    Figures figures;
+    QStringList beside;
+    for (const QString &name : measures) {
+        const double busy = waitForQuietMachine(30000);
+        if (busy > 0)
+            std::fprintf(stderr,
+                         "flashloader_bench: the machine is still busy (%.2f core) before "
+                         "%s; measuring anyway\n",
+                         busy, qPrintable(name));
+        QStringList arguments{QStringLiteral("--only"), name, QStringLiteral("--runs"),
+                              QString::number(options.runs), QStringLiteral("--figures")};
+        if (options.quick)
+            arguments << QStringLiteral("--quick");
+        if (!options.metrics)
+            arguments << QStringLiteral("--no-metrics");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const MachineTimes start = machineTimes();
+        child.start(QCoreApplication::applicationFilePath(), arguments);
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit ||
+            child.exitCode() != 0) {
+            fail(qPrintable(QStringLiteral("the %1 measure failed").arg(name)));
+            return std::nullopt;
+        }
+        const MachineTimes end = machineTimes();
+        Figures measured = Figures::fromText(child.readAllStandardOutput());
+        const double own = median(measured.values.take(QStringLiteral("own_cpu_s")));
+        // A measure that gave nothing would print a table of zeros that reads as a result.
+        if (measured.values.isEmpty() &&
+            !(name == QLatin1String("stations") && ser2netPath().isEmpty())) {
+            fail(qPrintable(QStringLiteral("the %1 measure gave no figures").arg(name)));
+            return std::nullopt;
+        }
+        beside << name + QStringLiteral(" ") + besideOf(start, end, own).text();
+        figures.merge(measured);
+    }
+    figures.notes.insert(QStringLiteral("beside"), beside.join(QStringLiteral("; ")));
+    return figures;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -422,257 +641,45 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     quietPlatformNotes();
     const QStringList arguments = app.arguments();
-    const bool quick = arguments.contains(QStringLiteral("--quick"));
-    // --only rate|wire|cpu|bench runs one measure, --runs N changes the count: for profiling.
+    auto number = [&](const char *option, int fallback) {
+        const qsizetype at = arguments.indexOf(QLatin1String(option));
+        return at > 0 ? qMax(1, arguments.value(at + 1).toInt()) : fallback;
+    };
+    Options options;
+    options.quick = arguments.contains(QStringLiteral("--quick"));
+    options.runs = number("--runs", options.quick ? 1 : 3);
+    options.metrics = !arguments.contains(QStringLiteral("--no-metrics"));
     const qsizetype only = arguments.indexOf(QStringLiteral("--only"));
-    const QString measure = only > 0 ? arguments.value(only + 1) : QString();
-    const qsizetype runsAt = arguments.indexOf(QStringLiteral("--runs"));
-    const int runs = runsAt > 0 ? qMax(1, arguments.value(runsAt + 1).toInt()) : quick ? 1 : 3;
-    auto wanted = [&](const char *name) {
-        return measure.isEmpty() || measure == QLatin1String(name);
-    };
-    QTemporaryDir dir;
 
-    // 1. Block rate against a device that answers at once, and the reference host's.
-    const QByteArray big = patternImage(quick ? 256 * 1024 : 1024 * 1024, 1);
-    const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
-    QList<double> updaterRates, referenceRates, rateCpu, cliRates;
-    for (int i = 0; i < runs && wanted("rate"); ++i) {
-        const UpdaterRun run = runUpdater({}, big, bigPath);
-        if (!run.ok)
-            return fail("block rate: the updater's download failed");
-        updaterRates << run.rate / 256;
-        rateCpu << run.cpuPerSecond;
-        double rate = 0;
-        if (!runReference({}, big, &rate))
-            return fail("block rate: the reference host's download failed");
-        referenceRates << rate / 256;
-        SimulatorProcess sim;
-        double cpu = 0;
-        if (!sim.start(simulatorArguments({})) || !runFlashTool({sim.port}, bigPath, &cpu) ||
-            !simulatorRate(sim, &rate))
-            return fail("block rate: vantyx-flash's download failed");
-        cliRates << rate / 256;
-    }
-
-    // 2. Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
-    const QByteArray wire = patternImage(quick ? 16 * 1024 : 64 * 1024, 2);
-    const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
-    QList<double> wireRates, referenceWire;
-    for (int i = 0; i < runs && wanted("wire"); ++i) {
-        const UpdaterRun run =
-            runUpdater({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, wirePath);
-        if (!run.ok)
-            return fail("wire pacing: the download failed");
-        wireRates << run.rate;
-        double rate = 0;
-        if (!runReference({QStringLiteral("--line-rate"), QStringLiteral("115200")}, wire, &rate))
-            return fail("wire pacing: the reference host's download failed");
-        referenceWire << rate;
-    }
-
-    // 3. CPU while waiting on a device that takes 20 ms a block.
-    const QByteArray slow = patternImage(quick ? 64 * 256 : 256 * 256, 3);
-    const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
-    QList<double> cpu, threadCpu;
-    QString threadsBeside;
-    for (int i = 0; i < runs && wanted("cpu"); ++i) {
-        const UpdaterRun run =
-            runUpdater({QStringLiteral("--block-delay"), QStringLiteral("20")}, slow, slowPath);
-        if (!run.ok)
-            return fail("CPU: the download failed");
-        cpu << run.cpuPerSecond;
-        threadCpu << run.threadCpuPerSecond;
-        threadsBeside = run.threads;
-    }
-
-    // 4. A bench of 16 boards at 115200, all at once, through vantyx-flash.
-    const int boards = 16;
-    const QByteArray benchImage = patternImage(quick ? 16 * 1024 : 64 * 1024, 4);
-    const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
-    const double lineLimit = 256.0 / 258.0 * 11520.0;
-    QList<double> slowest, benchCpu;
-    for (int i = 0; i < runs && wanted("bench"); ++i) {
-        double rate = 0, cpuPerSecond = 0;
-        if (!runBench(boards, {QStringLiteral("--line-rate"), QStringLiteral("115200")}, benchImage,
-                      benchPath, &rate, &cpuPerSecond))
-            return fail("bench: vantyx-flash's downloads failed");
-        slowest << rate;
-        benchCpu << cpuPerSecond;
-    }
-
-    // 5. Many boards: 128 on this machine, and 64 through four ser2net stations.
-    struct ManyRow
-    {
-        const char *name;
-        int boards;
-        int stations;
-        QList<double> slowest, cpuPerBoard;
-    };
-    ManyRow many[] = {{"local", 128, 0, {}, {}}, {"stations", 64, 4, {}, {}}};
-    QList<int> scrapes; // of the local row's runs, where vantyx-flash serves its metrics
-    const bool stationsPossible = !ser2netPath().isEmpty();
-    for (ManyRow &row : many) {
-        if (!wanted(row.name) || (row.stations > 0 && !stationsPossible))
-            continue;
-        for (int i = 0; i < runs; ++i) {
-            double rate = 0, cpuPerBoard = 0;
-            int scraped = 0;
-#ifdef VANTYX_FLASH_SERVES_METRICS
-            const bool metrics =
-                row.stations == 0 && !arguments.contains(QStringLiteral("--no-metrics"));
-#else
-            const bool metrics = false; // this build has no metrics endpoint
-#endif
-            if (!runManyBoards(row.boards, row.stations, benchImage, benchPath, dir.path(), &rate,
-                               &cpuPerBoard, metrics, &scraped))
-                return fail("many boards: vantyx-flash's downloads failed");
-            row.slowest << rate;
-            row.cpuPerBoard << cpuPerBoard;
-            if (metrics)
-                scrapes << scraped;
+    if (only > 0) {
+        // One measure here: for profiling, or as a full run's part (--figures).
+        const QString name = arguments.value(only + 1);
+        if (!measures.contains(name))
+            return fail("--only takes rate, wire, cpu, bench, local, stations, hex or window64");
+        std::optional<Figures> figures = measure(name, options);
+        if (!figures)
+            return 1;
+        if (arguments.contains(QStringLiteral("--figures"))) {
+            figures->add(QStringLiteral("own_cpu_s"), {ownCpuSeconds()});
+            std::fputs(figures->toText().constData(), stdout);
+        } else {
+            printTable(*figures, options);
         }
+        return 0;
     }
 
-    // 7. A 1 MiB image as Intel HEX: converting it costs no more than reading the file twice.
-    QList<double> hexConvertMs, hexReadTwiceMs, hexWholeMs;
-    for (int i = 0; i < runs && wanted("hex"); ++i) {
-        const QString hexPath = writeFile(dir.path(), QStringLiteral("big.hex"),
-                                          intelHexOf(patternImage(1024 * 1024, 7), 0x08000000));
-        QElapsedTimer clock;
-        clock.start();
-        for (int pass = 0; pass < 2; ++pass)
-            if (!readPaddedImage(hexPath, nullptr, ImageReading::RawBytes))
-                return fail("HEX: the file cannot be read");
-        hexReadTwiceMs << double(clock.nsecsElapsed()) / 1e6;
-        // The conversion alone, of the text read; then all a program does: read, convert and
-        // hash the file.
-        QFile file(hexPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail("HEX: the file cannot be read");
-        const QByteArray text = file.readAll();
-        QString why;
-        clock.start();
-        const std::optional<imageformats::Converted> alone =
-            imageformats::convert(text, imageformats::Format::IntelHex, 1 << 30, &why);
-        hexConvertMs << double(clock.nsecsElapsed()) / 1e6;
-        clock.start();
-        const std::optional<PaddedImage> converted =
-            readPaddedImage(hexPath, nullptr, ImageReading::AnyFormat);
-        hexWholeMs << double(clock.nsecsElapsed()) / 1e6;
-        if (!alone || !converted || converted->length != 1024 * 1024)
-            return fail("HEX: the file was not converted");
+    const int rounds = number("--rounds", 1);
+    QList<QList<SummaryFigure>> summaries;
+    for (int round = 1; round <= rounds; ++round) {
+        if (rounds > 1)
+            std::printf("full run %d of %d\n", round, rounds);
+        const std::optional<Figures> figures = fullRun(options);
+        if (!figures)
+            return 1;
+        printTable(*figures, options);
+        summaries << summaryOf(*figures);
     }
-
-    // 6. The bench window on 64 boards.
-    QList<double> windowSlowest, windowCpu, windowGap;
-    for (int i = 0; i < runs && wanted("window64"); ++i) {
-        double rate = 0, cpuPerBoard = 0, gap = 0;
-        if (!runBenchWindow(64, benchImage, benchPath, dir.path(), &rate, &cpuPerBoard, &gap))
-            return fail("bench window: its downloads failed");
-        windowSlowest << rate;
-        windowCpu << cpuPerBoard;
-        windowGap << gap;
-    }
-
-    const double blockRatio =
-        referenceRates.isEmpty() ? 0 : median(updaterRates) / median(referenceRates);
-    const double wireRatio = median(wireRates) / lineLimit;
-    const double cliRatio =
-        referenceRates.isEmpty() ? 0 : median(cliRates) / median(referenceRates);
-    const double benchWireRatio = median(slowest) / lineLimit;
-    std::printf("%-38s %14s %16s %8s %8s\n", "measure (median of runs)", "updater", "limit",
-                "ratio", "goal");
-    std::printf("%-38s %10.0f b/s %12.0f b/s %8.3f %8s\n",
-                qPrintable(QStringLiteral("block rate, %1 KiB, no delay").arg(big.size() / 1024)),
-                median(updaterRates), median(referenceRates), blockRatio, ">=0.90");
-    std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
-                qPrintable(QStringLiteral("wire pacing, %1 KiB at 115200").arg(wire.size() / 1024)),
-                median(wireRates), lineLimit, wireRatio, ">=0.97");
-    std::printf(
-        "%-38s %12.4f s %16s %8s %8s\n",
-        qPrintable(QStringLiteral("CPU per s of blocks, %1 blocks, 20 ms").arg(slow.size() / 256)),
-        median(cpu), "", "", "<0.05");
-    std::printf("%-38s %10.0f b/s %12.0f b/s %8.3f %8s\n",
-                qPrintable(QStringLiteral("vantyx-flash rate, %1 KiB").arg(big.size() / 1024)),
-                median(cliRates), median(referenceRates), cliRatio, ">=0.90");
-    std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
-                qPrintable(QStringLiteral("%1 boards, %2 KiB at 115200, slowest")
-                               .arg(boards)
-                               .arg(benchImage.size() / 1024)),
-                median(slowest), lineLimit, benchWireRatio, ">=0.97");
-    std::printf("%-38s %12.4f s %16s %8s %8s\n",
-                qPrintable(QStringLiteral("%1 boards: vantyx-flash CPU per s").arg(boards)),
-                median(benchCpu), "", "", "<=0.03");
-    for (const ManyRow &row : many) {
-        const QString label = row.stations > 0
-                                  ? QStringLiteral("%1 boards through %2 ser2net stations")
-                                        .arg(row.boards)
-                                        .arg(row.stations)
-                                  : QStringLiteral("%1 boards, local").arg(row.boards);
-        if (row.slowest.isEmpty()) {
-            std::printf("%-38s %s\n", qPrintable(label),
-                        row.stations > 0 && !stationsPossible ? "not measured: no ser2net"
-                                                              : "not measured");
-            continue;
-        }
-        std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n",
-                    qPrintable(label + QStringLiteral(", slowest")), median(row.slowest), lineLimit,
-                    median(row.slowest) / lineLimit, ">=0.97");
-        std::printf("%-38s %12.5f s %16s %8s %8s\n",
-                    qPrintable(QStringLiteral("  vantyx-flash CPU per s per board")),
-                    median(row.cpuPerBoard), "", "", "<=0.002");
-    }
-    if (!hexConvertMs.isEmpty()) {
-        std::printf("%-38s %11.1f ms %13.1f ms %8.3f %8s\n", "1 MiB as Intel HEX: convert, read x2",
-                    median(hexConvertMs), median(hexReadTwiceMs),
-                    median(hexConvertMs) / median(hexReadTwiceMs), "<=1");
-        std::printf("%-38s %11.1f ms\n", "  read, convert and hash the file", median(hexWholeMs));
-    }
-    if (!windowSlowest.isEmpty()) {
-        std::printf("%-38s %10.0f B/s %12.1f B/s %8.3f %8s\n", "bench window, 64 boards, slowest",
-                    median(windowSlowest), lineLimit, median(windowSlowest) / lineLimit, ">=0.97");
-        std::printf("%-38s %12.5f s %16s %8s %8s\n", "  its CPU per s per board", median(windowCpu),
-                    "", "", "<=0.003");
-        std::printf("%-38s %11.1f ms %16s %8s %8s\n", "  longest event-loop gap", median(windowGap),
-                    "", "", "<=50");
-    }
-    std::printf("runs: %d; metrics scrapes during the local rows:", runs);
-    for (int count : std::as_const(scrapes))
-        std::printf(" %d", count);
-    std::printf("; block rates: updater");
-    for (double rate : std::as_const(updaterRates))
-        std::printf(" %.0f", rate);
-    std::printf(", reference");
-    for (double rate : std::as_const(referenceRates))
-        std::printf(" %.0f", rate);
-    std::printf("; CPU per s at 20 ms a block:");
-    for (double share : std::as_const(cpu))
-        std::printf(" %.4f", share);
-    std::printf(" (the window's thread alone:");
-    for (double share : std::as_const(threadCpu))
-        std::printf(" %.4f", share);
-    std::printf("; other threads then: %s)", qPrintable(threadsBeside));
-    std::printf("; updater CPU at the fast device %.2f s per s", median(rateCpu));
-    std::printf("; wire: reference host %.0f B/s", median(referenceWire));
-    std::printf("; vantyx-flash rates");
-    for (double rate : std::as_const(cliRates))
-        std::printf(" %.0f", rate);
-    std::printf("; bench slowest");
-    for (double rate : std::as_const(slowest))
-        std::printf(" %.0f", rate);
-    std::printf(", CPU per s");
-    for (double share : std::as_const(benchCpu))
-        std::printf(" %.4f", share);
-    std::printf("\nsummary: block_rate_ratio=%.3f wire_ratio=%.3f cpu_per_s=%.4f "
-                "cli_block_rate_ratio=%.3f parallel_min_wire_ratio=%.3f parallel_cpu_per_s=%.4f "
-                "local128_min_wire_ratio=%.3f local128_cpu_per_board=%.5f "
-                "stations64_min_wire_ratio=%.3f stations64_cpu_per_board=%.5f "
-                "window64_min_wire_ratio=%.3f window64_cpu_per_board=%.5f "
-                "window64_longest_gap_ms=%.1f\n",
-                blockRatio, wireRatio, median(cpu), cliRatio, benchWireRatio, median(benchCpu),
-                median(many[0].slowest) / lineLimit, median(many[0].cpuPerBoard),
-                median(many[1].slowest) / lineLimit, median(many[1].cpuPerBoard),
-                median(windowSlowest) / lineLimit, median(windowCpu), median(windowGap));
+    if (rounds > 1)
+        printSpread(summaries);
     return 0;
 }
