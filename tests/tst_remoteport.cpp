@@ -1,10 +1,15 @@
 #include "remote/comportsession.h"
+#include "remote/networklink.h"
 #include "serial/remoteport.h"
 
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
-// Ports on other machines without a network: the names, and the telnet side of RFC 2217 as
-// bytes in and bytes out.
+// Ports on other machines: the names, the telnet side of RFC 2217 as bytes in and bytes out,
+// and the link against a server on loopback that misbehaves.
 class TestRemotePort : public QObject
 {
     Q_OBJECT
@@ -16,6 +21,7 @@ private slots:
     void session();
     void escaping_data();
     void escaping();
+    void misbehavingServer();
 };
 
 namespace {
@@ -191,6 +197,34 @@ void TestRemotePort::escaping()
     QByteArray data, reply;
     session.take(out.constData(), out.size(), &data, &reply);
     QCOMPARE(data.toHex(' '), device.toHex(' '));
+}
+
+void TestRemotePort::misbehavingServer()
+{
+    // A read or write on the closed socket is a warning on the user's terminal.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    // Options the client does not do, each turned on and off: each turn on asks for an answer,
+    // sent while the server is already gone.
+    QByteArray flood;
+    for (int turn = 0; turn < 8; ++turn)
+        for (int option = 100; option < 250; ++option)
+            flood += bytes({IAC, WILL, option, IAC, WONT, option});
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *peer = server.nextPendingConnection();
+        peer->write(flood);
+        peer->close(); // once what was written is sent
+    });
+    const std::optional<RemotePort> remote =
+        RemotePort::parse(QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.serverPort()));
+    QVERIFY(remote);
+    NetworkLink link(*remote, nullptr);
+    QString why;
+    connect(&link, &JobLink::lost, this, [&](const QString &text) { why = text; });
+    link.open();
+    QTRY_VERIFY(!why.isEmpty());
+    QVERIFY2(why.contains(QStringLiteral("127.0.0.1")), qPrintable(why));
 }
 
 QTEST_GUILESS_MAIN(TestRemotePort)

@@ -87,7 +87,7 @@ bool NetworkLink::takeFromServer(QByteArray *data)
             return false;
         }
     }
-    return true;
+    return !m_closed;
 }
 
 void NetworkLink::onSocketReadyRead()

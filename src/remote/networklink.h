@@ -31,7 +31,8 @@ private:
     void onConnected();
     void onSocketReadyRead();
     void onSocketError(QAbstractSocket::SocketError error);
-    // The server's bytes through the session; the device's are left in `data`.
+    // The server's bytes through the session; the device's are left in `data`. False once the
+    // link is closed, by a failure said while taking or before.
     bool takeFromServer(QByteArray *data);
     // Queues `data` for the server; false, and the link lost, when the server has left more
     // than a bound unread.
