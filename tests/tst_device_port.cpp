@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -133,7 +134,15 @@ void TestDevicePort::flashToolBench()
     QFile file(json);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    const QJsonObject report = QJsonDocument::fromJson(text).object();
+    QJsonParseError parsed;
+    const QJsonObject report = QJsonDocument::fromJson(text, &parsed).object();
+    // Should it ever fail here: whether the file was whole when read.
+    QVERIFY2(parsed.error == QJsonParseError::NoError,
+             qPrintable(QStringLiteral("%1 at %2 of %3 bytes, %4 on disk now")
+                            .arg(parsed.errorString())
+                            .arg(parsed.offset)
+                            .arg(text.size())
+                            .arg(QFileInfo(json).size())));
     // What the tool said and wrote, should a row below fail.
     qDebug("vantyx-flash said:\n%s\nand wrote:\n%s", qPrintable(errors), text.constData());
     // Per port: the result and how many blocks the device took.
