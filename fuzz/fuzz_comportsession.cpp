@@ -1,6 +1,6 @@
 // A telnet server's bytes, split anywhere, as the RFC 2217 session takes them.
 
-#include "remote/comportsession.h"
+#include "engine/remote/comportsession.h"
 
 #include <cstddef>
 #include <cstdint>

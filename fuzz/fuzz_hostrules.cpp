@@ -1,6 +1,6 @@
 // A device's bytes in every phase of a download, as the host's rules take them.
 
-#include "protocol/hostrules.h"
+#include "core/protocol/hostrules.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Image files: raw, Intel HEX and S-record, as found by their content.
 
-#include "protocol/imageformats.h"
+#include "core/image/imageformats.h"
 
 #include <cstddef>
 #include <cstdint>

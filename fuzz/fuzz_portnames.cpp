@@ -1,7 +1,7 @@
 // Port names and addresses as a command line or a slot file gives them.
 
-#include "serial/portname.h"
-#include "serial/remoteport.h"
+#include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
 
 #include <cstddef>
 #include <cstdint>

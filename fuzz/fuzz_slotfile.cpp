@@ -1,6 +1,6 @@
 // Slot files as a person edits them.
 
-#include "flash/slotfile.h"
+#include "engine/flash/slotfile.h"
 
 #include <cstddef>
 #include <cstdint>

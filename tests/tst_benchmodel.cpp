@@ -1,6 +1,6 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/shiftcounters.h"
-#include "flash/portlinks.h"
+#include "engine/link/portlinks.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 #include "benchwindow/benchwindow.h"
 #include "benchwindow/sloteditor.h"
-#include "flash/slotfile.h"
+#include "engine/flash/slotfile.h"
 #include "testrig.h"
 
 #include <QCheckBox>

@@ -1,5 +1,5 @@
-#include "flash/flashjob.h"
-#include "flash/portlinks.h"
+#include "engine/flash/flashjob.h"
+#include "engine/link/portlinks.h"
 #include "windowrig.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "detect/bootloader_detector.h"
+#include "window/detect/bootloader_detector.h"
 #include "windowrig.h"
 
 #include <QComboBox>

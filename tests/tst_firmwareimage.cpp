@@ -1,4 +1,4 @@
-#include "protocol/firmwareimage.h"
+#include "core/image/firmwareimage.h"
 #include "testrig.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/flashloader.h"
+#include "window/app/flashloader.h"
 #include "windowrig.h"
 
 #include <QApplication>

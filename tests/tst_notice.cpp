@@ -1,4 +1,4 @@
-#include "app/notice.h"
+#include "window/app/notice.h"
 #include "windowrig.h"
 
 #include <QMainWindow>

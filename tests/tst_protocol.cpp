@@ -1,5 +1,5 @@
-#include "protocol/hostrules.h"
-#include "protocol/quenlark.h"
+#include "core/protocol/hostrules.h"
+#include "core/protocol/quenlark.h"
 #include "wire.h"
 
 #include <QTest>

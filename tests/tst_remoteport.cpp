@@ -1,6 +1,6 @@
-#include "remote/comportsession.h"
-#include "remote/networklink.h"
-#include "serial/remoteport.h"
+#include "core/serial/remoteport.h"
+#include "engine/remote/comportsession.h"
+#include "engine/remote/networklink.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>

@@ -1,5 +1,5 @@
 #include "pseudoterminal.h"
-#include "serial/serialconnection.h"
+#include "window/serial/serialconnection.h"
 #include "windowrig.h"
 
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "serial/stopwatch.h"
+#include "window/serial/stopwatch.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
-#include "flash/imagewatcher.h"
-#include "flash/portwatcher.h"
-#include "flash/slotfile.h"
-#include "serial/portname.h"
+#include "core/serial/portname.h"
+#include "engine/flash/imagewatcher.h"
+#include "engine/flash/portwatcher.h"
+#include "engine/flash/slotfile.h"
 #include "testrig.h"
 
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #include "benchwindow/benchmodel.h"
 
-#include "flash/jobtext.h"
+#include "engine/flash/jobtext.h"
 
 #include <QApplication>
 #include <QBrush>

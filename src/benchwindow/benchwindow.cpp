@@ -1,11 +1,11 @@
 #include "benchwindow/benchwindow.h"
 
 #include "benchwindow/sloteditor.h"
-#include "flash/flashjob.h"
-#include "flash/flashrun.h"
-#include "serial/portlist.h"
-#include "serial/portname.h"
-#include "serial/remoteport.h"
+#include "core/serial/portlist.h"
+#include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
+#include "engine/flash/flashjob.h"
+#include "engine/flash/flashrun.h"
 #include "ui_benchwindow.h"
 
 #include <QClipboard>

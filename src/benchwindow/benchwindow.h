@@ -3,9 +3,9 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/progressdelegate.h"
 #include "benchwindow/shiftcounters.h"
-#include "flash/station.h"
+#include "core/image/firmwareimage.h"
+#include "engine/flash/station.h"
 #include "metrics/metricspublisher.h"
-#include "protocol/firmwareimage.h"
 #include "records/boardrecord.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 // vantyx-bench: a production line's bench of boards in one window, flashed as they are plugged in.
 
 #include "benchwindow/benchwindow.h"
-#include "flash/slotfile.h"
+#include "engine/flash/slotfile.h"
 #include "frontend/commandline.h"
 #include "metrics/metricspublisher.h"
 

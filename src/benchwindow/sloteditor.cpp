@@ -1,7 +1,7 @@
 #include "benchwindow/sloteditor.h"
 
-#include "flash/slotfile.h"
-#include "serial/portname.h"
+#include "core/serial/portname.h"
+#include "engine/flash/slotfile.h"
 #include "ui_sloteditor.h"
 
 #include <QFileDialog>

@@ -6,8 +6,8 @@
 #include "cli/report.h"
 #include "cli/reporttext.h"
 #include "cli/terminal.h"
-#include "flash/flashjob.h"
-#include "flash/flashrun.h"
+#include "engine/flash/flashjob.h"
+#include "engine/flash/flashrun.h"
 
 namespace {
 

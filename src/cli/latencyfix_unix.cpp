@@ -1,6 +1,6 @@
 #include "cli/reporttext.h"
 
-#include "serial/portname.h"
+#include "core/serial/portname.h"
 
 #include <QFileInfo>
 

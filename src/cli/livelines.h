@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/flashjob.h"
+#include "engine/flash/flashjob.h"
 
 #include <QList>
 #include <QString>

@@ -5,11 +5,11 @@
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/startup.h"
-#include "flash/flashrun.h"
+#include "core/image/firmwareimage.h"
+#include "core/serial/portlist.h"
+#include "core/serial/portname.h"
+#include "engine/flash/flashrun.h"
 #include "metrics/metricspublisher.h"
-#include "protocol/firmwareimage.h"
-#include "serial/portlist.h"
-#include "serial/portname.h"
 
 #include <QCoreApplication>
 

@@ -2,10 +2,10 @@
 
 #include "cli/exitstatus.h"
 #include "cli/report.h"
-#include "flash/portlinks.h"
-#include "flash/slotfile.h"
-#include "serial/portname.h"
-#include "serial/remoteport.h"
+#include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
+#include "engine/flash/slotfile.h"
+#include "engine/link/portlinks.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/station.h"
+#include "engine/flash/station.h"
 #include "metrics/metricspublisher.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "cli/reporttext.h"
 
-#include "protocol/quenlark.h"
+#include "core/protocol/quenlark.h"
 
 #include <QStringList>
 

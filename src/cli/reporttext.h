@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flash/jobtext.h"
+#include "engine/flash/jobtext.h"
 #include "records/boardrecord.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #include "metrics/metricspublisher.h"
 
-#include "flash/flashjob.h"
-#include "flash/flashrun.h"
+#include "engine/flash/flashjob.h"
+#include "engine/flash/flashrun.h"
 
 #include <QSaveFile>
 

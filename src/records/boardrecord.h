@@ -1,6 +1,6 @@
 #pragma once
 
-#include "protocol/firmwareimage.h"
+#include "core/image/firmwareimage.h"
 #include "records/boardresult.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/flashloader.h"
 #include "testrig.h"
+#include "window/app/flashloader.h"
 
 #include <QFont>
 #include <QList>

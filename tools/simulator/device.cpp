@@ -8,10 +8,6 @@
 #include <chrono>
 #include <future>
 
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
-
 namespace devicesim {
 
 qint64 nowNs()
@@ -42,7 +38,6 @@ void Device::onDownloadEnded(std::function<void(const Download &, const QByteArr
     m_bootloader.downloadEnded = std::move(report);
 }
 
-#ifdef Q_OS_UNIX
 bool Device::openPty(QString *error)
 {
     m_transport = openPtyTransport(&m_portName, error);
@@ -51,7 +46,6 @@ bool Device::openPty(QString *error)
     start();
     return true;
 }
-#endif
 
 bool Device::openPort(const QString &name, QString *error)
 {
@@ -155,10 +149,7 @@ void Device::reset()
 
 void Device::run()
 {
-#ifdef Q_OS_LINUX
-    // Paced replies are due to the microsecond; the default 50 us of slack would blur them.
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-#endif
+    sharpenThreadTimers();
     char buffer[4096];
     for (;;) {
         qint64 timeoutNs = 100 * 1000000LL;

@@ -33,16 +33,12 @@ public:
     // Called on the device's thread as each download ends; set it before the line is opened.
     void onDownloadEnded(std::function<void(const Download &, const QByteArray &image)> report);
 
-#ifdef Q_OS_UNIX
-    // A new pseudo-terminal pair, raw; the host opens portName().
+    // A new pseudo-terminal pair, raw; the host opens portName(). False where the system has
+    // none.
     bool openPty(QString *error);
-#endif
     // An existing serial port at 115200 8N1 without flow control, as the updater sets it.
     bool openPort(const QString &name, QString *error);
-    QString portName() const
-    {
-        return m_portName;
-    }
+    QString portName() const { return m_portName; }
     // Opens the host's end as another program would, from the calling thread, so that the
     // host's own opens fail while it is held.
     bool holdHostEnd(QString *error);

@@ -2,6 +2,7 @@
 // port, so the updater can be tried, measured and broken without a board.
 
 #include "device.h"
+#include "transport.h"
 #include "wire.h"
 
 #include <QCommandLineParser>
@@ -148,10 +149,8 @@ int main(int argc, char **argv)
     const bool once = parser.isSet(QStringLiteral("once"));
     if (pty == parser.isSet(QStringLiteral("port")))
         return usageError(QStringLiteral("give exactly one of --pty and --port"));
-#ifndef Q_OS_UNIX
-    if (pty)
+    if (pty && !devicesim::ptysAvailable())
         return usageError(QStringLiteral("--pty needs a POSIX system; use --port"));
-#endif
 
     double resendRate = 0, garbageRate = 0, seed = 1, delay = 0, block = -1, rate = 0, latency = 0;
     double count = 1;
@@ -240,11 +239,7 @@ int main(int argc, char **argv)
 
     for (const auto &device : devices) {
         QString error;
-#ifdef Q_OS_UNIX
         const bool opened = pty ? device->openPty(&error) : device->openPort(port, &error);
-#else
-        const bool opened = device->openPort(port, &error);
-#endif
         if (!opened || (hold && !device->holdHostEnd(&error))) {
             std::fprintf(stderr, "vantyx-sim: %s\n", qPrintable(error));
             return 1;

@@ -24,10 +24,13 @@ public:
     virtual void wake() {}
 };
 
-#ifdef Q_OS_UNIX
-// A new pseudo-terminal; the host opens `*path`. Null with a reason on failure.
+// A new pseudo-terminal; the host opens `*path`. Null with a reason on failure, and always
+// where the system has none (ptytransport_unix.cpp, ptytransport_win.cpp).
 std::unique_ptr<Transport> openPtyTransport(QString *path, QString *error);
-#endif
+bool ptysAvailable();
+// The calling thread's timers as sharp as the system makes them: paced replies are due to the
+// microsecond (threadtiming_unix.cpp, threadtiming_win.cpp).
+void sharpenThreadTimers();
 
 // A serial port with the updater's line settings; it must be made on the thread that uses it.
 std::unique_ptr<Transport> openSerialTransport(const QString &name, QString *error);

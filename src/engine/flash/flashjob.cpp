@@ -1,0 +1,220 @@
+#include "engine/flash/flashjob.h"
+
+#include "core/protocol/hostrules.h"
+#include "core/protocol/quenlark.h"
+#include "engine/link/joblink.h"
+
+FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const PaddedImage> image,
+                   int detectTimeoutMs, QObject *parent)
+    : QObject(parent), m_portName(port), m_image(std::move(image)),
+      m_detectTimeoutMs(detectTimeoutMs), m_link(link)
+{
+    m_link->setParent(this);
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
+        timer->setTimerType(Qt::PreciseTimer);
+    m_wakeTimer.setInterval(quenlark::wakeUpIntervalMs);
+    m_detectLimit.setSingleShot(true);
+    connect(&m_wakeTimer, &QTimer::timeout, this, &FlashJob::wakeUp);
+    connect(&m_detectLimit, &QTimer::timeout, this, [this] {
+        finish(Result::NotDetected, QStringLiteral("no answer from the bootloader within %1")
+                                        .arg(quenlark::limitText(m_detectTimeoutMs)));
+    });
+    connect(&m_step, &LimitTimer::passed, this, &FlashJob::onStepTimeout);
+}
+
+double FlashJob::seconds() const
+{
+    return double(m_endMs >= 0 ? m_endMs : m_sinceStart.elapsed()) / 1000.0;
+}
+
+bool FlashJob::isRemote() const
+{
+    return m_link->isRemote();
+}
+
+double FlashJob::replyLatencyMs() const
+{
+    if (m_replies == 0)
+        return 0;
+    return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - quenlark::blockExchangeWireMs);
+}
+
+double FlashJob::transferSeconds() const
+{
+    if (!m_sinceFirstBlock.isValid())
+        return 0;
+    return double(m_transferEndMs >= 0 ? m_transferEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
+}
+
+void FlashJob::start()
+{
+    m_sinceStart.start();
+    m_startedAt = QDateTime::currentDateTime();
+    connect(m_link, &JobLink::opened, this, &FlashJob::onOpened);
+    connect(m_link, &JobLink::readyRead, this, &FlashJob::onReadyRead);
+    connect(m_link, &JobLink::lost, this,
+            [this](const QString &why) { finish(Result::PortError, why); });
+    m_link->open();
+}
+
+void FlashJob::onOpened()
+{
+    setPhase(Phase::Waking);
+    m_wakeTimer.start(); // the first command one period after the start, as the window's
+    if (m_detectTimeoutMs > 0)
+        m_detectLimit.start(m_detectTimeoutMs);
+}
+
+void FlashJob::cancel()
+{
+    finish(Result::Cancelled, QStringLiteral("interrupted"));
+}
+
+void FlashJob::setPhase(Phase phase)
+{
+    m_phase = phase;
+    emit phaseChanged();
+}
+
+void FlashJob::finish(Result result, const QString &message)
+{
+    if (m_result != Result::Pending)
+        return;
+    m_result = result;
+    m_message = message;
+    m_endMs = m_sinceStart.elapsed();
+    if (m_sinceFirstBlock.isValid())
+        m_transferEndMs = m_sinceFirstBlock.elapsed();
+    m_endedAt = QDateTime::currentDateTime();
+    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
+        timer->stop();
+    m_step.stop();
+    // Safe inside the link's own signals: it is only deleted with the job.
+    m_link->disconnect(this);
+    m_link->close();
+    setPhase(result == Result::Ok ? Phase::Done : Phase::Failed);
+    emit finished();
+}
+
+void FlashJob::wakeUp()
+{
+    m_link->write(quenlark::wakeUpCommand, quenlark::wakeUpCommandSize);
+}
+
+void FlashJob::onReadyRead()
+{
+    // One read is one reply; the replies are a few bytes, so no allocation for them.
+    char bytes[64];
+    const qint64 count = m_link->read(bytes, sizeof bytes);
+    if (count <= 0)
+        return;
+    if (m_link->bytesAvailable() > 0) // more than a reply's worth: take it all, as one read
+        handleReply(QByteArray(bytes, int(count)) + m_link->readAll());
+    else
+        handleReply(QByteArray::fromRawData(bytes, int(count)));
+}
+
+void FlashJob::handleReply(const QByteArray &read)
+{
+    if (m_phase == Phase::Waking) {
+        if (!quenlark::isOkReply(read))
+            return;
+        m_wakeTimer.stop();
+        m_detectLimit.stop();
+        setPhase(Phase::Settling);
+        m_step.restart(quenlark::settlingMs);
+        return;
+    }
+    if (m_phase != Phase::Starting && m_phase != Phase::Sending)
+        return; // settling: discarded before the start command anyway
+
+    switch (quenlark::takeRead(read, m_okCount)) {
+    case quenlark::Read::SendSizeWord: {
+        const QByteArray word = quenlark::sizeWord(quint32(m_image->size));
+        m_link->write(word.constData(), word.size());
+    }
+        if (m_result == Result::Pending)
+            m_step.restart(quenlark::sizeReplyLimitMs);
+        return;
+    case quenlark::Read::StartBlocks:
+        setPhase(Phase::Sending);
+        m_sinceFirstBlock.start();
+        sendBlock();
+        return;
+    case quenlark::Read::Deafened: // the block in flight ends as a time-out
+    case quenlark::Read::Ignored:
+        return;
+    case quenlark::Read::BlockReply:
+        break;
+    }
+
+    const int block = blocks();
+    m_replyNs += m_step.elapsedNs();
+    ++m_replies;
+    switch (quenlark::blockReplyKind(read)) {
+    case quenlark::BlockReply::Accepted:
+        m_blockOffset += quenlark::blockSize;
+        m_resends.accepted();
+        emit progressed();
+        if (m_blockOffset >= m_image->size)
+            finish(Result::Ok, QString());
+        else
+            sendBlock();
+        return;
+    case quenlark::BlockReply::Resend:
+        if (!m_resends.sendAgain()) {
+            finish(Result::Failed, QStringLiteral("the device asked for block %1 again %2 times "
+                                                  "in a row")
+                                       .arg(block)
+                                       .arg(quenlark::maxResendsInARow));
+            return;
+        }
+        emit progressed();
+        sendBlock();
+        return;
+    case quenlark::BlockReply::Bad:
+        finish(Result::Failed, QStringLiteral("the device answered block %1 with %2")
+                                   .arg(block)
+                                   .arg(quenlark::describeRead(read)));
+        return;
+    }
+}
+
+void FlashJob::onStepTimeout()
+{
+    switch (m_phase) {
+    case Phase::Settling:
+        sendStart();
+        return;
+    case Phase::Starting:
+        finish(Result::Failed, m_okCount == 0
+                                   ? QStringLiteral("no OK to the start command within %1")
+                                         .arg(quenlark::limitText(quenlark::startReplyLimitMs))
+                                   : QStringLiteral("no OK to the size word within %1")
+                                         .arg(quenlark::limitText(quenlark::sizeReplyLimitMs)));
+        return;
+    case Phase::Sending:
+        finish(Result::Failed, QStringLiteral("no reply to block %1 within %2")
+                                   .arg(blocks())
+                                   .arg(quenlark::limitText(quenlark::blockReplyLimitMs)));
+        return;
+    default:
+        return;
+    }
+}
+
+void FlashJob::sendStart()
+{
+    setPhase(Phase::Starting);
+    quenlark::sendStartCommand(*m_link);
+    if (m_result == Result::Pending)
+        m_step.restart(quenlark::startReplyLimitMs);
+}
+
+void FlashJob::sendBlock()
+{
+    const quenlark::BlockFrame frame = quenlark::blockFrame(m_image->data.get() + m_blockOffset);
+    m_link->write(frame.data(), qint64(frame.size()));
+    if (m_result == Result::Pending)
+        m_step.restart(quenlark::blockReplyLimitMs);
+}

@@ -1,0 +1,259 @@
+#include "engine/flash/flashrun.h"
+
+#include "core/serial/portlist.h"
+#include "core/serial/portname.h"
+#include "engine/flash/flashjob.h"
+#include "engine/link/portlinks.h"
+#include "records/recordjson.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int lookEveryMs = 500;
+
+// `info` is what the system lists of the job's port; a null one when it lists nothing.
+BoardRecord recordOf(const FlashJob &job, const QSerialPortInfo &info)
+{
+    BoardRecord board;
+    board.port = job.port();
+    board.result = job.result();
+    board.bytesSent = job.bytesSent();
+    board.blocks = job.blocks();
+    board.resends = job.resends();
+    board.seconds = job.seconds();
+    board.transferSeconds = job.transferSeconds();
+    board.replyLatencyMs = job.replyLatencyMs();
+    board.remote = job.isRemote();
+    board.message = job.message();
+    board.started = job.startedAt();
+    board.ended = job.endedAt();
+    if (!info.isNull()) {
+        board.serialNumber = info.serialNumber();
+        board.usb = usbId(info);
+        board.location = info.systemLocation();
+    }
+    return board;
+}
+
+// Whether `ports` holds `port` under another name (a by-path link and its ttyUSBn).
+bool sameDeviceIn(const QStringList &ports, const QString &port)
+{
+    const QString key = portKey(port);
+    return std::any_of(ports.cbegin(), ports.cend(),
+                       [&](const QString &other) { return portKey(other) == key; });
+}
+
+} // namespace
+
+FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent)
+    : QObject(parent), m_plan(plan), m_image(plan.imageName, plan.imageFile, std::move(image)),
+      m_ports(plan.ports, plan.listed)
+{
+    m_lookTimer.setInterval(lookEveryMs);
+    connect(&m_lookTimer, &QTimer::timeout, this, &FlashRun::look);
+}
+
+bool FlashRun::start(QString *why)
+{
+    if (!m_plan.log.isEmpty() && !m_log.open(m_plan.log, why))
+        return false;
+    if (!m_plan.logFolder.isEmpty() && !m_dailyLog.openDaily(m_plan.logFolder, why))
+        return false;
+    if (m_plan.watch) {
+        look();
+        m_lookTimer.start();
+        return true;
+    }
+    QStringList ports = m_plan.ports;
+    if (m_plan.all) {
+        const QStringList listed = listedPortNames();
+        for (const QString &port : listed)
+            if (takesListed(port) && !sameDeviceIn(ports, port))
+                ports << port;
+    }
+    if (ports.isEmpty()) {
+        emit noPorts();
+        QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
+        return true;
+    }
+    for (const QString &port : ports)
+        startJob(port);
+    return true;
+}
+
+void FlashRun::interrupt()
+{
+    if (m_ended)
+        return;
+    m_interrupted = true;
+    m_lookTimer.stop();
+    for (FlashJob *job : QList<FlashJob *>(m_running))
+        job->cancel(); // finishes it, and the run once the last one has
+    if (m_running.isEmpty())
+        QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
+}
+
+bool FlashRun::flash(const QString &port)
+{
+    if (m_ended || jobOn(port))
+        return false;
+    startJob(port);
+    return true;
+}
+
+void FlashRun::cancel(const QString &port)
+{
+    if (FlashJob *job = jobOn(port))
+        job->cancel();
+}
+
+void FlashRun::setAutoFlash(bool on)
+{
+    m_autoFlash = on;
+}
+
+void FlashRun::setBoardId(const QString &port, const QString &id)
+{
+    if (id.isEmpty())
+        m_boardIds.remove(port);
+    else
+        m_boardIds.insert(port, id);
+}
+
+bool FlashRun::takeChangedImage()
+{
+    return m_image.takeChanged();
+}
+
+FlashJob *FlashRun::jobOn(const QString &port) const
+{
+    // By the device, not the name: a link to a port and the port are one board.
+    const QString key = portKey(port);
+    for (FlashJob *job : m_running)
+        if (job->port() == port || m_jobKeys.value(job) == key)
+            return job;
+    return nullptr;
+}
+
+void FlashRun::startJob(const QString &port)
+{
+    auto *job = new FlashJob(port, linkForPort(port, nullptr), m_image.image(),
+                             m_plan.detectTimeoutMs, this);
+    m_running << job;
+    m_jobKeys.insert(job, portKey(port));
+    m_jobImages.insert(job, m_image.record());
+    m_ports.started(port);
+    connect(job, &FlashJob::finished, this, [this, job] { onFinished(job); });
+    emit jobStarted(job);
+    job->start();
+}
+
+void FlashRun::onFinished(FlashJob *job)
+{
+    BoardRecord board = recordOf(*job, listedInfo(job->port()));
+    board.boardId = m_boardIds.take(job->port());
+    board.slot = m_plan.station.slotLabel(job->port());
+    board.tag = m_plan.tag;
+    const ImageRecord image = m_jobImages.take(job);
+    m_tally.add(board);
+    if (m_plan.keepRecords)
+        m_records << board;
+    const QByteArray line = recordjson::logLine(board, image);
+    for (BoardLog *log : {&m_log, &m_dailyLog}) {
+        QString why;
+        if (log->isOpen() && !log->append(line, &why) && !m_logFailed) {
+            m_logFailed = true; // said once; the run's status says it again
+            emit logWriteFailed(why);
+        }
+    }
+    m_running.removeOne(job);
+    m_jobKeys.remove(job);
+    job->deleteLater();
+    emit jobFinished(job, board);
+    if (m_running.isEmpty() && (!m_plan.watch || m_interrupted))
+        QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
+}
+
+QSerialPortInfo FlashRun::listedInfo(const QString &port)
+{
+    constexpr int listedForMs = 2000;
+    if (!mayBeListed(port))
+        return QSerialPortInfo(); // no scan of every tty for a port none of them is
+    if (!m_sinceListed.isValid() || m_sinceListed.elapsed() > listedForMs) {
+        m_listed.clear();
+        const QList<QSerialPortInfo> ports = listedPorts();
+        for (const QSerialPortInfo &info : ports) {
+            m_listed.insert(info.portName(), info);
+            m_listed.insert(info.systemLocation(), info);
+        }
+        m_sinceListed.start();
+    }
+    return m_listed.value(port);
+}
+
+bool FlashRun::imageStillCurrent()
+{
+    // Until the image reads whole and unchanged, no board starts; with a locked image, boards
+    // go on getting the one in memory, whatever the file does.
+    QString why;
+    switch (m_image.check(&why, !m_plan.lockImage)) {
+    case ImageWatcher::Check::Current:
+        break;
+    case ImageWatcher::Check::Changed:
+        if (m_plan.lockImage)
+            emit imageChangedOnDisk(m_image.changedRecord(), QDateTime::currentDateTime());
+        else
+            emit imageChanged(m_image.record());
+        break;
+    case ImageWatcher::Check::Changing: // boards wait for the whole of it
+        return m_plan.lockImage;
+    case ImageWatcher::Check::Unusable:
+        if (!m_imageUnusable)
+            emit imageUnusable(why);
+        m_imageUnusable = true;
+        return m_plan.lockImage;
+    }
+    m_imageUnusable = false;
+    return true;
+}
+
+void FlashRun::look()
+{
+    if (!imageStillCurrent())
+        return; // the ports' arrivals wait for the next look
+    const QStringList newcomers =
+        m_ports.look([this](const QString &port) { return jobOn(port) != nullptr; });
+    for (const QString &port : newcomers)
+        if (m_autoFlash && !jobOn(port) && (m_plan.ports.contains(port) || takesListed(port)))
+            startJob(port);
+}
+
+bool FlashRun::takesListed(const QString &port)
+{
+    // The named ports (and the slots among them) are watched by their own names.
+    if (m_plan.ports.contains(port) || sameDeviceIn(m_plan.ports, port))
+        return false;
+    const QString ignored = m_plan.station.ignoredBecause(usbId(listedInfo(port)));
+    const bool unassigned =
+        ignored.isEmpty() && m_plan.station.hasSlots() && m_plan.station.slotOf(port).isEmpty();
+    if ((ignored.isEmpty() && !unassigned) || m_saidLeftAlone.contains(port))
+        return ignored.isEmpty() && !unassigned;
+    m_saidLeftAlone.insert(port);
+    if (!ignored.isEmpty())
+        emit portIgnored(port, ignored);
+    else
+        emit portUnassigned(port);
+    return false;
+}
+
+void FlashRun::endIfDone()
+{
+    // Queued, so that the end comes once the application's loop runs; a job started since
+    // keeps the run going.
+    if (m_ended || !m_running.isEmpty())
+        return;
+    m_ended = true;
+    m_lookTimer.stop();
+    emit ended();
+}

@@ -1,0 +1,144 @@
+#include "engine/flash/slotfile.h"
+
+#include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
+
+#include <QFile>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <algorithm>
+
+namespace slotfile {
+
+namespace {
+
+QString unquoted(QString value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+        value = value.mid(1, value.size() - 2);
+    return value;
+}
+
+} // namespace
+
+bool isUsbId(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{4}:[0-9A-Fa-f]{4}$"));
+    return pattern.match(text).hasMatch();
+}
+
+std::optional<Station> parse(const QString &text, QString *error)
+{
+    Station station;
+    QString section;
+    QHash<QString, int> names; // slot name -> its line
+    QHash<QString, int> ports; // port's device -> its line
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const int number = i + 1;
+        auto fail = [&](const QString &why) {
+            *error = QStringLiteral("%1: %2").arg(number).arg(why);
+            return std::nullopt;
+        };
+        const QString line = lines.at(i).trimmed(); // CR too
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
+            line.startsWith(QLatin1Char(';')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            if (!line.endsWith(QLatin1Char(']')))
+                return fail(QStringLiteral("a section's name ends with ]"));
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            if (section != QStringLiteral("station") && section != QStringLiteral("slots"))
+                return fail(QStringLiteral("unknown section [%1]; there are [station] and [slots]")
+                                .arg(section));
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            return fail(QStringLiteral("expected NAME = VALUE"));
+        const QString key = line.left(equals).trimmed();
+        const QString value = unquoted(line.mid(equals + 1));
+        if (key.isEmpty())
+            return fail(QStringLiteral("a name is missing before ="));
+        if (section.isEmpty())
+            return fail(QStringLiteral("%1 is outside a section ([station] or [slots])").arg(key));
+        if (section == QStringLiteral("station")) {
+            if (key.toLower() != QStringLiteral("usb"))
+                return fail(
+                    QStringLiteral("unknown setting %1 in [station]; there is usb").arg(key));
+            const QStringList ids = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (QString id : ids) {
+                id = id.trimmed();
+                if (!isUsbId(id))
+                    return fail(
+                        QStringLiteral("usb: %1 is not VID:PID (four hex digits each)").arg(id));
+                if (!station.adapters.contains(id.toLower()))
+                    station.adapters << id.toLower();
+            }
+            continue;
+        }
+        if (value.isEmpty())
+            return fail(QStringLiteral("slot %1 has no port").arg(key));
+        if (std::any_of(value.cbegin(), value.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+            return fail(QStringLiteral("slot %1: a control character in the port's name").arg(key));
+        QString why;
+        if (RemotePort::isRemote(value) && !RemotePort::parse(value, &why))
+            return fail(QStringLiteral("slot %1: %2").arg(key, why));
+        if (const int other = names.value(key))
+            return fail(QStringLiteral("slot %1 is named on line %2 too").arg(key).arg(other));
+        const QString device = portKey(value);
+        if (const int other = ports.value(device))
+            return fail(QStringLiteral("slot %1 is the port of line %2 too").arg(key).arg(other));
+        names.insert(key, number);
+        ports.insert(device, number);
+        station.benchSlots << Station::Slot{key, value};
+    }
+    return station;
+}
+
+std::optional<Station> read(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    constexpr qint64 largest = 1 << 20; // a bench's slots are a few lines
+    if (file.size() > largest) {
+        *error = QStringLiteral("%1: larger than a slot file can be").arg(path);
+        return std::nullopt;
+    }
+    QString why;
+    std::optional<Station> station = parse(QString::fromUtf8(file.read(largest)), &why);
+    if (!station)
+        *error = QStringLiteral("%1:%2").arg(path, why);
+    return station;
+}
+
+QString format(const Station &station)
+{
+    QString text =
+        QStringLiteral("# A station's bench: each slot's name and the port it is.\n"
+                       "# Written by Vantyx Bench; lines may be edited by hand.\n\n[station]\n");
+    text +=
+        QStringLiteral("usb = %1\n\n[slots]\n").arg(station.adapters.join(QStringLiteral(", ")));
+    for (const Station::Slot &slot : station.benchSlots)
+        text += QStringLiteral("%1 = \"%2\"\n").arg(slot.name, slot.port); // kept whole
+    return text;
+}
+
+bool write(const QString &path, const Station &station, QString *error)
+{
+    QSaveFile file(path);
+    const QByteArray bytes = format(station).toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+} // namespace slotfile

@@ -1,0 +1,82 @@
+#include "window/serial/serialconnection.h"
+
+#include "core/serial/linesettings.h"
+#include "core/serial/porterror.h"
+
+#include <QSerialPort>
+
+SerialConnection::~SerialConnection()
+{
+    if (m_port) {
+        m_port->close();
+        delete m_port;
+    }
+    // Without a running event loop the deferred deletes would never happen.
+    for (const QPointer<QSerialPort> &port : std::as_const(m_closing))
+        delete port.data();
+}
+
+bool SerialConnection::open(const QString &name, QObject *receiver, const char *slot)
+{
+    if (m_openCount > 0 && m_port) {
+        m_port->close();
+        delete m_port;
+        m_port = nullptr;
+        --m_openCount;
+    } else if (m_port) {
+        // A port whose open failed: already counted, but still ours to release.
+        delete m_port;
+        m_port = nullptr;
+    }
+
+    m_port = new QSerialPort(name);
+    applyLineSettings(*m_port);
+    m_port->open(QIODevice::ReadWrite);
+    m_name = name;
+    m_openFailure.clear();
+    if (m_port->isOpen()) {
+        ++m_openCount;
+        // A port that went away would otherwise spin its notifier at a whole core.
+        QObject::connect(m_port, &QSerialPort::errorOccurred, m_port,
+                         [this](QSerialPort::SerialPortError error) {
+                             if (!porterror::isFatal(error) || !m_port)
+                                 return;
+                             const QString message =
+                                 porterror::lostText(m_name, porterror::reason(*m_port));
+                             close();
+                             if (m_lost)
+                                 m_lost(message);
+                         });
+    } else {
+        --m_openCount;
+        m_openFailure = porterror::openFailureText(name, m_port->errorString(),
+                                                   porterror::openAdvice(name, m_port->error()));
+    }
+    QObject::connect(m_port, SIGNAL(readyRead()), receiver, slot);
+    return m_port->isOpen();
+}
+
+void SerialConnection::close()
+{
+    if (!m_port)
+        return;
+    --m_openCount;
+    m_port->close();
+    m_port->disconnect();
+    m_port->deleteLater();
+    m_closing.removeAll(nullptr);
+    m_closing.append(m_port);
+    m_port = nullptr;
+}
+
+void SerialConnection::clearInput()
+{
+    if (m_port)
+        m_port->clear(QSerialPort::Input);
+}
+
+void SerialConnection::write(const char *data, qint64 size)
+{
+    if (m_port)
+        m_port->write(data, size);
+}
