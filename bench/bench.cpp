@@ -372,7 +372,10 @@ bool runBenchWindow(int boards, const QByteArray &image, const QString &imagePat
     const QStringList ports = startBoards(sim, boards);
     if (ports.size() < boards)
         return false;
-    BenchWindow window({ports, folder + QStringLiteral("/window64.jsonl")});
+    StationOptions options;
+    options.ports = ports;
+    options.log = folder + QStringLiteral("/window64.jsonl");
+    BenchWindow window(options);
     window.show();
     if (!window.chooseImage(imagePath))
         return false;
@@ -435,7 +438,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
     if (name == QLatin1String("rate")) {
         // Block rate against a device that answers at once, and the reference host's.
         const QByteArray big = patternImage(sizes.big, 1);
-        const QString bigPath = writeFile(dir.path(), QStringLiteral("big.bin"), big);
+        const QString bigPath = writeSettledFile(dir.path(), QStringLiteral("big.bin"), big);
         QList<double> updaterRates, referenceRates, rateCpu, cliRates;
         for (int i = 0; i < runs; ++i) {
             const UpdaterRun run = runUpdater({}, big, bigPath);
@@ -461,7 +464,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
     } else if (name == QLatin1String("wire")) {
         // Wire pacing: a 115200 line carries 11520 bytes a second, 256 of every 258 image bytes.
         const QByteArray wire = patternImage(sizes.wire, 2);
-        const QString wirePath = writeFile(dir.path(), QStringLiteral("wire.bin"), wire);
+        const QString wirePath = writeSettledFile(dir.path(), QStringLiteral("wire.bin"), wire);
         const QStringList paced{QStringLiteral("--line-rate"), QStringLiteral("115200")};
         QList<double> wireRates, referenceWire;
         for (int i = 0; i < runs; ++i) {
@@ -479,7 +482,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
     } else if (name == QLatin1String("cpu")) {
         // CPU while waiting on a device that takes 20 ms a block.
         const QByteArray slow = patternImage(sizes.slow, 3);
-        const QString slowPath = writeFile(dir.path(), QStringLiteral("slow.bin"), slow);
+        const QString slowPath = writeSettledFile(dir.path(), QStringLiteral("slow.bin"), slow);
         QList<double> cpu, threadCpu;
         for (int i = 0; i < runs; ++i) {
             const UpdaterRun run =
@@ -495,7 +498,8 @@ std::optional<Figures> measure(const QString &name, const Options &options)
     } else if (name == QLatin1String("bench")) {
         // A bench of 16 boards at 115200, all at once, through vantyx-flash.
         const QByteArray benchImage = patternImage(sizes.bench, 4);
-        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+        const QString benchPath =
+            writeSettledFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
         QList<double> slowest, benchCpu;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpuPerSecond = 0;
@@ -514,7 +518,8 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         if (!local && ser2netPath().isEmpty())
             return figures; // not measured: said in the table
         const QByteArray benchImage = patternImage(sizes.bench, 4);
-        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+        const QString benchPath =
+            writeSettledFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
 #ifdef VANTYX_FLASH_SERVES_METRICS
         const bool metrics = local && options.metrics;
 #else
@@ -539,12 +544,13 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         // A 1 MiB image as Intel HEX: converting it costs no more than reading the file twice.
         QList<double> convertMs, readTwiceMs, wholeMs;
         for (int i = 0; i < runs; ++i) {
-            const QString hexPath = writeFile(dir.path(), QStringLiteral("big.hex"),
-                                              intelHexOf(patternImage(1024 * 1024, 7), 0x08000000));
+            const QString hexPath =
+                writeSettledFile(dir.path(), QStringLiteral("big.hex"),
+                                 intelHexOf(patternImage(1024 * 1024, 7), 0x08000000));
             QElapsedTimer clock;
             clock.start();
             for (int pass = 0; pass < 2; ++pass)
-                if (!readPaddedImage(hexPath, nullptr, ImageReading::RawBytes))
+                if (!readPaddedImage(hexPath, nullptr, ImageReading::rawBytes()))
                     return failed("HEX: the file cannot be read");
             readTwiceMs << double(clock.nsecsElapsed()) / 1e6;
             // The conversion alone, of the text read; then all a program does: read, convert
@@ -560,7 +566,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
             convertMs << double(clock.nsecsElapsed()) / 1e6;
             clock.start();
             const std::optional<PaddedImage> converted =
-                readPaddedImage(hexPath, nullptr, ImageReading::AnyFormat);
+                readPaddedImage(hexPath, nullptr, ImageReading::anyFormatUpTo(defaultLargestImage));
             wholeMs << double(clock.nsecsElapsed()) / 1e6;
             if (!alone || !converted || converted->length != 1024 * 1024)
                 return failed("HEX: the file was not converted");
@@ -571,7 +577,8 @@ std::optional<Figures> measure(const QString &name, const Options &options)
     } else if (name == QLatin1String("window64")) {
         // The bench window on 64 boards.
         const QByteArray benchImage = patternImage(sizes.bench, 4);
-        const QString benchPath = writeFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
+        const QString benchPath =
+            writeSettledFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
         QList<double> slowest, cpu, gaps;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpuPerBoard = 0, gap = 0;

@@ -1,13 +1,16 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/shiftcounters.h"
+#include "cli/reporttext.h"
 #include "engine/link/portlinks.h"
+#include "metrics/shiftmetrics.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
 
 // The bench window's rules without a window or a port: what a row says and allows after what
-// happened on its port, and the shift's figures.
+// happened on its port, and the shift's figures, the same in every front end.
 class TestBenchModel : public QObject
 {
     Q_OBJECT
@@ -58,9 +61,15 @@ void TestBenchModel::rows_data()
     row("unplugged while waiting", "seen gone", S::Absent, false, false, false);
     row("a new board after a pass", "seen start ok gone seen", S::Waiting, true, false, true);
     row("an ID before the board", "seen id", S::Waiting, true, false, true, "B-17");
-    row("an ID goes with its board's record", "seen id start ok", S::Passed, true, false, false);
+    // An ID belongs to its board: shown until the next board starts, never that board's.
+    row("an ID goes with its board, and stays shown", "seen id start ok", S::Passed, true, false,
+        false, "B-17");
     row("an ID while it is flashed", "seen start id", S::Flashing, false, false, false, "B-17");
     row("an ID kept over a replug", "seen id gone seen", S::Waiting, true, false, true, "B-17");
+    row("a cancelled board's ID is not the next board's", "seen id start cancelled gone seen start",
+        S::Flashing, false, false, false);
+    row("a passed board's ID leaves with it", "seen start id ok gone seen", S::Waiting, true, false,
+        true);
 }
 
 void TestBenchModel::rows()
@@ -79,6 +88,7 @@ void TestBenchModel::rows()
     image->data.reset(new char[512]);
     image->size = 256;
     std::unique_ptr<FlashJob> job;
+    QString jobId; // the ID the run gives the board on "a", as FlashRun does
     const auto results =
         QHash<QString, BoardResult>{{QStringLiteral("ok"), BoardResult::Ok},
                                     {QStringLiteral("failed"), BoardResult::Failed},
@@ -90,11 +100,18 @@ void TestBenchModel::rows()
             model.setPresent({other});
         else if (event == QStringLiteral("start")) {
             job = std::make_unique<FlashJob>(a, linkForPort(a, nullptr), image, 0);
-            model.jobStarted(job.get());
-        } else if (event == QStringLiteral("id"))
+            const int at = model.rowOf(a);
+            jobId = model.boardIdIsNext(at) ? model.boardId(at) : QString();
+            model.jobStarted(job.get(), jobId);
+        } else if (event == QStringLiteral("id")) {
             model.setBoardId(model.rowOf(a), QStringLiteral("B-17"));
-        else
-            model.jobFinished(record(a, results.value(event)));
+            if (model.state(model.rowOf(a)) == BenchModel::State::Flashing)
+                jobId = QStringLiteral("B-17");
+        } else {
+            BoardRecord board = record(a, results.value(event));
+            board.boardId = std::exchange(jobId, QString());
+            model.jobFinished(board);
+        }
         model.refresh();
     }
     const int row = model.rowOf(a);
@@ -125,10 +142,15 @@ void TestBenchModel::counters_data()
     QTest::newRow("failures of every kind, one cancelled")
         << "ofnpc" << 60 << 1 << 3 << 0.25 << 4.0 << 10.0;
     QTest::newRow("only failures") << "ff" << 120 << 0 << 2 << 0.0 << 1.0 << 0.0;
+    QTest::newRow("cancelled boards alone") << "cc" << 60 << 0 << 0 << 0.0 << 0.0 << 0.0;
+    QTest::newRow("a shift as vantyx-flash once counted it")
+        << "oooc" << 60 << 3 << 0 << 1.0 << 3.0 << 20.0;
 }
 
 void TestBenchModel::counters()
 {
+    // One list of results, fed to the one tally, read by the three front ends: the bench's
+    // counters, vantyx-flash's summary and the metrics (as the README's PromQL reads them).
     QFETCH(QString, results);
     QFETCH(int, minutes);
     QFETCH(int, passed);
@@ -141,15 +163,57 @@ void TestBenchModel::counters()
                                           {QLatin1Char('n'), BoardResult::NotDetected},
                                           {QLatin1Char('p'), BoardResult::PortError},
                                           {QLatin1Char('c'), BoardResult::Cancelled}};
-    ShiftCounters counters;
+    ShiftTally tally;
+    ShiftMetrics metrics;
     // Out of order, as boards on a bench end: the median does not depend on it.
-    for (qsizetype i = results.size() - 1; i >= 0; --i)
-        counters.add(record(QStringLiteral("p"), kinds.value(results.at(i)), 10.0 * (i + 1)));
-    QCOMPARE(counters.passed(), passed);
-    QCOMPARE(counters.failed(), failed);
-    QCOMPARE(counters.yield(), yield);
-    QCOMPARE(counters.boardsPerHour(qint64(minutes) * 60000), perHour);
-    QCOMPARE(counters.medianSeconds(), median);
+    for (qsizetype i = results.size() - 1; i >= 0; --i) {
+        const BoardRecord board =
+            record(QStringLiteral("p"), kinds.value(results.at(i)), 10.0 * (i + 1));
+        tally.add(board);
+        metrics.boardStarted();
+        metrics.boardFinished(board);
+    }
+    QCOMPARE(tally.passed(), passed);
+    QCOMPARE(tally.failed(), failed);
+    QCOMPARE(tally.yield(), yield);
+    QCOMPARE(tally.boardsPerHour(qint64(minutes) * 60000), perHour);
+    QCOMPARE(tally.medianSeconds(), median);
+    const int cancelled = int(results.count(QLatin1Char('c')));
+    QCOMPARE(tally.cancelled(), cancelled);
+
+    const QString yieldText = QString::number(yield * 100, 'f', 1);
+    const QString bench = countersText(tally, qint64(minutes) * 60000, QTime(8, 0));
+    QVERIFY2(bench.startsWith(QStringLiteral("Passed <b>%1</b> &nbsp; Failed <b>%2</b> &nbsp; "
+                                             "Yield <b>%3 %</b>")
+                                  .arg(passed)
+                                  .arg(failed)
+                                  .arg(passed + failed > 0 ? yieldText : QStringLiteral("–"))),
+             qPrintable(bench));
+    QCOMPARE(bench.contains(QStringLiteral("Cancelled <b>%1</b>").arg(cancelled)), cancelled > 0);
+
+    const QString summary = summaryLine(tally, ImageRecord());
+    QString expected = QStringLiteral("summary: %1 succeeded, %2 failed").arg(passed).arg(failed);
+    if (cancelled > 0)
+        expected += QStringLiteral(", %1 cancelled").arg(cancelled);
+    if (passed + failed > 0)
+        expected += QStringLiteral(", yield %1%").arg(yieldText);
+    QVERIFY2(summary.startsWith(expected), qPrintable(summary));
+
+    // sum(ok) / sum(result != "cancelled"), from the text a scraper reads.
+    QHash<QString, double> boards;
+    const QStringList lines = QString::fromUtf8(metrics.text()).split(QLatin1Char('\n'));
+    static const QRegularExpression total(
+        QStringLiteral("^vantyx_boards_total\\{result=\"([a-z-]+)\"\\} (\\d+)$"));
+    for (const QString &line : lines)
+        if (const QRegularExpressionMatch match = total.match(line); match.hasMatch())
+            boards.insert(match.captured(1), match.captured(2).toDouble());
+    double all = 0;
+    for (auto at = boards.cbegin(); at != boards.cend(); ++at)
+        all += at.key() == QStringLiteral("cancelled") ? 0 : at.value();
+    QCOMPARE(boards.value(QStringLiteral("ok")), double(passed));
+    QCOMPARE(all - boards.value(QStringLiteral("ok")), double(failed));
+    QCOMPARE(boards.value(QStringLiteral("cancelled")), double(cancelled));
+    QCOMPARE(all > 0 ? boards.value(QStringLiteral("ok")) / all : 0.0, yield);
 }
 
 QTEST_MAIN(TestBenchModel)

@@ -45,7 +45,7 @@ void TestBenchWindow::shiftOfFourBoards()
     const QByteArray image = patternImage(12 * 256 + 40, 31);
     // As the compiler wrote it: the boards get the bytes its records hold.
     const QString imagePath =
-        writeFile(dir.path(), QStringLiteral("fw.hex"), intelHexOf(image, 0x08000000));
+        writeSettledFile(dir.path(), QStringLiteral("fw.hex"), intelHexOf(image, 0x08000000));
     const QString records = dir.filePath(QStringLiteral("shift.jsonl"));
     devicesim::Script silent;
     silent.silentFromBlock = 3;
@@ -63,7 +63,9 @@ void TestBenchWindow::shiftOfFourBoards()
     // The second good board's slot: a name with nothing behind it until it is plugged in.
     const QString later = dir.filePath(QStringLiteral("slot4"));
     // Two of them in a station's slots, the other two given by name: no slot names them.
-    BenchWindow::Given given({quiet->portName(), pulled->portName()}, records);
+    StationOptions given;
+    given.ports = {quiet->portName(), pulled->portName()};
+    given.log = records;
     given.station.benchSlots = {{QStringLiteral("Bay 1"), good->portName()},
                                 {QStringLiteral("Bay 4"), later}};
     given.tag = QStringLiteral("WO-9");
@@ -74,7 +76,11 @@ void TestBenchWindow::shiftOfFourBoards()
     window.show();
     QVERIFY(window.chooseImage(imagePath));
     BenchModel &model = window.model();
-    QTRY_COMPARE(model.rowCount(), 3);
+    // The empty slot is a row too, said unplugged, so that the operator sees where it is.
+    QTRY_COMPARE(model.rowCount(), 4);
+    QCOMPARE(model.state(model.rowOf(later)), BenchModel::State::Absent);
+    QCOMPARE(model.data(model.index(model.rowOf(later), BenchModel::Phase)).toString(),
+             QStringLiteral("unplugged"));
     model.setBoardId(model.rowOf(good->portName()), QStringLiteral("SN-0001"));
     QVERIFY(window.startShift());
 
@@ -142,7 +148,7 @@ void TestBenchWindow::shiftOfFourBoards()
 void TestBenchWindow::everyActionHasItsOwnKey()
 {
     // Every button, check box and labelled field is reached by Alt and a letter of its own.
-    BenchWindow window({{}, QString()});
+    BenchWindow window{StationOptions()};
     QHash<QChar, QString> taken;
     QStringList texts;
     for (const QPushButton *button : window.findChildren<QPushButton *>())

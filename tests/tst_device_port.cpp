@@ -178,10 +178,13 @@ void TestDevicePort::benchWindow()
     const QByteArray image = patternImage(20 * 256 + 3, 8);
     received("GOOD", true);
     received("GOOD2", true);
-    BenchWindow window(
-        {{port("GOOD"), port("GOOD2")}, dir.filePath(QStringLiteral("bench.jsonl"))});
+    StationOptions options;
+    options.ports = {port("GOOD"), port("GOOD2")};
+    options.log = dir.filePath(QStringLiteral("bench.jsonl"));
+    BenchWindow window(options);
     window.show();
-    QVERIFY(window.chooseImage(writeFile(dir.path(), QStringLiteral("bench-window.bin"), image)));
+    QVERIFY(window.chooseImage(
+        writeSettledFile(dir.path(), QStringLiteral("bench-window.bin"), image)));
     QVERIFY(window.startShift());
     QTRY_COMPARE(window.model().rowCount(), 2);
     auto *flashWaiting = window.findChild<QPushButton *>(QStringLiteral("pushButton_flashWaiting"));

@@ -102,7 +102,8 @@ void TestWatchers::image()
     const std::filesystem::path file(path.toStdString());
     auto first = std::make_shared<const PaddedImage>(*readPaddedImage(file));
     constexpr int steadyMs = 200;
-    ImageWatcher watcher(path, file, first, steadyMs);
+    ImageWatcher watcher(path, file, first, ImageReading::anyFormatUpTo(defaultLargestImage),
+                         steadyMs);
     const QString firstSha = watcher.record().sha256;
     QString why;
 
@@ -256,9 +257,13 @@ void TestWatchers::station()
     if (withSlots)
         station.benchSlots << Station::Slot{QStringLiteral("A1"), link};
     QCOMPARE(station.slotLabel(dir.filePath(port)), label);
-    QCOMPARE(station.ignoredBecause(adapter), ignored);
+    const auto leftAlone = [&] {
+        const Station::Verdict verdict = station.judge(dir.filePath(port), adapter, false, false);
+        return verdict.role == Station::Role::Ignored ? verdict.why : QString();
+    };
+    QCOMPARE(leftAlone(), ignored);
     station.adapters.clear(); // none given: any adapter
-    QCOMPARE(station.ignoredBecause(adapter), QString());
+    QCOMPARE(leftAlone(), QString());
 }
 
 QTEST_MAIN(TestWatchers)

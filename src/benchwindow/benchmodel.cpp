@@ -8,6 +8,8 @@
 #include <QPalette>
 #include <QStyle>
 
+#include <cmath>
+
 namespace {
 
 // Readable on the window's own base colour, light or dark.
@@ -158,16 +160,23 @@ void BenchModel::setPresent(const QList<Port> &ports)
         if (at < 0) {
             beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
             m_rows.append(Row(port));
-            seen.append(true);
+            if (!port.present) { // named, and not there yet
+                m_rows.last().present = false;
+                m_rows.last().state = State::Absent;
+            }
+            seen.append(port.present);
             endInsertRows();
             continue;
         }
+        if (!port.present)
+            continue;
         seen[at] = true;
         Row &row = m_rows[at];
-        if (!row.present) { // a board plugged in: the last one's result goes
-            const QString boardId = row.state == State::Absent ? row.boardId : QString();
+        if (!row.present) { // a board plugged in: the last one's result goes, and its ID
+            const QString boardId = row.boardIdIsNext ? row.boardId : QString();
             row = Row(port);
             row.boardId = boardId;
+            row.boardIdIsNext = !boardId.isEmpty();
             changed(at);
         } else if (!row.port.sameAs(port)) {
             row.port = port;
@@ -185,7 +194,7 @@ void BenchModel::setPresent(const QList<Port> &ports)
     }
 }
 
-void BenchModel::jobStarted(FlashJob *job)
+void BenchModel::jobStarted(FlashJob *job, const QString &boardId)
 {
     int at = rowOf(job->port());
     if (at < 0) { // flashed by name before any look saw it
@@ -197,9 +206,8 @@ void BenchModel::jobStarted(FlashJob *job)
         endInsertRows();
     }
     Row &row = m_rows[at];
-    const QString boardId = row.boardId;
     row = Row(row.port);
-    row.boardId = boardId;
+    row.boardId = boardId; // the board's own, or none: never the last board's
     row.state = State::Flashing;
     row.job = job;
     row.total = job->imageSize();
@@ -220,7 +228,8 @@ void BenchModel::jobFinished(const BoardRecord &board)
     row.resends = board.resends;
     row.seconds = board.seconds;
     row.message = board.message;
-    row.boardId.clear(); // it went into the board's record
+    row.boardId = board.boardId; // shown until the next board starts
+    row.boardIdIsNext = false;
     changed(at);
 }
 
@@ -232,13 +241,16 @@ void BenchModel::refresh()
         Row &row = m_rows[at];
         if (row.job) {
             const FlashJob &job = *row.job;
+            // The time runs while a board is waited for too, a tenth at a time.
+            const double seconds = std::floor(job.seconds() * 10) / 10;
             if (job.bytesSent() != row.sent || job.phase() != row.phase ||
-                job.resends() != row.resends || job.phase() == FlashJob::Phase::Sending) {
+                job.resends() != row.resends || job.phase() == FlashJob::Phase::Sending ||
+                seconds != row.seconds) {
                 row.sent = job.bytesSent();
                 row.phase = job.phase();
                 row.resends = job.resends();
                 row.transferSeconds = job.transferSeconds();
-                row.seconds = job.seconds();
+                row.seconds = seconds;
                 row.dirty = true;
             }
         }
@@ -287,5 +299,6 @@ bool BenchModel::isWaiting(int row) const
 void BenchModel::setBoardId(int row, const QString &id)
 {
     m_rows[row].boardId = id;
+    m_rows[row].boardIdIsNext = m_rows.at(row).state != State::Flashing;
     changed(row);
 }

@@ -45,8 +45,9 @@ public:
         QString serialNumber;
         bool usb = false;    // the system lists it with a vendor id
         bool watched = true; // its arrivals can be seen
-        QString slot;        // its slot's name, "unassigned", or "" without slots
+        QString slot;        // its slot's name, unassignedSlot(), or "" without slots
         QString ignored;     // why the station leaves it alone; "" when it does not
+        bool present = true; // there now; a named port that is not is a row all the same
 
         bool sameAs(const Port &other) const
         {
@@ -68,7 +69,8 @@ public:
     // What the ports are now: the rows of those there, new rows for new ones; the others are
     // Absent. A port that comes back after being away has a new board: Waiting.
     void setPresent(const QList<Port> &ports);
-    void jobStarted(FlashJob *job);
+    // A board starts on the job's port; `boardId` is its ID, if one was scanned for it.
+    void jobStarted(FlashJob *job, const QString &boardId);
     void jobFinished(const BoardRecord &board);
     // Copies the running jobs' figures and says which rows changed.
     void refresh();
@@ -78,6 +80,8 @@ public:
     const Port &portAt(int row) const { return m_rows.at(row).port; }
     State state(int row) const { return m_rows.at(row).state; }
     QString boardId(int row) const { return m_rows.at(row).boardId; }
+    // The row's ID is for the next board there, not for one flashed or being flashed.
+    bool boardIdIsNext(int row) const { return m_rows.at(row).boardIdIsNext; }
     QString message(int row) const { return m_rows.at(row).message; }
 
     // A board can be flashed by hand: none is being flashed there, and one is there (or the
@@ -87,8 +91,8 @@ public:
     bool canRetry(int row) const;
     // Flash all waiting takes these.
     bool isWaiting(int row) const;
-    // The ID of the board on the row now, or of the next one if none is being flashed; it goes
-    // into that board's record and is cleared with it.
+    // The ID of the board on the row now, or of the next one if none is being flashed. The row
+    // shows a board's ID until the next board starts there.
     void setBoardId(int row, const QString &id);
 
 private:
@@ -108,6 +112,7 @@ private:
         double seconds = 0;
         QString message;
         QString boardId;
+        bool boardIdIsNext = false;
         bool dirty = false;
     };
     QVariant display(const Row &row, int column) const;

@@ -1,11 +1,13 @@
 #include "benchwindow/benchwindow.h"
 
+#include "benchwindow/shiftcounters.h"
 #include "benchwindow/sloteditor.h"
+#include "core/files/filenames.h"
 #include "core/serial/portlist.h"
 #include "core/serial/portname.h"
-#include "core/serial/remoteport.h"
 #include "engine/flash/flashjob.h"
 #include "engine/flash/flashrun.h"
+#include "records/boardlog.h"
 #include "ui_benchwindow.h"
 
 #include <QClipboard>
@@ -16,6 +18,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSet>
@@ -32,25 +35,17 @@ constexpr int lookEveryMs = 1000;
 // bar that moves four times a second reads as moving.
 constexpr int viewEveryMs = 250;
 constexpr int shownShaDigits = 12;
+constexpr int imageLookEveryMs = 200;
 
 QString settingsKey(const char *name)
 {
     return QString::fromLatin1(name);
 }
 
-QString durationText(qint64 ms)
-{
-    const qint64 s = ms / 1000;
-    return QStringLiteral("%1:%2:%3")
-        .arg(s / 3600)
-        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
-BenchWindow::BenchWindow(const Given &given, QWidget *parent)
-    : QMainWindow(parent), ui(new Ui_BenchWindow), m_given(given), m_metrics(given.metrics)
+BenchWindow::BenchWindow(const StationOptions &options, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui_BenchWindow), m_options(options), m_metrics(options.metrics)
 {
     ui->setupUi(this);
     setAcceptDrops(true);
@@ -85,6 +80,10 @@ BenchWindow::BenchWindow(const Given &given, QWidget *parent)
     });
     connect(ui->tableView_boards->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &BenchWindow::updateActions);
+    // A scanner types an ID and Enter wherever the focus is: into the board ID field.
+    ui->tableView_boards->installEventFilter(this);
+    m_imageTimer.setInterval(imageLookEveryMs);
+    connect(&m_imageTimer, &QTimer::timeout, this, &BenchWindow::lookAtChosenImage);
 
     const QSettings settings;
     restoreGeometry(settings.value(settingsKey("geometry")).toByteArray());
@@ -119,18 +118,34 @@ QString BenchWindow::recordsFolder()
 
 bool BenchWindow::startMetrics(QString *why)
 {
-    if (m_given.metrics.listen.isEmpty() && m_given.metrics.file.isEmpty())
+    if (m_options.metrics.listen.isEmpty() && m_options.metrics.file.isEmpty())
         return true;
     return m_metrics.start(why);
 }
 
+bool BenchWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString text = key->text();
+        const bool typed = !text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace() &&
+                           !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        if (typed) { // the first character of an ID, and the field takes the rest
+            ui->lineEdit_boardId->setFocus(Qt::OtherFocusReason);
+            ui->lineEdit_boardId->insert(text);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 QStringList BenchWindow::namedPorts() const
 {
-    QStringList ports = m_given.ports;
+    QStringList ports = m_options.ports;
     QSet<QString> keys;
     for (const QString &port : std::as_const(ports))
         keys.insert(portKey(port));
-    const QStringList slotPorts = m_given.station.slotPorts();
+    const QStringList slotPorts = m_options.station.slotPorts();
     for (const QString &port : slotPorts)
         if (!keys.contains(portKey(port)))
             ports << port;
@@ -141,7 +156,7 @@ void BenchWindow::editSlots()
 {
     if (m_slotEditor)
         return m_slotEditor->raise();
-    m_slotEditor = new SlotEditor(m_given.station, m_given.slotsFile, this);
+    m_slotEditor = new SlotEditor(m_options.station, m_options.slotsFile, this);
     m_slotEditor->setAttribute(Qt::WA_DeleteOnClose);
     m_slotEditor->portsNow(m_presentPorts);
     connect(m_slotEditor, &QDialog::accepted, this, [this] {
@@ -149,12 +164,12 @@ void BenchWindow::editSlots()
         const std::optional<Station> station = m_slotEditor->station(&why);
         if (!station)
             return;
-        m_given.station = *station;
-        m_given.slotsFile = m_slotEditor->file();
+        m_options.station = *station;
+        m_options.slotsFile = m_slotEditor->file();
         lookAtPorts();
         statusBar()->showMessage(
-            inShift() ? tr("Slots saved to %1; the next shift takes them.").arg(m_given.slotsFile)
-                      : tr("Slots saved to %1.").arg(m_given.slotsFile));
+            inShift() ? tr("Slots saved to %1; the next shift takes them.").arg(m_options.slotsFile)
+                      : tr("Slots saved to %1.").arg(m_options.slotsFile));
     });
     m_slotEditor->show();
 }
@@ -163,20 +178,16 @@ void BenchWindow::showWhere()
 {
     // Where the records go, and what names the shift in them.
     QString text = tr("Records: %1").arg(recordsFile());
-    if (!m_given.tag.isEmpty())
-        text += tr(" · Tag: %1").arg(m_given.tag);
-    if (!m_given.slotsFile.isEmpty())
-        text += tr(" · Slots: %1").arg(m_given.slotsFile);
+    if (!m_options.tag.isEmpty())
+        text += tr(" · Tag: %1").arg(m_options.tag);
+    if (!m_options.slotsFile.isEmpty())
+        text += tr(" · Slots: %1").arg(m_options.slotsFile);
     statusBar()->showMessage(text);
 }
 
 QString BenchWindow::recordsFile() const
 {
-    if (!m_given.log.isEmpty())
-        return m_given.log;
-    return QDir(recordsFolder())
-        .filePath(
-            QStringLiteral("boards-%1.jsonl").arg(QDate::currentDate().toString(Qt::ISODate)));
+    return m_options.log.isEmpty() ? BoardLog::dailyFile(recordsFolder()) : m_options.log;
 }
 
 void BenchWindow::refuse(const QString &what, const QString &why)
@@ -184,13 +195,42 @@ void BenchWindow::refuse(const QString &what, const QString &why)
     QMessageBox::warning(this, windowTitle(), QStringLiteral("%1\n%2").arg(what, why));
 }
 
-bool BenchWindow::chooseImage(const QString &path)
+bool BenchWindow::chooseImage(const QString &path, bool thenStart)
 {
-    const std::filesystem::path file(path.toStdU16String());
+    m_settlingPath = path;
+    m_startWhenRead = thenStart;
+    m_imageSettling = std::make_unique<ImageSettling>(files::pathOf(path));
+    return lookAtChosenImage();
+}
+
+bool BenchWindow::lookAtChosenImage()
+{
+    // Half an image being written is no image: it is read once whole, however long it takes.
+    const QString path = m_settlingPath;
+    const std::filesystem::path file = files::pathOf(path);
     QString why;
-    std::optional<PaddedImage> image = readPaddedImage(file, &why, ImageReading::AnyFormat);
+    if (m_imageSettling->look(&why) == ImageSettling::State::Changing) {
+        if (!m_imageTimer.isActive()) {
+            ui->label_imageName->setText(tr("<b>%1</b>: waiting for it to be written whole")
+                                             .arg(QFileInfo(path).fileName().toHtmlEscaped()));
+            ui->label_imageFacts->setText(why);
+            m_imageTimer.start();
+            updateActions();
+        }
+        return false;
+    }
+    const std::optional<ImageStamp> before = m_imageSettling->stamp();
+    std::optional<PaddedImage> image = readPaddedImage(file, &why, m_options.reading);
+    if (image && ImageStamp::of(file) != before)
+        return false; // changed while read: looked at again
+    m_imageTimer.stop();
+    m_imageSettling.reset();
+    const bool start = std::exchange(m_startWhenRead, false);
     if (!image) {
+        if (m_image)
+            showImage(m_imageRecord); // the one chosen before stays
         refuse(tr("The image %1 cannot be used.").arg(path), why);
+        updateActions();
         return false;
     }
     m_imagePath = path;
@@ -201,6 +241,8 @@ bool BenchWindow::chooseImage(const QString &path)
     showImage(m_imageRecord);
     QSettings().setValue(settingsKey("imageFolder"), QFileInfo(path).absolutePath());
     updateActions();
+    if (start)
+        beginShift();
     return true;
 }
 
@@ -216,12 +258,15 @@ void BenchWindow::showImage(const ImageRecord &image)
             : tr("%1 at 0x%2 · ")
                   .arg(image.format == QStringLiteral("ihex") ? tr("Intel HEX") : tr("S-record"))
                   .arg(image.base, 8, 16, QLatin1Char('0'));
+    const QString gap = image.largeGapText();
     ui->label_imageFacts->setText(
-        from + tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
-                   .arg(image.bytes)
-                   .arg(image.padded)
-                   .arg(image.sha256.left(shownShaDigits))
-                   .arg(QLocale().toString(m_imageModified, QLocale::ShortFormat)));
+        from +
+        tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
+            .arg(image.bytes)
+            .arg(image.padded)
+            .arg(image.sha256.left(shownShaDigits))
+            .arg(QLocale().toString(m_imageModified, QLocale::ShortFormat)) +
+        (gap.isEmpty() ? QString() : QStringLiteral(" · ") + gap));
     ui->label_imageFacts->setToolTip(
         image.fileSha256.isEmpty() ? tr("SHA-256 %1").arg(image.sha256)
                                    : tr("SHA-256 of the bytes sent %1\nSHA-256 of the file %2")
@@ -249,28 +294,35 @@ void BenchWindow::toggleShift()
 
 bool BenchWindow::startShift()
 {
-    if (!m_image || m_run)
+    if (!m_image || m_run || m_imageSettling)
         return false;
-    // Read once more and held: what the file holds now is what every board of the shift gets.
-    if (!chooseImage(m_imagePath))
+    // Read once more and held: what the file holds now is what every board of the shift gets,
+    // once it is whole.
+    if (!chooseImage(m_imagePath, true))
         return false;
+    return m_run != nullptr;
+}
+
+bool BenchWindow::beginShift()
+{
     FlashRun::Plan plan;
     plan.ports = namedPorts();
-    plan.station = m_given.station;
-    plan.tag = m_given.tag;
+    plan.station = m_options.station;
+    plan.tag = m_options.tag;
     plan.watch = true;
     plan.listed = PortWatcher::Listed::Usb;
-    plan.detectTimeoutMs = 0; // a board plugged in is flashed whenever its bootloader answers
+    plan.detectTimeoutMs = m_options.detectTimeoutMs;
     plan.lockImage = true;
     plan.imageName = m_imagePath;
     plan.imageFile = m_imageFile;
-    if (m_given.log.isEmpty())
+    plan.reading = m_options.reading;
+    if (m_options.log.isEmpty())
         plan.logFolder = recordsFolder();
     else
-        plan.log = m_given.log;
+        plan.log = m_options.log;
     auto run = std::make_unique<FlashRun>(plan, m_image);
     connect(run.get(), &FlashRun::jobStarted, this, [this](FlashJob *job) {
-        m_model.jobStarted(job);
+        m_model.jobStarted(job, m_run ? m_run->boardIdOf(job->port()) : QString());
         updateActions();
     });
     connect(run.get(), &FlashRun::jobFinished, this,
@@ -280,12 +332,20 @@ bool BenchWindow::startShift()
     connect(run.get(), &FlashRun::logWriteFailed, this, [this](const QString &why) {
         refuse(tr("The records cannot be written to %1.").arg(recordsFile()), why);
     });
+    connect(run.get(), &FlashRun::logLineEnded, this, [this](const QString &file) {
+        statusBar()->showMessage(
+            tr("The records file %1 ended in a partial line (a write cut short before); it was "
+               "ended, and each record stays on a line of its own.")
+                .arg(file));
+    });
     run->setAutoFlash(ui->checkBox_autoFlash->isChecked());
+    // IDs scanned before the shift, each for the next board on its row.
     for (int row = 0; row < m_model.rowCount(); ++row)
-        run->setBoardId(m_model.port(row), m_model.boardId(row));
+        if (m_model.boardIdIsNext(row))
+            run->setBoardId(m_model.port(row), m_model.boardId(row));
     m_metrics.follow(*run);
     m_run = std::move(run);
-    m_counters = ShiftCounters();
+    m_counters = ShiftTally();
     m_shiftStarted = QDateTime::currentDateTime();
     m_shiftClock.start();
     ui->listWidget_failed->clear();
@@ -308,13 +368,15 @@ bool BenchWindow::endShift(bool ask)
     if (!m_run)
         return true;
     const qsizetype busy = m_run->running().size();
+    const QString question =
+        busy == 1 ? tr("1 board is being flashed. Stop it and end the shift? It is recorded as "
+                       "cancelled.")
+                  : tr("%1 boards are being flashed. Stop them and end the shift? They are "
+                       "recorded as cancelled.")
+                        .arg(busy);
     if (ask && busy > 0 &&
-        QMessageBox::question(
-            this, windowTitle(),
-            tr("%n board(s) are being flashed. Stop them and end the shift? They are recorded "
-               "as cancelled.",
-               nullptr, int(busy)),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
         return false;
     m_run->interrupt(); // each board stopped is finished and recorded before this returns
     m_run.reset();
@@ -364,7 +426,7 @@ void BenchWindow::lookAtPorts()
     QList<BenchModel::Port> ports;
     const bool all = ui->checkBox_showAll->isChecked();
     const QList<QSerialPortInfo> listed = recentListedPorts();
-    const Station &station = m_given.station;
+    const Station &station = m_options.station;
     const QStringList named = namedPorts();
     QSet<QString> given;
     for (const QString &port : named)
@@ -372,31 +434,36 @@ void BenchWindow::lookAtPorts()
     for (const QSerialPortInfo &info : listed) {
         if (given.contains(portKey(info.portName())))
             continue; // one row for a port, however it is named
-        if (info.hasVendorIdentifier() || all)
-            ports << BenchModel::Port{info.portName(),
-                                      info.serialNumber(),
-                                      info.hasVendorIdentifier(),
-                                      true,
-                                      station.hasSlots() ? QStringLiteral("unassigned") : QString(),
-                                      station.ignoredBecause(usbId(info))};
+        if (!info.hasVendorIdentifier() && !all)
+            continue;
+        const Station::Verdict verdict = station.judge(info.portName(), usbId(info), false, false);
+        ports << BenchModel::Port{
+            info.portName(),
+            info.serialNumber(),
+            info.hasVendorIdentifier(),
+            true,
+            station.slotLabel(info.portName()),
+            verdict.role == Station::Role::Ignored ? verdict.why : QString(),
+        };
     }
     for (const QString &port : named) {
         // A named port is watched where its device node can be looked for, or where the system
         // lists it; any other (a port on another machine, one the system does not list) is a
-        // row flashed by hand.
+        // row flashed by hand. One that is not there now is a row all the same, said absent.
         const bool watched =
-            !RemotePort::isRemote(port) &&
+            station.judge(port, QString(), true, false).watched &&
             (portsAreDeviceNodes() ||
              std::any_of(listed.cbegin(), listed.cend(),
                          [&](const QSerialPortInfo &info) { return info.portName() == port; }));
-        if (!watched || !portsAreDeviceNodes() || deviceNodeExists(port))
-            ports << BenchModel::Port{port,     QString(), false, watched, station.slotLabel(port),
-                                      QString()};
+        BenchModel::Port row{port, QString(), false, watched, station.slotLabel(port), QString()};
+        row.present = !watched || !portsAreDeviceNodes() || deviceNodeExists(port);
+        ports << row;
     }
     m_model.setPresent(ports);
     m_presentPorts.clear();
     for (const BenchModel::Port &port : std::as_const(ports))
-        m_presentPorts << port.name;
+        if (port.present)
+            m_presentPorts << port.name;
     if (m_slotEditor)
         m_slotEditor->portsNow(m_presentPorts);
     applyRowFilter();
@@ -410,8 +477,8 @@ void BenchWindow::applyRowFilter()
     const bool all = ui->checkBox_showAll->isChecked();
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const BenchModel::Port &port = m_model.portAt(row);
-        const bool inSlot = !port.slot.isEmpty() && port.slot != QStringLiteral("unassigned");
-        const bool given = inSlot || m_given.ports.contains(port.name);
+        const bool inSlot = !port.slot.isEmpty() && port.slot != unassignedSlot();
+        const bool given = inSlot || m_options.ports.contains(port.name);
         ui->tableView_boards->setRowHidden(row, !(all || port.usb || given));
     }
 }
@@ -426,22 +493,7 @@ void BenchWindow::showCounters()
 {
     if (!m_shiftClock.isValid())
         return;
-    const qint64 elapsed = m_shiftClock.elapsed();
-    // The pace says little before a few minutes of a shift.
-    constexpr qint64 paceAfterMs = 5 * 60 * 1000;
-    const auto figure = [](double value, bool known) {
-        return known ? QString::number(value, 'f', 1) : QStringLiteral("–");
-    };
-    const bool finished = m_counters.passed() + m_counters.failed() > 0;
-    const QString text =
-        tr("Passed <b>%1</b> &nbsp; Failed <b>%2</b> &nbsp; Yield <b>%3 %</b> &nbsp; "
-           "<b>%4</b> boards an hour &nbsp; median <b>%5 s</b> a board &nbsp; since %6 (%7)")
-            .arg(m_counters.passed())
-            .arg(m_counters.failed())
-            .arg(figure(m_counters.yield() * 100, finished))
-            .arg(figure(m_counters.boardsPerHour(elapsed), elapsed >= paceAfterMs))
-            .arg(figure(m_counters.medianSeconds(), m_counters.passed() > 0))
-            .arg(m_shiftStarted.time().toString(QStringLiteral("HH:mm")), durationText(elapsed));
+    const QString text = countersText(m_counters, m_shiftClock.elapsed(), m_shiftStarted.time());
     if (text != ui->label_counters->text()) // laid out again only when it says something new
         ui->label_counters->setText(text);
 }
@@ -502,8 +554,12 @@ void BenchWindow::assignBoardId()
 {
     const QString id = ui->lineEdit_boardId->text().trimmed();
     const QModelIndex current = ui->tableView_boards->currentIndex();
-    if (id.isEmpty() || !current.isValid())
+    if (id.isEmpty())
         return;
+    if (!current.isValid()) { // never lost without a word
+        statusBar()->showMessage(tr("Choose the board's row for the ID %1 first.").arg(id));
+        return;
+    }
     const int row = current.row();
     m_model.setBoardId(row, id);
     if (m_run)

@@ -2,11 +2,12 @@
 
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/progressdelegate.h"
-#include "benchwindow/shiftcounters.h"
 #include "core/image/firmwareimage.h"
-#include "engine/flash/station.h"
+#include "core/image/imagefile.h"
 #include "metrics/metricspublisher.h"
 #include "records/boardrecord.h"
+#include "records/shifttally.h"
+#include "station/stationoptions.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -32,27 +33,19 @@ class BenchWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // What the command line gave: ports the system does not list (pseudo-terminals, ports on
-    // other machines) and the records file ("" for one a day in recordsFolder()).
-    struct Given
-    {
-        Given(const QStringList &ports = {}, const QString &log = {}) : ports(ports), log(log) {}
-
-        QStringList ports;
-        QString log;
-        QString slotsFile; // "" none yet
-        Station station;   // the slot file's, and the adapters taken
-        QString tag;       // into every record
-        MetricsTargets metrics;
-    };
-
-    explicit BenchWindow(const Given &given, QWidget *parent = nullptr);
+    // What the command line gave (as vantyx-flash reads it): ports the system does not list
+    // (pseudo-terminals, ports on other machines), the records file ("" for one a day in
+    // recordsFolder()), the slots, the tag, the metrics, the limits.
+    explicit BenchWindow(const StationOptions &options, QWidget *parent = nullptr);
     ~BenchWindow() override;
 
-    // Reads the image and shows what it is; false (and said) when it cannot be used.
-    bool chooseImage(const QString &path);
+    // Reads the image once it is whole on the disk and shows what it is; false when it cannot
+    // be used (and said), or while it is still being written (said in the window, and read
+    // when whole; with `thenStart` the shift starts then).
+    bool chooseImage(const QString &path, bool thenStart = false);
+    bool waitingForImage() const { return m_imageSettling != nullptr; }
     // Locks the chosen image and flashes boards as they come; false (and said) when it cannot
-    // start.
+    // start, or while the image is being written (it starts once the image is whole).
     bool startShift();
     // Stops the boards in progress, recorded as cancelled, after asking when `ask`; false when
     // the operator keeps the shift.
@@ -60,12 +53,12 @@ public:
     bool inShift() const { return m_run != nullptr; }
     // Serves or writes the metrics the command line asked for; false with the reason.
     bool startMetrics(QString *why);
-    const Station &station() const { return m_given.station; }
+    const Station &station() const { return m_options.station; }
     // The slot editor, fed the ports as the window sees them; its saved slots are taken.
     void editSlots();
 
     BenchModel &model() { return m_model; }
-    const ShiftCounters &counters() const { return m_counters; }
+    const ShiftTally &counters() const { return m_counters; }
     // Where the records go: the file given, or today's in recordsFolder().
     QString recordsFile() const;
     static QString recordsFolder();
@@ -74,10 +67,15 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // Looks at the image being chosen; reads it once whole. True when it was read now.
+    bool lookAtChosenImage();
+    // The shift on the image read: false (and said) when its records cannot be opened.
+    bool beginShift();
     void browse();
     void toggleShift();
     void refreshView();
@@ -103,10 +101,10 @@ private:
     void refuse(const QString &what, const QString &why);
 
     Ui_BenchWindow *ui;
-    Given m_given;
+    StationOptions m_options;
     BenchModel m_model;
     ProgressDelegate m_delegate;
-    ShiftCounters m_counters;
+    ShiftTally m_counters;
     std::unique_ptr<FlashRun> m_run;
     MetricsPublisher m_metrics;
     QPointer<SlotEditor> m_slotEditor;
@@ -114,6 +112,11 @@ private:
 
     QString m_imagePath; // as chosen
     std::filesystem::path m_imageFile;
+    // The image chosen while it is still being written: looked at until it is whole.
+    std::unique_ptr<ImageSettling> m_imageSettling;
+    QString m_settlingPath;
+    bool m_startWhenRead = false;
+    QTimer m_imageTimer;
     std::shared_ptr<const PaddedImage> m_image;
     ImageRecord m_imageRecord;
     QDateTime m_imageModified;

@@ -1,43 +1,42 @@
 #include "benchwindow/shiftcounters.h"
 
-#include <algorithm>
+#include <QCoreApplication>
 
-void ShiftCounters::add(const BoardRecord &board)
+namespace {
+
+QString durationText(qint64 ms)
 {
-    switch (board.result) {
-    case BoardResult::Ok:
-        ++m_passed;
-        m_passedSeconds.insert(
-            std::upper_bound(m_passedSeconds.begin(), m_passedSeconds.end(), board.seconds),
-            board.seconds);
-        return;
-    case BoardResult::Cancelled:
-        ++m_cancelled;
-        return;
-    case BoardResult::Pending:
-        return;
-    default:
-        ++m_failed;
-        return;
-    }
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600)
+        .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-double ShiftCounters::yield() const
+QString tr(const char *text)
 {
-    const int finished = m_passed + m_failed;
-    return finished > 0 ? double(m_passed) / finished : 0;
+    return QCoreApplication::translate("BenchWindow", text);
 }
 
-double ShiftCounters::boardsPerHour(qint64 elapsedMs) const
-{
-    return elapsedMs > 0 ? (m_passed + m_failed) * 3600000.0 / double(elapsedMs) : 0;
-}
+} // namespace
 
-double ShiftCounters::medianSeconds() const
+QString countersText(const ShiftTally &tally, qint64 elapsedMs, const QTime &since)
 {
-    const qsizetype n = m_passedSeconds.size();
-    if (n == 0)
-        return 0;
-    return n % 2 ? m_passedSeconds.at(n / 2)
-                 : (m_passedSeconds.at(n / 2 - 1) + m_passedSeconds.at(n / 2)) / 2;
+    // The pace says little before a few minutes of a shift.
+    constexpr qint64 paceAfterMs = 5 * 60 * 1000;
+    const auto figure = [](double value, bool known) {
+        return known ? QString::number(value, 'f', 1) : QStringLiteral("–");
+    };
+    const bool finished = tally.passed() + tally.failed() > 0;
+    QString text = tr("Passed <b>%1</b> &nbsp; Failed <b>%2</b> &nbsp; Yield <b>%3 %</b>")
+                       .arg(tally.passed())
+                       .arg(tally.failed())
+                       .arg(figure(tally.yield() * 100, finished));
+    if (tally.cancelled() > 0)
+        text += tr(" &nbsp; Cancelled <b>%1</b>").arg(tally.cancelled());
+    return text + tr(" &nbsp; <b>%1</b> boards an hour &nbsp; median <b>%2 s</b> a board "
+                     "&nbsp; since %3 (%4)")
+                      .arg(figure(tally.boardsPerHour(elapsedMs), elapsedMs >= paceAfterMs))
+                      .arg(figure(tally.medianSeconds(), tally.passed() > 0))
+                      .arg(since.toString(QStringLiteral("HH:mm")), durationText(elapsedMs));
 }

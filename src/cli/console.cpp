@@ -42,10 +42,16 @@ Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
     });
     connect(&run, &FlashRun::imageUnusable, this, [this](const QString &why) {
         complain(QStringLiteral("the image %1 cannot be used now (%2); waiting for it")
-                     .arg(m_options.image, why));
+                     .arg(m_options.station.image, why));
     });
     connect(&run, &FlashRun::logWriteFailed, this, [this](const QString &why) {
-        complain(QStringLiteral("cannot write the log %1: %2").arg(m_options.log, why));
+        complain(QStringLiteral("cannot write the log %1: %2").arg(m_options.station.log, why));
+    });
+    connect(&run, &FlashRun::logLineEnded, this, [](const QString &file) {
+        complain(QStringLiteral("the log %1 ended in a partial line (a write cut short before); "
+                                "it was ended with a line break, and the next record starts on "
+                                "a line of its own")
+                     .arg(file));
     });
 }
 
@@ -187,7 +193,7 @@ int Console::finish()
     m_finishing = true;
     if (m_live)
         draw();
-    const Tally &tally = m_run.tally();
+    const ShiftTally &tally = m_run.tally();
     print(m_human, summaryLine(tally, m_run.image()));
     bool reportLost = false;
     if (!m_options.json.isEmpty()) {
@@ -203,6 +209,6 @@ int Console::finish()
             reportLost = true;
         }
     }
-    return exitstatus::of(tally.succeeded, tally.failed, tally.cut, m_run.watching(),
+    return exitstatus::of(tally.passed(), tally.failed(), tally.cancelled() > 0, m_run.watching(),
                           m_run.logFailed() || reportLost);
 }

@@ -10,6 +10,7 @@ enum : int {
     SomeFailed = 1,
     BadUsage = 2,
     BadImage = 3,
+    CannotStart = 4, // its log, its metrics' port or file cannot be opened
     Interrupted = 130,
 };
 
@@ -27,11 +28,13 @@ inline int of(int succeeded, int failed, bool cut, bool watch, bool recordLost)
 inline QString described()
 {
     return QStringLiteral("Exit status: %1 every port succeeded, %2 at least one failed, %3 bad "
-                          "usage, %4 the image\ncannot be used, %5 interrupted.")
+                          "usage, %4 the image\ncannot be used, %5 the run cannot start (its log "
+                          "or metrics cannot be opened), %6 interrupted.")
         .arg(AllSucceeded)
         .arg(SomeFailed)
         .arg(BadUsage)
         .arg(BadImage)
+        .arg(CannotStart)
         .arg(Interrupted);
 }
 

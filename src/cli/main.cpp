@@ -4,18 +4,23 @@
 #include "cli/exitstatus.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/reporttext.h"
 #include "cli/startup.h"
-#include "core/image/firmwareimage.h"
+#include "core/image/imagefile.h"
 #include "core/serial/portlist.h"
 #include "core/serial/portname.h"
 #include "engine/flash/flashrun.h"
 #include "metrics/metricspublisher.h"
+#include "station/processlimits.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 
 namespace {
+
+// How long the first read waits for an image still being written, as a build or a copy writes.
+constexpr int imageWaitMs = 60000;
 
 void printPorts()
 {
@@ -36,6 +41,7 @@ void printPorts()
 int main(int argc, char *argv[])
 {
     prepareProcess();
+    raiseOpenFileLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantyx-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(FLASHLOADER_VERSION));
@@ -60,25 +66,26 @@ int main(int argc, char *argv[])
         break;
     }
 
-    // Read and checked once, before any port is opened; every download shares it.
-    options.imageFile = systemPathOf(options.image, argc, argv);
-    std::optional<PaddedImage> image =
-        readPaddedImage(options.imageFile, &error, ImageReading::AnyFormat);
+    // Read and checked once, whole, before any port is opened; every download shares it.
+    const StationOptions &station = options.station;
+    options.imageFile = systemPathOf(station.image, argc, argv);
+    std::optional<PaddedImage> image = readWholeImage(
+        options.imageFile, &error, station.reading, imageWaitMs, [&](const QString &why) {
+            Console::complain(
+                QStringLiteral("waiting for %1 to be written whole: %2").arg(station.image, why));
+        });
     if (!image) {
         std::fprintf(stderr, "vantyx-flash: cannot use %s: %s\n",
-                     options.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
+                     station.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
         return exitstatus::BadImage;
     }
     if (image->format != imageformats::Format::Raw) {
         // What is sent, said before the first board: from where, how much, and its hash.
-        const ImageRecord record = ImageRecord::of(options.image, *image);
-        std::fprintf(options.json == QStringLiteral("-") ? stderr : stdout,
-                     "image: %s, %s, %lld bytes from 0x%08x, sha256 %s (file sha256 %s)\n",
-                     options.image.toLocal8Bit().constData(), qPrintable(record.format),
-                     static_cast<long long>(record.bytes), record.base, qPrintable(record.sha256),
-                     qPrintable(record.fileSha256));
+        const ImageRecord record = ImageRecord::of(station.image, *image);
+        std::fprintf(options.json == QStringLiteral("-") ? stderr : stdout, "image: %s\n",
+                     imageLine(record).toLocal8Bit().constData());
         for (const QString &note : std::as_const(image->notes))
-            std::fprintf(stderr, "vantyx-flash: %s: %s\n", options.image.toLocal8Bit().constData(),
+            std::fprintf(stderr, "vantyx-flash: %s: %s\n", station.image.toLocal8Bit().constData(),
                          note.toLocal8Bit().constData());
     }
 
@@ -86,16 +93,18 @@ int main(int argc, char *argv[])
     plan.ports = options.ports;
     plan.all = options.all;
     plan.watch = options.watch;
+    plan.handsOff = true;
     // Without --port, --watch takes every port the system lists (the slots' among them, and
     // those of adapters the station takes).
-    plan.listed = options.portsNamed ? PortWatcher::Listed::None : PortWatcher::Listed::All;
-    plan.station = options.station;
-    plan.tag = options.tag;
-    plan.detectTimeoutMs = options.detectTimeoutMs;
-    plan.log = options.log;
+    plan.listed = station.ports.isEmpty() ? PortWatcher::Listed::All : PortWatcher::Listed::None;
+    plan.station = station.station;
+    plan.tag = station.tag;
+    plan.detectTimeoutMs = station.detectTimeoutMs;
+    plan.log = station.log;
     plan.keepRecords = !options.json.isEmpty(); // a shift without a report keeps the tally alone
-    plan.imageName = options.image;
+    plan.imageName = station.image;
     plan.imageFile = options.imageFile;
+    plan.reading = station.reading;
     FlashRun run(plan, std::make_shared<const PaddedImage>(std::move(*image)));
     Console console(run, options);
     Interrupt interrupt;
@@ -106,22 +115,22 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(status);
     });
     std::unique_ptr<MetricsPublisher> metrics;
-    if (!options.metrics.listen.isEmpty() || !options.metrics.file.isEmpty()) {
-        metrics = std::make_unique<MetricsPublisher>(options.metrics);
+    if (!station.metrics.listen.isEmpty() || !station.metrics.file.isEmpty()) {
+        metrics = std::make_unique<MetricsPublisher>(station.metrics);
         metrics->follow(run);
         QObject::connect(
             metrics.get(), &MetricsPublisher::fileWriteFailed, [&](const QString &why) {
                 Console::complain(QStringLiteral("cannot write the metrics file %1: %2")
-                                      .arg(options.metrics.file, why));
+                                      .arg(station.metrics.file, why));
             });
         if (!metrics->start(&error)) {
             Console::complain(error);
-            return exitstatus::SomeFailed;
+            return exitstatus::CannotStart;
         }
     }
     if (!run.start(&error)) {
-        Console::complain(QStringLiteral("cannot open the log %1: %2").arg(options.log, error));
-        return exitstatus::SomeFailed;
+        Console::complain(QStringLiteral("cannot open the log %1: %2").arg(station.log, error));
+        return exitstatus::CannotStart;
     }
     return app.exec();
 }

@@ -1,22 +1,21 @@
 #include "cli/report.h"
 
+#include "core/files/replacedfile.h"
+#include "core/files/systemerror.h"
 #include "records/recordjson.h"
+#include "records/shifttally.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
-const char *const totalFields[] = {"succeeded", "failed"};
+const char *const totalFields[] = {"succeeded", "failed", "cancelled"};
 
 QString quoted(const QList<const char *> &names)
 {
@@ -31,14 +30,15 @@ QString quoted(const QList<const char *> &names)
 QByteArray jsonReport(const ImageRecord &image, const QList<BoardRecord> &boards)
 {
     QJsonArray devices;
-    int succeeded = 0;
+    ShiftTally tally;
     for (const BoardRecord &board : boards) {
-        succeeded += board.result == BoardResult::Ok;
+        tally.add(board);
         devices.append(recordjson::board(board));
     }
     QJsonObject document;
-    document.insert(QString::fromLatin1(totalFields[0]), succeeded);
-    document.insert(QString::fromLatin1(totalFields[1]), int(boards.size()) - succeeded);
+    const int totals[] = {tally.passed(), tally.failed(), tally.cancelled()};
+    for (int i = 0; i < 3; ++i)
+        document.insert(QString::fromLatin1(totalFields[i]), totals[i]);
     document.insert(QStringLiteral("image"), recordjson::image(image));
     document.insert(QStringLiteral("devices"), devices);
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
@@ -50,19 +50,10 @@ QString writeReport(const QString &path, const QByteArray &json)
         const bool written =
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout) == size_t(json.size()) &&
             std::fflush(stdout) == 0;
-        return written ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+        return written ? QString() : files::systemError(errno);
     }
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile()) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.flush())
-            return file.errorString();
-        return QString();
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit())
-        return file.errorString();
-    return QString();
+    QString why;
+    return files::replaceWhole(path, json, &why) ? QString() : why;
 }
 
 QString jsonLayout()

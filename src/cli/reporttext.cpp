@@ -36,21 +36,37 @@ QString finishedLine(const BoardRecord &board, bool withReason)
     return line;
 }
 
-QString waitingLine(const Tally &tally)
+QString waitingLine(const ShiftTally &tally)
 {
     return QStringLiteral("waiting for boards: %1 ok, %2 failed so far")
-        .arg(tally.succeeded)
-        .arg(tally.failed);
+        .arg(tally.passed())
+        .arg(tally.failed());
 }
 
-QString summaryLine(const Tally &tally, const ImageRecord &image)
+QString imageLine(const ImageRecord &image)
+{
+    QString line = QStringLiteral("%1, %2, %3 bytes from 0x%4, sha256 %5 (file sha256 %6)")
+                       .arg(image.path, image.format)
+                       .arg(image.bytes)
+                       .arg(image.base, 8, 16, QLatin1Char('0'))
+                       .arg(image.sha256, image.fileSha256);
+    if (!image.largeGapText().isEmpty())
+        line += QStringLiteral("; ") + image.largeGapText();
+    return line;
+}
+
+QString summaryLine(const ShiftTally &tally, const ImageRecord &image)
 {
     QString line =
-        QStringLiteral("summary: %1 succeeded, %2 failed").arg(tally.succeeded).arg(tally.failed);
-    if (!tally.failedNames.isEmpty())
-        line += QStringLiteral(": ") + tally.failedNames.join(QStringLiteral(", "));
-    if (tally.failed > tally.failedNames.size())
-        line += QStringLiteral(" and %1 more").arg(tally.failed - tally.failedNames.size());
+        QStringLiteral("summary: %1 succeeded, %2 failed").arg(tally.passed()).arg(tally.failed());
+    if (tally.cancelled() > 0)
+        line += QStringLiteral(", %1 cancelled").arg(tally.cancelled());
+    if (tally.passed() + tally.failed() > 0)
+        line += QStringLiteral(", yield %1%").arg(tally.yield() * 100, 0, 'f', 1);
+    if (!tally.unpassedNames().isEmpty())
+        line += QStringLiteral(": ") + tally.unpassedNames().join(QStringLiteral(", "));
+    if (tally.unpassed() > tally.unpassedNames().size())
+        line += QStringLiteral(" and %1 more").arg(tally.unpassed() - tally.unpassedNames().size());
     line += QStringLiteral("; image %1 bytes").arg(image.bytes);
     if (!image.fileSha256.isEmpty())
         line += QStringLiteral(" from %1 at 0x%2")
@@ -58,10 +74,12 @@ QString summaryLine(const Tally &tally, const ImageRecord &image)
                     .arg(image.base, 8, 16, QLatin1Char('0'));
     if (image.padded != image.bytes)
         line += QStringLiteral(", sent as %1").arg(image.padded);
-    if (tally.succeeded > 0)
+    if (!image.largeGapText().isEmpty())
+        line += QStringLiteral(", with ") + image.largeGapText();
+    if (tally.passed() > 0)
         line += QStringLiteral("; transfer %1%2 s, after %3 of settling")
-                    .arg(tally.succeeded > 1 ? QStringLiteral("up to ") : QString())
-                    .arg(tally.longestTransfer, 0, 'f', 1)
+                    .arg(tally.passed() > 1 ? QStringLiteral("up to ") : QString())
+                    .arg(tally.longestTransfer(), 0, 'f', 1)
                     .arg(quenlark::limitText(quenlark::settlingMs));
     return line;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/flash/jobtext.h"
 #include "records/boardrecord.h"
+#include "records/shifttally.h"
 
 #include <QString>
 
@@ -16,7 +17,9 @@ QString latencyAdvice(const BoardRecord &board);
 // latencyfix_win.cpp).
 QString adapterLatencyFix(const QString &port);
 // --watch between boards: the count so far.
-QString waitingLine(const Tally &tally);
-// The totals, the image as it went out (its padding said) and how long the transfer took apart
-// from the settling.
-QString summaryLine(const Tally &tally, const ImageRecord &image);
+QString waitingLine(const ShiftTally &tally);
+// The totals and the yield, cancelled boards apart; the image as it went out (its padding and a
+// large gap said) and how long the transfer took apart from the settling.
+QString summaryLine(const ShiftTally &tally, const ImageRecord &image);
+// A HEX or S-record image as it is sent: its format, size, base, hashes, and a large gap.
+QString imageLine(const ImageRecord &image);

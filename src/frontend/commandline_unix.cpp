@@ -21,6 +21,17 @@ std::optional<int> WindowCommandLine::answerWithoutWindow(int argc, char **argv)
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
+    // Without a platform named and without a display, Qt would abort with a core dump.
+    const bool platformNamed =
+        parser.isSet(QStringLiteral("platform")) || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (!platformNamed && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+                     "%s: no display to open the window on (neither DISPLAY nor "
+                     "WAYLAND_DISPLAY is set)\n",
+                     qPrintable(program));
+        return cannotStart;
+    }
     return std::nullopt;
 }
 

@@ -1,9 +1,8 @@
 #include "metrics/metricspublisher.h"
 
+#include "core/files/replacedfile.h"
 #include "engine/flash/flashjob.h"
 #include "engine/flash/flashrun.h"
-
-#include <QSaveFile>
 
 bool parseMetricsAddress(const QString &text, QString *host, quint16 *port, QString *why)
 {
@@ -84,13 +83,9 @@ bool MetricsPublisher::start(QString *why)
 
 bool MetricsPublisher::writeFile(QString *why)
 {
-    // Replaced whole: a collector never reads half of it.
-    QSaveFile file(m_targets.file);
-    const QByteArray text = m_metrics.text();
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
-        m_fileFailed = false;
-        return true;
-    }
-    *why = file.errorString();
-    return false;
+    // Replaced whole: a collector never reads half of it, and a full disk leaves the last one.
+    if (!files::replaceWhole(m_targets.file, m_metrics.text(), why))
+        return false;
+    m_fileFailed = false;
+    return true;
 }

@@ -46,8 +46,6 @@ ShiftMetrics::ShiftMetrics()
     m_latency.bounds = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1};
     for (Histogram *histogram : {&m_duration, &m_latency})
         histogram->counts.fill(0, histogram->bounds.size());
-    for (BoardResult result : results)
-        m_boards.insert(result, 0); // each result is there from the start, so rate() sees 0 -> 1
 }
 
 void ShiftMetrics::boardStarted()
@@ -58,7 +56,7 @@ void ShiftMetrics::boardStarted()
 void ShiftMetrics::boardFinished(const BoardRecord &board)
 {
     m_inProgress = qMax(0, m_inProgress - 1);
-    ++m_boards[board.result];
+    m_boards.add(board);
     m_bytesSent += quint64(qMax<qint64>(0, board.bytesSent));
     m_resends += quint64(qMax(0, board.resends));
     if (board.result == BoardResult::Cancelled)
@@ -81,9 +79,10 @@ QByteArray ShiftMetrics::text() const
 {
     QByteArray out;
     out += header("vantyx_boards_total", "counter", "Boards finished, by result.");
+    // Each result is there from the start, so that rate() sees 0 -> 1.
     for (BoardResult result : results)
         out += "vantyx_boards_total{result=\"" + resultName(result).toLatin1() + "\"} " +
-               QByteArray::number(m_boards.value(result)) + '\n';
+               QByteArray::number(m_boards.count(result)) + '\n';
     out += header("vantyx_boards_in_progress", "gauge", "Boards being flashed now.");
     out += "vantyx_boards_in_progress " + QByteArray::number(m_inProgress) + '\n';
     out += header("vantyx_sent_bytes_total", "counter", "Image bytes sent to boards.");

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "records/boardrecord.h"
+#include "records/shifttally.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QMap>
 #include <QString>
 
 #include <array>
@@ -34,7 +34,7 @@ private:
         void observe(double value);
     };
 
-    QMap<BoardResult, quint64> m_boards;
+    ShiftTally m_boards; // since the program started
     quint64 m_bytesSent = 0;
     quint64 m_resends = 0;
     int m_inProgress = 0;

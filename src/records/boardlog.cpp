@@ -1,19 +1,11 @@
 #include "records/boardlog.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 bool BoardLog::open(const QString &path, QString *why)
 {
-    m_file.setFileName(path);
-    // A device (a terminal, /dev/null) has no end to append at.
-    const QFileInfo target(path);
-    const bool device = target.exists() && !target.isFile();
-    if (m_file.open(device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
-        return true;
-    *why = m_file.errorString();
-    return false;
+    return m_file.open(path, why);
 }
 
 bool BoardLog::openDaily(const QString &folder, QString *why)
@@ -24,20 +16,19 @@ bool BoardLog::openDaily(const QString &folder, QString *why)
     }
     m_folder = folder;
     m_day = QDate::currentDate();
-    m_file.close();
-    return open(
-        QDir(folder).filePath(QStringLiteral("boards-%1.jsonl").arg(m_day.toString(Qt::ISODate))),
-        why);
+    return open(dailyFile(folder, m_day), why);
+}
+
+QString BoardLog::dailyFile(const QString &folder, const QDate &day)
+{
+    return QDir(folder).filePath(QStringLiteral("boards-%1.jsonl").arg(day.toString(Qt::ISODate)));
 }
 
 bool BoardLog::append(const QByteArray &line, QString *why)
 {
     if (!m_folder.isEmpty() && m_day != QDate::currentDate() && !openDaily(m_folder, why))
         return false;
-    if (m_file.write(line) == line.size() && m_file.flush() && syncToDisk())
-        return true;
-    *why = m_file.errorString();
-    return false;
+    return m_file.append(line, why);
 }
 
 QString BoardLog::dailyFolder()

@@ -1,6 +1,7 @@
 #include "records/boardrecord.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 
 QString resultName(BoardResult result)
 {
@@ -21,12 +22,17 @@ QString resultName(BoardResult result)
     return QStringLiteral("pending");
 }
 
+QString unassignedSlot()
+{
+    return QStringLiteral("unassigned");
+}
+
 QString boardLabel(const QString &slot, const QString &port)
 {
     if (slot.isEmpty())
         return port;
-    if (slot == QStringLiteral("unassigned"))
-        return QStringLiteral("%1 (unassigned)").arg(port);
+    if (slot == unassignedSlot())
+        return QStringLiteral("%1 (%2)").arg(port, unassignedSlot());
     return slot;
 }
 
@@ -34,7 +40,7 @@ ImageRecord ImageRecord::of(const QString &path, const PaddedImage &image)
 {
     const QByteArray bytes = QByteArray::fromRawData(image.data.get(), image.length);
     ImageRecord record;
-    record.path = path;
+    record.path = path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
     record.bytes = image.length;
     record.padded = image.size;
     record.sha256 =
@@ -42,18 +48,17 @@ ImageRecord ImageRecord::of(const QString &path, const PaddedImage &image)
     record.format = imageformats::formatName(image.format);
     record.base = image.base;
     record.fileSha256 = image.fileSha256;
+    record.gap = image.gap;
+    record.gapFrom = image.gapFrom;
     return record;
 }
 
-void Tally::add(const BoardRecord &board)
+QString ImageRecord::largeGapText() const
 {
-    constexpr int namedFailures = 20;
-    if (board.result == BoardResult::Ok) {
-        ++succeeded;
-        longestTransfer = qMax(longestTransfer, board.transferSeconds);
-        return;
-    }
-    if (++failed <= namedFailures)
-        failedNames << QStringLiteral("%1 (%2)").arg(boardLabel(board), resultName(board.result));
-    cut = cut || board.result == BoardResult::Cancelled;
+    constexpr qint64 noticed = 1 << 20;
+    if (gap <= noticed)
+        return QString();
+    return QStringLiteral("a gap of %1 bytes at 0x%2 filled with 0xFF")
+        .arg(gap)
+        .arg(gapFrom, 8, 16, QLatin1Char('0'));
 }

@@ -31,6 +31,8 @@ struct BoardRecord
     QString tag;     // the shift's batch, work order or operator; empty when none was given
 };
 
+// The slot a record names for a port that a station's slots do not name.
+QString unassignedSlot();
 // What a board is shown by: its slot's name, else its port, said "unassigned" where a bench's
 // slots do not name it.
 QString boardLabel(const QString &slot, const QString &port);
@@ -42,7 +44,7 @@ inline QString boardLabel(const BoardRecord &board)
 // The image a board was sent.
 struct ImageRecord
 {
-    QString path;
+    QString path; // absolute
     qint64 bytes = 0;
     qint64 padded = 0;
     QString sha256; // of the bytes sent, before padding: the file's, for a raw one
@@ -50,18 +52,12 @@ struct ImageRecord
     QString format; // "raw", "ihex", "srec"
     quint32 base = 0;
     QString fileSha256;
+    qint64 gap = 0; // the largest run of 0xFF between two records' data
+    quint32 gapFrom = 0;
+
+    // "a gap of N bytes at 0x... filled with 0xFF" when the gap is large enough to be a stray
+    // record's doing (over 1 MiB); empty otherwise.
+    QString largeGapText() const;
 
     static ImageRecord of(const QString &path, const PaddedImage &image);
-};
-
-// A run's totals, without keeping every board (a shift may see thousands).
-struct Tally
-{
-    int succeeded = 0;
-    int failed = 0;
-    bool cut = false;           // a board was cancelled in the middle
-    double longestTransfer = 0; // of the boards that succeeded, in seconds
-    QStringList failedNames;    // "LABEL (result)", the first few
-
-    void add(const BoardRecord &board);
 };

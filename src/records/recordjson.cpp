@@ -1,5 +1,6 @@
 #include "records/recordjson.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QSysInfo>
 
@@ -75,6 +76,7 @@ QByteArray logLine(const BoardRecord &board, const ImageRecord &image)
 {
     QJsonObject line = recordjson::board(board);
     line.insert(QStringLiteral("image"), recordjson::image(image));
+    line.insert(QStringLiteral("program"), QCoreApplication::applicationName());
     line.insert(QStringLiteral("version"), QStringLiteral(FLASHLOADER_VERSION));
     line.insert(QStringLiteral("host"), QSysInfo::machineHostName());
     return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';

@@ -1,5 +1,6 @@
 #include "testrig.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -182,6 +183,17 @@ QString writeFile(const QString &dir, const QString &name, const QByteArray &byt
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QString writeSettledFile(const QString &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = writeFile(dir, name, bytes);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) ||
+        !file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                          QFileDevice::FileModificationTime))
+        qFatal("cannot date %s", qPrintable(path));
     return path;
 }
 

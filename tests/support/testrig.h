@@ -81,3 +81,6 @@ QByteArray patternImage(int size, quint32 seed = 1);
 QByteArray intelHexOf(const QByteArray &bytes, quint32 base);
 QByteArray sRecordOf(const QByteArray &bytes, quint32 base);
 QString writeFile(const QString &dir, const QString &name, const QByteArray &bytes);
+// The same, dated a minute ago: a file whole on the disk, read at once by the rule for images
+// still being written.
+QString writeSettledFile(const QString &dir, const QString &name, const QByteArray &bytes);

@@ -43,14 +43,24 @@ QString fileNameOf(const std::filesystem::path &file)
 
 } // namespace
 
-std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why, ImageReading reading)
+QString sizeText(qint64 bytes)
+{
+    if (bytes >= (1 << 20) && bytes % (1 << 20) == 0)
+        return QStringLiteral("%1 MiB").arg(bytes >> 20);
+    if (bytes >= (1 << 10) && bytes % (1 << 10) == 0)
+        return QStringLiteral("%1 KiB").arg(bytes >> 10);
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+std::optional<PaddedImage> readPaddedImage(const QString &path, QString *why,
+                                           const ImageReading &reading)
 {
     // Through the UTF-16 form, so that names outside ASCII open on Windows too.
     return readPaddedImage(std::filesystem::path(path.toStdU16String()), why, reading);
 }
 
 std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QString *why,
-                                           ImageReading reading)
+                                           const ImageReading &reading)
 {
     auto refuse = [why](const QString &reason) {
         if (why)
@@ -78,22 +88,32 @@ std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QS
         (length + quenlark::blockSize - 1) / quenlark::blockSize * quenlark::blockSize;
     if (length > largestImage || whole > largestImage)
         return refuse(QStringLiteral("too large"));
+    const qint64 largest =
+        reading.largest > 0 ? qMin<qint64>(reading.largest, largestImage) : largestImage;
 
     QByteArray content(qsizetype(length), Qt::Uninitialized);
     in.seekg(0);
     in.read(content.data(), length);
     if (in.gcount() != length)
         return refuse(QStringLiteral("cannot be read whole"));
-    const imageformats::Format format = reading == ImageReading::RawBytes
-                                            ? imageformats::Format::Raw
-                                            : imageformats::detect(content, fileNameOf(file));
-    if (format == imageformats::Format::Raw)
+    // A HEX or S-record file as a Windows editor saves it (a byte order mark, UTF-16) is read
+    // as the text it is.
+    const QByteArray text = reading.anyFormat ? imageformats::eightBitText(content) : content;
+    const imageformats::Format format = reading.anyFormat
+                                            ? imageformats::detect(text, fileNameOf(file))
+                                            : imageformats::Format::Raw;
+    if (format == imageformats::Format::Raw) {
+        if (length > largest)
+            return refuse(QStringLiteral("%1 bytes, larger than the %2 allowed (--max-image-size)")
+                              .arg(qint64(length))
+                              .arg(sizeText(largest)));
         return padded(content.constData(), length);
+    }
 
     // Never sent as raw bytes: a HEX file's text flashed is a board that does not start.
     QString problem;
-    const std::optional<imageformats::Converted> converted =
-        imageformats::convert(content, format, largestImage - quenlark::blockSize, &problem);
+    const std::optional<imageformats::Converted> converted = imageformats::convert(
+        text, format, qMin<qint64>(largest, largestImage - quenlark::blockSize), &problem);
     if (!converted)
         return refuse(QStringLiteral("%1 file: %2")
                           .arg(format == imageformats::Format::IntelHex
@@ -106,5 +126,7 @@ std::optional<PaddedImage> readPaddedImage(const std::filesystem::path &file, QS
     image.fileSha256 =
         QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
     image.notes = converted->notes;
+    image.gap = converted->gap;
+    image.gapFrom = converted->gapFrom;
     return image;
 }

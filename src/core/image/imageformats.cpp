@@ -1,5 +1,7 @@
 #include "core/image/imageformats.h"
 
+#include "core/image/firmwareimage.h"
+
 #include <QByteArrayView>
 #include <QList>
 
@@ -293,6 +295,33 @@ QString formatName(Format format)
     return QStringLiteral("raw");
 }
 
+QByteArray eightBitText(const QByteArray &content)
+{
+    const auto startsWith = [&](QByteArrayView mark) { return content.startsWith(mark); };
+    if (startsWith("\xEF\xBB\xBF"))
+        return content.mid(3);
+    bool little = startsWith("\xFF\xFE");
+    bool big = startsWith("\xFE\xFF");
+    const qsizetype from = little || big ? 2 : 0;
+    if (!little && !big && content.size() >= 4) {
+        // Without a mark: ASCII in UTF-16 has a zero in every other byte.
+        little = content[0] != 0 && content[1] == 0 && content[2] != 0 && content[3] == 0;
+        big = content[0] == 0 && content[1] != 0 && content[2] == 0 && content[3] != 0;
+    }
+    if ((!little && !big) || (content.size() - from) % 2 != 0)
+        return content;
+    QByteArray text;
+    text.reserve((content.size() - from) / 2);
+    for (qsizetype i = from; i < content.size(); i += 2) {
+        const auto low = quint8(content[little ? i : i + 1]);
+        const auto high = quint8(content[little ? i + 1 : i]);
+        if (high != 0 || low >= 0x80)
+            return content; // other text than ASCII: no HEX file, whatever it is
+        text += char(low);
+    }
+    return text;
+}
+
 Format detect(const QByteArray &content, const QString &fileName)
 {
     if (fileName.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive))
@@ -339,8 +368,14 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
                      [](const Piece &a, const Piece &b) { return a.address < b.address; });
     qint64 end = 0;
     int reachesEnd = 0; // the piece that reaches furthest so far
+    int gapBefore = -1; // the piece after the largest gap
     for (int i = 0; i < list.size(); ++i) {
         const Piece &piece = list.at(i);
+        if (i > 0 && piece.address - end > converted.gap) {
+            converted.gap = piece.address - end;
+            converted.gapFrom = quint32(end);
+            gapBefore = i;
+        }
         if (i > 0 && piece.address < end) {
             // Said by the record where the overlap starts.
             const Piece &before = list.at(reachesEnd);
@@ -360,10 +395,19 @@ std::optional<Converted> convert(const QByteArray &content, Format format, qint6
     const qint64 span = end - base;
     // Said before anything that large is made: a stray record far away spans gigabytes.
     if (span > largest) {
-        *why = QStringLiteral("its data spans %1 bytes, from %2 to %3: too large")
+        *why = QStringLiteral("its data spans %1 bytes, from %2 to %3, more than the %4 allowed "
+                              "(--max-image-size)")
                    .arg(span)
                    .arg(hex(base))
-                   .arg(hex(end - 1));
+                   .arg(hex(end - 1))
+                   .arg(sizeText(largest));
+        if (gapBefore >= 0)
+            *why += QStringLiteral("; the largest gap, %1 bytes, is from %2 to %3, before the "
+                                   "data of line %4")
+                        .arg(converted.gap)
+                        .arg(hex(converted.gapFrom))
+                        .arg(hex(list.at(gapBefore).address - 1))
+                        .arg(list.at(gapBefore).line);
         return std::nullopt;
     }
     converted.base = quint32(base);

@@ -22,16 +22,24 @@ QString formatName(Format format);
 // is said, not sent.
 Format detect(const QByteArray &content, const QString &fileName);
 
+// `content` as 8-bit text where it is text in another dress: a UTF-8 byte order mark taken
+// off, UTF-16 (with its mark, or ASCII with a zero in every other byte) turned into the ASCII it
+// holds; otherwise `content` itself.
+QByteArray eightBitText(const QByteArray &content);
+
 struct Converted
 {
     QByteArray bytes;  // from the lowest address to the highest, gaps 0xFF
     quint32 base = 0;  // the lowest address
     QStringList notes; // said, not refused: a start address ignored
+    qint64 gap = 0;    // the largest gap between two records' data, filled with 0xFF
+    quint32 gapFrom = 0;
 };
 
 // The bytes `content` holds in `format` (not Raw); none, with "line N: why" or why, when a
 // record is malformed, its checksum wrong, data overlaps, the end record is missing or data
-// follows it, or the span is over `largest` bytes.
+// follows it, or the span is over `largest` bytes (said with where its largest gap is, before
+// anything that large is made).
 std::optional<Converted> convert(const QByteArray &content, Format format, qint64 largest,
                                  QString *why);
 

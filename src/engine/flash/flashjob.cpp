@@ -1,5 +1,6 @@
 #include "engine/flash/flashjob.h"
 
+#include "core/protocol/failures.h"
 #include "core/protocol/hostrules.h"
 #include "core/protocol/quenlark.h"
 #include "engine/link/joblink.h"
@@ -16,8 +17,7 @@ FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const Pad
     m_detectLimit.setSingleShot(true);
     connect(&m_wakeTimer, &QTimer::timeout, this, &FlashJob::wakeUp);
     connect(&m_detectLimit, &QTimer::timeout, this, [this] {
-        finish(Result::NotDetected, QStringLiteral("no answer from the bootloader within %1")
-                                        .arg(quenlark::limitText(m_detectTimeoutMs)));
+        finish(Result::NotDetected, quenlark::failure::noBootloader(m_detectTimeoutMs));
     });
     connect(&m_step, &LimitTimer::passed, this, &FlashJob::onStepTimeout);
 }
@@ -163,19 +163,14 @@ void FlashJob::handleReply(const QByteArray &read)
         return;
     case quenlark::BlockReply::Resend:
         if (!m_resends.sendAgain()) {
-            finish(Result::Failed, QStringLiteral("the device asked for block %1 again %2 times "
-                                                  "in a row")
-                                       .arg(block)
-                                       .arg(quenlark::maxResendsInARow));
+            finish(Result::Failed, quenlark::failure::endlessResends(block));
             return;
         }
         emit progressed();
         sendBlock();
         return;
     case quenlark::BlockReply::Bad:
-        finish(Result::Failed, QStringLiteral("the device answered block %1 with %2")
-                                   .arg(block)
-                                   .arg(quenlark::describeRead(read)));
+        finish(Result::Failed, quenlark::failure::badBlockReply(block, read));
         return;
     }
 }
@@ -187,16 +182,11 @@ void FlashJob::onStepTimeout()
         sendStart();
         return;
     case Phase::Starting:
-        finish(Result::Failed, m_okCount == 0
-                                   ? QStringLiteral("no OK to the start command within %1")
-                                         .arg(quenlark::limitText(quenlark::startReplyLimitMs))
-                                   : QStringLiteral("no OK to the size word within %1")
-                                         .arg(quenlark::limitText(quenlark::sizeReplyLimitMs)));
+        finish(Result::Failed, m_okCount == 0 ? quenlark::failure::noStartReply()
+                                              : quenlark::failure::noSizeReply());
         return;
     case Phase::Sending:
-        finish(Result::Failed, QStringLiteral("no reply to block %1 within %2")
-                                   .arg(blocks())
-                                   .arg(quenlark::limitText(quenlark::blockReplyLimitMs)));
+        finish(Result::Failed, quenlark::failure::noBlockReply(blocks()));
         return;
     default:
         return;

@@ -47,7 +47,8 @@ bool sameDeviceIn(const QStringList &ports, const QString &port)
 } // namespace
 
 FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent)
-    : QObject(parent), m_plan(plan), m_image(plan.imageName, plan.imageFile, std::move(image)),
+    : QObject(parent), m_plan(plan),
+      m_image(plan.imageName, plan.imageFile, std::move(image), plan.reading),
       m_ports(plan.ports, plan.listed)
 {
     m_lookTimer.setInterval(lookEveryMs);
@@ -60,7 +61,16 @@ bool FlashRun::start(QString *why)
         return false;
     if (!m_plan.logFolder.isEmpty() && !m_dailyLog.openDaily(m_plan.logFolder, why))
         return false;
+    for (const BoardLog *log : {&m_log, &m_dailyLog})
+        if (log->partialLinesEnded() > 0)
+            emit logLineEnded(log->fileName());
     if (m_plan.watch) {
+        // Named ports that cannot be watched are said once and left out of the watch.
+        QStringList watched;
+        for (const QString &port : std::as_const(m_plan.ports))
+            if (takes(port, true))
+                watched << port;
+        m_ports = PortWatcher(watched, m_plan.listed);
         look();
         m_lookTimer.start();
         return true;
@@ -69,7 +79,7 @@ bool FlashRun::start(QString *why)
     if (m_plan.all) {
         const QStringList listed = listedPortNames();
         for (const QString &port : listed)
-            if (takesListed(port) && !sameDeviceIn(ports, port))
+            if (!sameDeviceIn(ports, port) && takes(port, false))
                 ports << port;
     }
     if (ports.isEmpty()) {
@@ -115,10 +125,23 @@ void FlashRun::setAutoFlash(bool on)
 
 void FlashRun::setBoardId(const QString &port, const QString &id)
 {
-    if (id.isEmpty())
-        m_boardIds.remove(port);
-    else
-        m_boardIds.insert(port, id);
+    if (FlashJob *job = jobOn(port)) {
+        if (id.isEmpty())
+            m_jobBoardIds.remove(job);
+        else
+            m_jobBoardIds.insert(job, id);
+    } else if (id.isEmpty()) {
+        m_nextBoardIds.remove(portKey(port));
+    } else {
+        m_nextBoardIds.insert(portKey(port), id);
+    }
+}
+
+QString FlashRun::boardIdOf(const QString &port) const
+{
+    if (FlashJob *job = jobOn(port))
+        return m_jobBoardIds.value(job);
+    return m_nextBoardIds.value(portKey(port));
 }
 
 bool FlashRun::takeChangedImage()
@@ -143,6 +166,9 @@ void FlashRun::startJob(const QString &port)
     m_running << job;
     m_jobKeys.insert(job, portKey(port));
     m_jobImages.insert(job, m_image.record());
+    const QString boardId = m_nextBoardIds.take(portKey(port));
+    if (!boardId.isEmpty())
+        m_jobBoardIds.insert(job, boardId);
     m_ports.started(port);
     connect(job, &FlashJob::finished, this, [this, job] { onFinished(job); });
     emit jobStarted(job);
@@ -152,7 +178,7 @@ void FlashRun::startJob(const QString &port)
 void FlashRun::onFinished(FlashJob *job)
 {
     BoardRecord board = recordOf(*job, listedInfo(job->port()));
-    board.boardId = m_boardIds.take(job->port());
+    board.boardId = m_jobBoardIds.take(job); // this board's alone
     board.slot = m_plan.station.slotLabel(job->port());
     board.tag = m_plan.tag;
     const ImageRecord image = m_jobImages.take(job);
@@ -224,26 +250,29 @@ void FlashRun::look()
         return; // the ports' arrivals wait for the next look
     const QStringList newcomers =
         m_ports.look([this](const QString &port) { return jobOn(port) != nullptr; });
-    for (const QString &port : newcomers)
-        if (m_autoFlash && !jobOn(port) && (m_plan.ports.contains(port) || takesListed(port)))
+    for (const QString &port : newcomers) {
+        if (!m_autoFlash || jobOn(port))
+            continue;
+        const bool named = m_plan.ports.contains(port);
+        // A listed port that is a named one under another name is watched by that name.
+        if (named ? takes(port, true) : !sameDeviceIn(m_plan.ports, port) && takes(port, false))
             startJob(port);
+    }
 }
 
-bool FlashRun::takesListed(const QString &port)
+bool FlashRun::takes(const QString &port, bool named)
 {
-    // The named ports (and the slots among them) are watched by their own names.
-    if (m_plan.ports.contains(port) || sameDeviceIn(m_plan.ports, port))
-        return false;
-    const QString ignored = m_plan.station.ignoredBecause(usbId(listedInfo(port)));
-    const bool unassigned =
-        ignored.isEmpty() && m_plan.station.hasSlots() && m_plan.station.slotOf(port).isEmpty();
-    if ((ignored.isEmpty() && !unassigned) || m_saidLeftAlone.contains(port))
-        return ignored.isEmpty() && !unassigned;
-    m_saidLeftAlone.insert(port);
-    if (!ignored.isEmpty())
-        emit portIgnored(port, ignored);
-    else
-        emit portUnassigned(port);
+    const Station::Verdict verdict = m_plan.station.judge(
+        port, named ? QString() : usbId(listedInfo(port)), named, m_plan.handsOff);
+    if (verdict.role == Station::Role::Taken)
+        return true;
+    if (!m_saidLeftAlone.contains(port)) {
+        m_saidLeftAlone.insert(port);
+        if (verdict.role == Station::Role::Ignored)
+            emit portIgnored(port, verdict.why);
+        else
+            emit portUnassigned(port);
+    }
     return false;
 }
 

@@ -5,6 +5,7 @@
 #include "engine/flash/station.h"
 #include "records/boardlog.h"
 #include "records/boardrecord.h"
+#include "records/shifttally.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -31,14 +32,19 @@ class FlashRun : public QObject
 public:
     struct Plan
     {
-        QStringList ports;        // the ports to flash, or to watch; none with `all`
-        bool all = false;         // every port the system lists
-        bool watch = false;       // flash boards as they appear, until interrupt()
-        int detectTimeoutMs = 0;  // 0: for ever
+        QStringList ports;  // the ports to flash, or to watch; none with `all`
+        bool all = false;   // every port the system lists
+        bool watch = false; // flash boards as they appear, until interrupt()
+        // How long a board's bootloader may take to answer, in a watch as well; 0: for ever.
+        int detectTimeoutMs = 0;
+        // No operator is there to flash by hand what cannot be watched (vantyx-flash --watch):
+        // a port on another machine is then left alone, said once.
+        bool handsOff = false;
         QString log;              // "" none: one line per finished board
         bool keepRecords = false; // every finished board in records(), for a report
         QString imageName;        // as the records give it
         std::filesystem::path imageFile;
+        ImageReading reading = ImageReading::anyFormatUpTo(defaultLargestImage);
         // Watching: the ports the system lists that are watched besides `ports`.
         PortWatcher::Listed listed = PortWatcher::Listed::None;
         // A changed image file is said (imageChangedOnDisk) and boards keep getting the one in
@@ -66,8 +72,12 @@ public:
     void cancel(const QString &port);
     // Watching: whether boards that appear are flashed.
     void setAutoFlash(bool on);
-    // A board's ID, typed or scanned, for the record of the board on `port` now or of the next.
+    // A board's ID, typed or scanned: it belongs to the board on `port` now, or else to the next
+    // board that starts there, and goes into that board's record alone, whatever its result.
+    // Empty takes it back.
     void setBoardId(const QString &port, const QString &id);
+    // The ID of the board on `port` now, or of the next one if none is being flashed there.
+    QString boardIdOf(const QString &port) const;
     // With lockImage: the file as it was read at the last change becomes the image; false when
     // there is none.
     bool takeChangedImage();
@@ -75,7 +85,7 @@ public:
     FlashJob *jobOn(const QString &port) const;
 
     const QList<FlashJob *> &running() const { return m_running; }
-    const Tally &tally() const { return m_tally; }
+    const ShiftTally &tally() const { return m_tally; }
     const QList<BoardRecord> &records() const { return m_records; }
     // The image boards are given now.
     const ImageRecord &image() const { return m_image.record(); }
@@ -100,13 +110,16 @@ signals:
     void imageUnusable(const QString &why);
     // Said once: the run's status says it again.
     void logWriteFailed(const QString &why);
+    // A log's last line was left partial by an earlier failure: it was ended with a line break
+    // before the first record of this run.
+    void logLineEnded(const QString &file);
     // The last job is done and no more will start.
     void ended();
 
 private:
     void startJob(const QString &port);
-    // Whether a listed port may be flashed without asking; says why not, once.
-    bool takesListed(const QString &port);
+    // Whether a port the station sees may be flashed without asking; says why not, once.
+    bool takes(const QString &port, bool named);
     void onFinished(FlashJob *job);
     void look();
     bool imageStillCurrent();
@@ -120,7 +133,7 @@ private:
     QHash<FlashJob *, ImageRecord> m_jobImages; // the image each running job was given
     QHash<FlashJob *, QString> m_jobKeys;       // the device each running job is on
     QList<BoardRecord> m_records;
-    Tally m_tally;
+    ShiftTally m_tally;
     BoardLog m_log;
     BoardLog m_dailyLog;
     bool m_logFailed = false;
@@ -128,9 +141,10 @@ private:
     bool m_interrupted = false;
     bool m_ended = false;
     bool m_autoFlash = true;
-    QHash<QString, QString> m_boardIds; // port -> the ID for its board's record
-    QSet<QString> m_saidLeftAlone;      // ports said ignored or unassigned
-    QTimer m_lookTimer;                 // watching: looks for ports that appeared or went
+    QHash<FlashJob *, QString> m_jobBoardIds; // the ID of each running job's board
+    QHash<QString, QString> m_nextBoardIds;   // port's device -> the ID of its next board
+    QSet<QString> m_saidLeftAlone;            // ports said ignored or unassigned
+    QTimer m_lookTimer;                       // watching: looks for ports that appeared or went
     // What the system lists of the ports, asked once for boards that end together: listing
     // the ports costs far more than a board's bookkeeping.
     QHash<QString, QSerialPortInfo> m_listed;

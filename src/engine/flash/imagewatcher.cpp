@@ -1,21 +1,10 @@
 #include "engine/flash/imagewatcher.h"
 
-std::optional<ImageStamp> ImageStamp::of(const std::filesystem::path &file)
-{
-    std::error_code error;
-    ImageStamp stamp{std::filesystem::file_size(file, error), {}};
-    if (error)
-        return std::nullopt;
-    stamp.modified = std::filesystem::last_write_time(file, error);
-    if (error)
-        return std::nullopt;
-    return stamp;
-}
-
 ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &file,
-                           std::shared_ptr<const PaddedImage> image, int steadyMs)
-    : m_steadyMs(steadyMs), m_name(name), m_file(file), m_image(std::move(image)),
-      m_record(ImageRecord::of(name, *m_image)),
+                           std::shared_ptr<const PaddedImage> image, const ImageReading &reading,
+                           int steadyMs)
+    : m_reading(reading), m_settling(file, steadyMs), m_name(name), m_file(file),
+      m_image(std::move(image)), m_record(ImageRecord::of(name, *m_image)),
       m_stamp(ImageStamp::of(file).value_or(ImageStamp()))
 {
 }
@@ -23,21 +12,12 @@ ImageWatcher::ImageWatcher(const QString &name, const std::filesystem::path &fil
 ImageWatcher::Check ImageWatcher::check(QString *why, bool take)
 {
     const std::optional<ImageStamp> now = ImageStamp::of(m_file);
-    if (now && *now == m_stamp) {
-        m_seen.reset();
+    if (now && *now == m_stamp)
         return Check::Current;
-    }
-    // A build or a copy writes the file in pieces: half of it is no image. It is taken once it
-    // has stayed as it is for a moment and no program holds it open to write.
-    if (now && (now != m_seen || !m_seenFor.isValid())) {
-        m_seen = now;
-        m_seenFor.start();
+    // Half of a file being written is no image: it is read once whole.
+    if (now && m_settling.look() == ImageSettling::State::Changing)
         return Check::Changing;
-    }
-    if (now && (m_seenFor.elapsed() < m_steadyMs || beingWritten(m_file)))
-        return Check::Changing;
-    m_seen.reset();
-    std::optional<PaddedImage> image = readPaddedImage(m_file, why, ImageReading::AnyFormat);
+    std::optional<PaddedImage> image = readPaddedImage(m_file, why, m_reading);
     const std::optional<ImageStamp> after = ImageStamp::of(m_file);
     if (!image || !now || after != now) {
         if (image)

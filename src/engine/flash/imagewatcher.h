@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/image/firmwareimage.h"
+#include "core/image/imagefile.h"
 #include "records/boardrecord.h"
 
 #include <QElapsedTimer>
@@ -10,34 +11,17 @@
 #include <memory>
 #include <optional>
 
-// Whether a program has `file` open for writing now, as far as this system lets one see
-// (imagewriters_unix.cpp, imagewriters_win.cpp).
-bool beingWritten(const std::filesystem::path &file);
-
-// What says an image file may have changed: its size and modification time.
-struct ImageStamp
-{
-    std::uintmax_t size = 0;
-    std::filesystem::file_time_type modified;
-    bool operator==(const ImageStamp &other) const
-    {
-        return size == other.size && modified == other.modified;
-    }
-    bool operator!=(const ImageStamp &other) const { return !(*this == other); }
-    // Nullopt when the file cannot be looked at.
-    static std::optional<ImageStamp> of(const std::filesystem::path &file);
-};
-
 // The image a shift sends, and the file it came from: a shift outlives many builds of the
 // image, so the file is looked at before boards start, and read again when it changed.
 class ImageWatcher
 {
 public:
-    // `name` as the records give it, `file` as the system gave it, `image` read from it. A
-    // change is read once the file has stayed as it is for `steadyMs` and no program has it
-    // open for writing.
+    // `name` as the records give it, `file` as the system gave it, `image` read from it as
+    // `reading` says. A change is read once the file is whole (imagefile.h), after `steadyMs`.
     ImageWatcher(const QString &name, const std::filesystem::path &file,
-                 std::shared_ptr<const PaddedImage> image, int steadyMs = 1000);
+                 std::shared_ptr<const PaddedImage> image,
+                 const ImageReading &reading = ImageReading::anyFormatUpTo(defaultLargestImage),
+                 int steadyMs = 1000);
 
     enum class Check {
         Current,  // unchanged, or touched without a change of its bytes
@@ -55,9 +39,8 @@ public:
     const ImageRecord &changedRecord() const { return m_changedRecord; }
 
 private:
-    int m_steadyMs;
-    std::optional<ImageStamp> m_seen; // the file at the last check, while it changes
-    QElapsedTimer m_seenFor;          // how long it has stayed so
+    ImageReading m_reading;
+    ImageSettling m_settling; // the file, while it changes
     QString m_name;
     std::filesystem::path m_file;
     std::shared_ptr<const PaddedImage> m_image;

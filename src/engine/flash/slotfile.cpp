@@ -1,18 +1,40 @@
 #include "engine/flash/slotfile.h"
 
+#include "core/files/filenames.h"
+#include "core/files/replacedfile.h"
 #include "core/serial/portname.h"
 #include "core/serial/remoteport.h"
 
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 
 namespace slotfile {
 
 namespace {
+
+// The line without a comment after it: a # or ; after a blank, outside quotes, starts one.
+QString withoutComment(const QString &line)
+{
+    bool quoted = false;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (!quoted && (c == QLatin1Char('#') || c == QLatin1Char(';')) &&
+                 (i == 0 || line.at(i - 1).isSpace()))
+            return line.left(i);
+    }
+    return line;
+}
+
+bool hasControl(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.category() == QChar::Other_Control; });
+}
 
 QString unquoted(QString value)
 {
@@ -43,9 +65,8 @@ std::optional<Station> parse(const QString &text, QString *error)
             *error = QStringLiteral("%1: %2").arg(number).arg(why);
             return std::nullopt;
         };
-        const QString line = lines.at(i).trimmed(); // CR too
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
-            line.startsWith(QLatin1Char(';')))
+        const QString line = withoutComment(lines.at(i)).trimmed(); // CR too
+        if (line.isEmpty())
             continue;
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']')))
@@ -63,6 +84,9 @@ std::optional<Station> parse(const QString &text, QString *error)
         const QString value = unquoted(line.mid(equals + 1));
         if (key.isEmpty())
             return fail(QStringLiteral("a name is missing before ="));
+        // Names and ports reach terminals and windows: no escape sequence rides in on them.
+        if (hasControl(key))
+            return fail(QStringLiteral("a control character in a name"));
         if (section.isEmpty())
             return fail(QStringLiteral("%1 is outside a section ([station] or [slots])").arg(key));
         if (section == QStringLiteral("station")) {
@@ -82,8 +106,7 @@ std::optional<Station> parse(const QString &text, QString *error)
         }
         if (value.isEmpty())
             return fail(QStringLiteral("slot %1 has no port").arg(key));
-        if (std::any_of(value.cbegin(), value.cend(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+        if (hasControl(value))
             return fail(QStringLiteral("slot %1: a control character in the port's name").arg(key));
         QString why;
         if (RemotePort::isRemote(value) && !RemotePort::parse(value, &why))
@@ -102,6 +125,11 @@ std::optional<Station> parse(const QString &text, QString *error)
 
 std::optional<Station> read(const QString &path, QString *error)
 {
+    // Opening a pipe nobody writes would wait for ever.
+    if (files::kindOf(path) == files::Kind::Pipe || files::kindOf(path) == files::Kind::Device) {
+        *error = QStringLiteral("%1 is a pipe or a device, not a file").arg(path);
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
@@ -133,12 +161,7 @@ QString format(const Station &station)
 
 bool write(const QString &path, const Station &station, QString *error)
 {
-    QSaveFile file(path);
-    const QByteArray bytes = format(station).toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
+    return files::replaceWhole(path, format(station).toUtf8(), error);
 }
 
 } // namespace slotfile

@@ -15,7 +15,8 @@
 //   A1 = /dev/serial/by-path/pci-0000:00:14.0-usb-0:1.1:1.0-port0
 //   A2 = rfc2217://10.0.4.20:4001
 //
-// Slots keep the file's order. Lines starting with # or ; are comments.
+// Slots keep the file's order. A # or ; at a line's start, or after a blank outside quotes,
+// starts a comment.
 namespace slotfile {
 
 // The station the text says; none, with "LINE: why", when it is malformed.

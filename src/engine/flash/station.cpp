@@ -1,6 +1,36 @@
 #include "engine/flash/station.h"
 
 #include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
+#include "records/boardrecord.h"
+
+Station::Verdict Station::judge(const QString &port, const QString &usb, bool named,
+                                bool handsOff) const
+{
+    Verdict verdict;
+    if (RemotePort::isRemote(port)) {
+        // A network port always answers: a new board cannot be seen arriving there.
+        verdict.watched = false;
+        if (handsOff) {
+            verdict.role = Role::Ignored;
+            verdict.why = QStringLiteral("a port on another machine, whose boards cannot be seen "
+                                         "arriving; flash it without --watch, or from "
+                                         "vantyx-bench");
+        }
+        return verdict;
+    }
+    if (named)
+        return verdict;
+    if (!adapters.isEmpty() && !adapters.contains(usb.toLower())) {
+        verdict.role = Role::Ignored;
+        verdict.why = usb.isEmpty()
+                          ? QStringLiteral("not a USB adapter the station takes")
+                          : QStringLiteral("%1 is not an allowed adapter").arg(usb.toLower());
+    } else if (hasSlots() && slotOf(port).isEmpty()) {
+        verdict.role = Role::Unassigned;
+    }
+    return verdict;
+}
 
 QString Station::slotOf(const QString &port) const
 {
@@ -20,15 +50,7 @@ QString Station::slotLabel(const QString &port) const
     if (!hasSlots())
         return QString();
     const QString name = slotOf(port);
-    return name.isEmpty() ? QStringLiteral("unassigned") : name;
-}
-
-QString Station::ignoredBecause(const QString &usb) const
-{
-    if (adapters.isEmpty() || adapters.contains(usb.toLower()))
-        return QString();
-    return usb.isEmpty() ? QStringLiteral("not a USB adapter the station takes")
-                         : QStringLiteral("%1 is not an allowed adapter").arg(usb.toLower());
+    return name.isEmpty() ? unassignedSlot() : name;
 }
 
 QStringList Station::slotPorts() const

@@ -1,6 +1,9 @@
 #include "window/app/flashloader.h"
 
+#include "core/files/filenames.h"
 #include "core/image/firmwareimage.h"
+#include "core/image/imagefile.h"
+#include "core/protocol/failures.h"
 #include "core/protocol/hostrules.h"
 #include "core/protocol/quenlark.h"
 #include "core/serial/portlist.h"
@@ -51,6 +54,12 @@ constexpr bool blocksAfterTheSlot = true;
 constexpr bool waitOnPortFirst = true;
 constexpr bool blocksAfterTheSlot = false;
 #endif
+
+// What the record says of a port gone in the middle (an adapter pulled out).
+QString portWentAwayText()
+{
+    return QStringLiteral("the port went away");
+}
 
 } // namespace
 
@@ -192,6 +201,7 @@ void FlashLoader::on_pushButton_Flash_clicked()
         // Said at once: without it the operator would wait out the settling and the watchdog.
         const QString why = connection.openFailure();
         closeSerialPort();
+        endRecord(BoardResult::PortError, why);
         showWarningBox(this, why);
         finishDownload(BoardResult::PortError, why);
         return;
@@ -220,9 +230,9 @@ void FlashLoader::OK_recieved()
     if (okSeen)
         return;
     closeSerialPort(); // before the box: nothing taken from the device under it
+    endRecord(BoardResult::Failed, quenlark::failure::noStartReply());
     showNotice(QStringLiteral("Failed to flash!"), QMessageBox::Warning);
-    finishDownload(BoardResult::Failed, QStringLiteral("no OK to the start command within %1")
-                                            .arg(quenlark::limitText(quenlark::startReplyLimitMs)));
+    finishDownload(BoardResult::Failed);
 }
 
 void FlashLoader::portWentAway()
@@ -239,8 +249,9 @@ void FlashLoader::portWentAway()
         [this] {
             if (!downloading)
                 return;
+            endRecord(BoardResult::PortError, portWentAwayText());
             showWarningBox(this, QStringLiteral("Failed to flash!"));
-            finishDownload(BoardResult::PortError, QStringLiteral("the port went away"));
+            finishDownload(BoardResult::PortError);
         },
         Qt::QueuedConnection);
 }
@@ -286,11 +297,19 @@ void FlashLoader::handleReply(const QByteArray &data)
 
 void FlashLoader::loadFirmwareImage()
 {
-    std::optional<PaddedImage> image = readPaddedImage(ui->lineEdit_Selected_file->text());
+    // Half a file being written is no image: the same rule as every program's.
+    const QString path = ui->lineEdit_Selected_file->text();
+    QString why;
+    std::optional<PaddedImage> image;
+    if (ImageSettling(files::pathOf(path)).look(&why) == ImageSettling::State::Changing)
+        why = QStringLiteral("still being written (%1)").arg(why);
+    else
+        image = readPaddedImage(path, &why);
     if (!image) {
         closeSerialPort();
+        endRecord(BoardResult::Failed, quenlark::failure::imageUnreadable(why));
         showWarningBox(this, QStringLiteral("Error opening the file."));
-        finishDownload(BoardResult::Failed, QStringLiteral("the image cannot be read"));
+        finishDownload(BoardResult::Failed);
         return;
     }
     record.imageRead(ui->lineEdit_Selected_file->text(), *image);
@@ -307,9 +326,9 @@ void FlashLoader::sizeWordTimedOut()
 {
     // Closed before the box opens, so a late "OK" cannot start the blocks underneath it.
     closeSerialPort();
+    endRecord(BoardResult::Failed, quenlark::failure::noSizeReply());
     showWarningBox(this, QStringLiteral("Failed to flash!"));
-    finishDownload(BoardResult::Failed, QStringLiteral("no OK to the size word within %1")
-                                            .arg(quenlark::limitText(quenlark::sizeReplyLimitMs)));
+    finishDownload(BoardResult::Failed);
 }
 
 void FlashLoader::sendFirmwareBlocks()
@@ -317,6 +336,7 @@ void FlashLoader::sendFirmwareBlocks()
     switch (transferBlocks()) {
     case BlockOutcome::Sent:
         ui->progressBar->setValue(imageSize - 1);
+        endRecord(BoardResult::Ok);
         showNotice(QStringLiteral("Firmware sent"), QMessageBox::Information);
         closeSerialPort();
         ui->progressBar->setValue(0);
@@ -324,13 +344,11 @@ void FlashLoader::sendFirmwareBlocks()
         break;
     case BlockOutcome::Failed: // a bad reply, none in time, endless resends, a port gone
         closeSerialPort();
+        endRecord(portGone ? BoardResult::PortError : BoardResult::Failed,
+                  portGone ? portWentAwayText() : blockFailure);
         showWarningBox(this, QStringLiteral("Failed to flash!"));
         ui->progressBar->setValue(0);
-        finishDownload(
-            portGone ? BoardResult::PortError : BoardResult::Failed,
-            portGone
-                ? QStringLiteral("the port went away")
-                : QStringLiteral("block %1 was not taken").arg(blockOffset / quenlark::blockSize));
+        finishDownload(BoardResult::Failed);
         break;
     case BlockOutcome::Aborted: // the port is already closed
         finishDownload(BoardResult::Cancelled, QStringLiteral("the window was closed"));
@@ -345,9 +363,12 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
     blockOffset = 0;
     quenlark::Resends resends;
     while (blockOffset < imageSize) {
+        const int block = blockOffset / quenlark::blockSize;
         writeBlock();
-        if (!awaitBlockReply(events))
+        if (!awaitBlockReply(events)) {
+            blockFailure = quenlark::failure::noBlockReply(block);
             return abortRequested ? BlockOutcome::Aborted : BlockOutcome::Failed;
+        }
         ui->progressBar->setValue(blockOffset);
         switch (quenlark::blockReplyKind(blockReply)) {
         case quenlark::BlockReply::Accepted:
@@ -356,11 +377,14 @@ FlashLoader::BlockOutcome FlashLoader::transferBlocks()
             break;
         case quenlark::BlockReply::Resend:
             // A device (or a line at the wrong speed) that never takes the block.
-            if (!resends.sendAgain())
+            if (!resends.sendAgain()) {
+                blockFailure = quenlark::failure::endlessResends(block);
                 return BlockOutcome::Failed;
+            }
             record.resent();
             break;
         case quenlark::BlockReply::Bad:
+            blockFailure = quenlark::failure::badBlockReply(block, blockReply);
             return BlockOutcome::Failed;
         }
     }
@@ -419,13 +443,18 @@ void FlashLoader::setRecordsFolder(const QString &folder)
     recordsFolder = folder;
 }
 
-void FlashLoader::finishDownload(BoardResult result, const QString &message)
+void FlashLoader::endRecord(BoardResult result, const QString &message)
 {
     // Kept quietly: the window says what it always said, and a record that cannot be written
-    // costs the operator no box.
+    // costs the operator no box. Its time is the download's, not the box's.
     QString why;
     record.end(result, result == BoardResult::Ok ? imageSize : blockOffset, message, recordsFolder,
                &why);
+}
+
+void FlashLoader::finishDownload(BoardResult result, const QString &message)
+{
+    endRecord(result, message); // where no box came first
     startWatchdog.stop();
     sizeWatchdog.stop();
     enableControls();

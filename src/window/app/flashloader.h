@@ -69,6 +69,8 @@ private:
     BlockOutcome transferBlocks();
     void writeBlock();
     bool awaitBlockReply(BlockLoopEvents &events);
+    // The download's record, on the disk as it ends, before any box about it opens; once.
+    void endRecord(BoardResult result, const QString &message = {});
     void finishDownload(BoardResult result, const QString &message = {});
     void abortDownload();
 
@@ -95,6 +97,7 @@ private:
     LimitTimer startWatchdog;
     LimitTimer sizeWatchdog;
     bool lastReplyWasQuick = false;
+    QString blockFailure; // why the block loop failed, for the record
     DownloadRecord record;
     QString recordsFolder;
 };

@@ -12,7 +12,8 @@ const WindowCommandLine commandLine{
         parser.setApplicationDescription(
             QStringLiteral("Brivox Vantyx Firmware updater\n\nIt sends an image file's raw "
                            "bytes. For Intel HEX and S-record files, use vantyx-flash or\n"
-                           "vantyx-bench, which convert them."));
+                           "vantyx-bench, which convert them.\n\nExit status: 0 the window was "
+                           "closed, 2 bad usage, 4 no display to open the window on."));
         parser.addOption(
             {QStringLiteral("port"),
              QStringLiteral("A serial port the system does not list (a pseudo-terminal, a "

@@ -1,4 +1,4 @@
-#include "engine/flash/imagewatcher.h"
+#include "core/image/imagefile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,0 @@
-#include "records/boardlog.h"
-
-#include <io.h>
-
-bool BoardLog::syncToDisk()
-{
-    return ::_commit(m_file.handle()) == 0;
-}
