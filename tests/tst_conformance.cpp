@@ -43,6 +43,9 @@ private:
         Box box = Box::Warning;
     };
     static std::map<std::string, Row> rows(const QByteArray &image);
+    // What a row's board's record says of it, in both engines (a beginning where the rest is
+    // the device's or the system's own words); empty for a board that got its image.
+    static QString recordMessage(const std::string &row);
     // The window's rows in this process's shard, in the table's order.
     static QStringList shard(int k, int n);
     void table();
@@ -126,7 +129,35 @@ std::map<std::string, TestConformance::Row> TestConformance::rows(const QByteArr
     script = {};
     script.unplugAfterBlock = 2;
     table["unplug after block 2"] = {script, Outcome::Failed, upToBlock(3)};
+
     return table;
+}
+
+QString TestConformance::recordMessage(const std::string &row)
+{
+    const std::map<std::string, QString> messages{
+        {"normal", {}},
+        {"resends", {}},
+        {"OK to start at 4.6 s", {}},
+        {"stale OK", {}},
+        {"bad reply", QStringLiteral("the device answered block 2 with 1 byte: 51")},
+        {"14 14", QStringLiteral("the device answered block 2 with 2 bytes: 14 14")},
+        {"garbage flood", QStringLiteral("the device answered block 2 with ")},
+        {"OK in the blocks", QStringLiteral("no reply to block 2 within 2 s")},
+        {"endless 0x28", QStringLiteral("the device asked for block 1 again 32 times in a row")},
+        {"silent after start", QStringLiteral("no OK to the start command within 5 s")},
+        {"silent after size", QStringLiteral("no OK to the size word within 5 s")},
+        {"silent after block 3", QStringLiteral("no reply to block 3 within 2 s")},
+        {"OK split", QStringLiteral("no OK to the start command within 5 s")},
+        {"OK to start at 5.4 s", QStringLiteral("no OK to the start command within 5 s")},
+        {"unplug at wake-up", QStringLiteral("lost the port: ")},
+        {"unplug after start", QStringLiteral("lost the port: ")},
+        {"unplug after size", QStringLiteral("lost the port: ")},
+        {"unplug after block 2", QStringLiteral("lost the port: ")},
+    };
+    const auto message = messages.find(row);
+    return message == messages.end() ? QStringLiteral("(no message in the table)")
+                                     : message->second;
 }
 
 QStringList TestConformance::shard(int k, int n)
@@ -238,6 +269,11 @@ void TestConformance::window()
                      : result == QStringLiteral("failed") || result == QStringLiteral("port-error"),
                  qPrintable(result));
         QCOMPARE(board.value(QStringLiteral("port")).toString(), rig.device.portName());
+        // The cause the job's record names too.
+        const QString message = board.value(QStringLiteral("message")).toString();
+        const QString cause = recordMessage(row.toStdString());
+        QVERIFY2(cause.isEmpty() ? message.isEmpty() : message.startsWith(cause),
+                 qPrintable(message));
         if (sent)
             QCOMPARE(board.value(QStringLiteral("bytes_sent")).toInteger(),
                      qint64(paddedImage(image).size()));
@@ -296,6 +332,9 @@ void TestConformance::job()
                                 .arg(QString::fromStdString(name))
                                 .arg(afterDetection(record.received).size())
                                 .arg(row.received.size())));
+        const QString cause = recordMessage(name);
+        QVERIFY2(cause.isEmpty() ? job.message().isEmpty() : job.message().startsWith(cause),
+                 qPrintable(QString::fromStdString(name) + QStringLiteral(": ") + job.message()));
         const QString late = timingFault(row, record, endedAt.at(name), 1500);
         QVERIFY2(late.isEmpty(),
                  qPrintable(QString::fromStdString(name) + QStringLiteral(": ") + late));

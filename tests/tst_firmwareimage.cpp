@@ -1,4 +1,5 @@
 #include "core/image/firmwareimage.h"
+#include "records/boardrecord.h"
 #include "testrig.h"
 
 #include <QDir>
@@ -105,9 +106,15 @@ void TestFirmwareImage::records_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("sent"); // "BASE: HEX BYTES", or the reason's start
-    auto row = [](const char *name, const char *file, const char *content, const char *sent) {
-        QTest::newRow(name) << QString::fromLatin1(file) << QByteArray(content)
-                            << QString::fromLatin1(sent);
+    QTest::addColumn<QString>("gap");  // what the summary says of a large gap
+    QTest::addColumn<qint64>("largest");
+    auto bytes = [](const char *name, const char *file, const QByteArray &content, const char *sent,
+                    const char *gap = "", qint64 largest = defaultLargestImage) {
+        QTest::newRow(name) << QString::fromLatin1(file) << content << QString::fromLatin1(sent)
+                            << QString::fromLatin1(gap) << largest;
+    };
+    auto row = [&](const char *name, const char *file, const char *content, const char *sent) {
+        bytes(name, file, QByteArray(content), sent);
     };
     row("Intel HEX, a gap filled", "a.hex",
         ":020000040800F2\n:020000000102FB\n:02000400030AED\n:00000001FF\n",
@@ -159,6 +166,48 @@ void TestFirmwareImage::records_data()
     row("HEX text in a .bin is raw", "a.bin", ":00000001FF\n",
         "00000000: 3a 30 30 30 30 30 30 30 31 46 46 0a");
     row("raw bytes in a .hex are raw", "a.hex", "\x01\x02", "00000000: 01 02");
+    // As a Windows editor saves a text: a byte order mark, or UTF-16. Read as the text it is,
+    // never sent as its raw bytes.
+    const QByteArray hex(":020000000102FB\r\n:00000001FF\r\n");
+    row("Intel HEX with a UTF-8 byte order mark", "a.hex",
+        "\xEF\xBB\xBF:020000000102FB\n:00000001FF\n", "00000000: 01 02");
+    row("a byte order mark, unnamed", "a.dat", "\xEF\xBB\xBF:020000000102FB\n:00000001FF\n",
+        "00000000: 01 02");
+    const auto utf16 = [&](bool little, bool mark, const QByteArray &text) {
+        QByteArray out = mark ? QByteArray(little ? "\xFF\xFE" : "\xFE\xFF", 2) : QByteArray();
+        for (char c : text)
+            out += little ? QByteArray(1, c) + '\0' : '\0' + QByteArray(1, c);
+        return out;
+    };
+    bytes("Intel HEX in UTF-16, little-endian", "a.hex", utf16(true, true, hex), "00000000: 01 02");
+    bytes("Intel HEX in UTF-16, big-endian", "a.hex", utf16(false, true, hex), "00000000: 01 02");
+    bytes("Intel HEX in UTF-16 without a mark", "a.ihx", utf16(true, false, hex),
+          "00000000: 01 02");
+    bytes("S-record in UTF-16, unnamed", "a.dat",
+          utf16(true, true, "S10500000102F7\r\nS9030000FC\r\n"), "00000000: 01 02");
+    // A span over the largest image: refused at once, with where its largest gap is.
+    row("Intel HEX spanning 2 GiB", "a.hex",
+        ":0100000055AA\n:020000047FFF7C\n:01FC0F00668E\n:00000001FF\n",
+        "Intel HEX file: its data spans 2147482640 bytes, from 0x00000000 to 0x7ffffc0f, more "
+        "than the 16 MiB allowed (--max-image-size); the largest gap, 2147482638 bytes, is from "
+        "0x00000001 to 0x7ffffc0e, before the data of line 3");
+    const QByteArray stray(":020000040800F2\n:10000000000102030405060708090A0B0C0D0E0F78\n"
+                           ":020000041FFFDC\n:10F80000AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA58\n"
+                           ":00000001FF\n");
+    bytes("a stray option-bytes record", "a.hex", stray,
+          "Intel HEX file: its data spans 402651152 bytes, from 0x08000000 to 0x1ffff80f");
+    bytes("a span under a smaller limit", "a.hex", hex, "00000000: 01 02", "", 256);
+    bytes("a span over a smaller limit", "a.hex",
+          ":020000000102FB\n:020000040000FA\n:01010000AA54\n:00000001FF\n",
+          "Intel HEX file: its data spans 257 bytes, from 0x00000000 to 0x00000100, more than "
+          "the 256 bytes allowed",
+          "", 256);
+    bytes("a raw image over the limit", "a.bin", QByteArray(1000, 'x'),
+          "1000 bytes, larger than the 512 bytes allowed (--max-image-size)", "", 512);
+    // A gap over a megabyte is said, as a stray record's likely doing.
+    QByteArray gapped = ":0100000055AA\n:020000040018E2\n:010000007788\n:00000001FF\n";
+    bytes("a gap of 1.5 MiB", "a.hex", gapped, "",
+          "a gap of 1572863 bytes at 0x00000001 filled with 0xFF");
 }
 
 void TestFirmwareImage::records()
@@ -166,14 +215,19 @@ void TestFirmwareImage::records()
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(QString, sent);
+    QFETCH(QString, gap);
+    QFETCH(qint64, largest);
     const QString path = writeFile(dir.path(), name, content);
     QString why;
     const std::optional<PaddedImage> image =
-        readPaddedImage(path, &why, ImageReading::anyFormatUpTo(defaultLargestImage));
+        readPaddedImage(path, &why, ImageReading::anyFormatUpTo(largest));
     if (!image) {
-        QVERIFY2(why.startsWith(sent), qPrintable(why));
+        QVERIFY2(!sent.isEmpty() && why.startsWith(sent), qPrintable(why));
         return;
     }
+    QCOMPARE(ImageRecord::of(path, *image).largeGapText(), gap);
+    if (!gap.isEmpty())
+        return; // megabytes of 0xFF
     QCOMPARE(QStringLiteral("%1: %2")
                  .arg(image->base, 8, 16, QLatin1Char('0'))
                  .arg(QString::fromLatin1(QByteArray(image->data.get(), image->length).toHex(' '))),

@@ -9,8 +9,12 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <chrono>
+#include <thread>
 
 #include <csignal>
 #include <fcntl.h>
@@ -48,6 +52,7 @@ private:
     QTemporaryDir dir;
     QString image;
     QByteArray imageBytes;
+    QTcpServer metricsInUse; // a port another program serves on
 };
 
 void TestFlashTool::initTestCase()
@@ -217,6 +222,17 @@ void TestFlashTool::boardsComeFirst_data()
     QTest::newRow("log to a full disk")
         << QStringLiteral("full log") << 1
         << QStringLiteral("vantyx-flash: cannot write the log /dev/full: ");
+    // The image still being written when the tool starts: it waits for the whole of it.
+    QTest::newRow("an image being written") << QStringLiteral("growing") << 0 << QString();
+    // A log that reaches a full file system (here, the file size limit) mid-line: the line is
+    // cut back off, the reason is the system's own, and the next run's record is whole.
+    QTest::newRow("a log that fills the disk")
+        << QStringLiteral("log fills") << 1
+        << QStringLiteral("vantyx-flash: cannot write the log %log: File too large");
+    // A line cut short by an earlier crash: ended first, and said.
+    QTest::newRow("a log with a partial last line")
+        << QStringLiteral("partial log") << 0
+        << QStringLiteral("vantyx-flash: the log %log ended in a partial line");
 }
 
 void TestFlashTool::boardsComeFirst()
@@ -239,8 +255,48 @@ void TestFlashTool::boardsComeFirst()
     const QByteArray raw = QFile::encodeName(dir.path()) + "/fw\xff.bin";
     // Qt's own listing cannot name it to remove it.
     const auto unlinkRaw = qScopeGuard([&] { ::unlink(raw.constData()); });
+    const QString log = dir.filePath(QStringLiteral("filling.jsonl"));
+    const QByteArray before =
+        QByteArray(R"({"port":"earlier","result":"ok","pad":")") + QByteArray(800, 'x') + "\"}\n";
+    error.replace(QStringLiteral("%log"), log);
+    if (how == QStringLiteral("log fills") || how == QStringLiteral("partial log")) {
+        writeFile(dir.path(), QStringLiteral("filling.jsonl"),
+                  how == QStringLiteral("log fills") ? before : before + R"({"port":"cut)");
+        arguments = QStringList{QStringLiteral("--log"), log} + arguments;
+    }
+    std::thread writer;
+    const auto joinWriter = qScopeGuard([&] {
+        if (writer.joinable())
+            writer.join();
+    });
     QProcess tool;
-    if (how == QStringLiteral("streams closed")) {
+    if (how == QStringLiteral("log fills")) {
+        arguments.removeAt(arguments.indexOf(QStringLiteral("--json")) + 1);
+        arguments.removeAll(QStringLiteral("--json"));
+        // Writes past 1 KiB fail as on a full disk (EFBIG rather than ENOSPC), signal ignored.
+        tool.start(QStringLiteral("bash"),
+                   QStringList{QStringLiteral("-c"),
+                               QStringLiteral("ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\""),
+                               flashToolPath()} +
+                       arguments);
+    } else if (how == QStringLiteral("growing")) {
+        // Held open and growing, 2 KiB every 0.3 s, as a build or a copy writes it.
+        const QString growing = dir.filePath(QStringLiteral("growing.bin"));
+        auto file = std::make_shared<QFile>(growing);
+        QVERIFY(file->open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(file->write(imageBytes.left(2048)), qint64(2048));
+        QVERIFY(file->flush());
+        writer = std::thread([file, bytes = imageBytes] {
+            for (qsizetype at = 2048; at < bytes.size(); at += 2048) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                file->write(bytes.mid(at, 2048));
+                file->flush();
+            }
+            file->close();
+        });
+        arguments.last() = growing;
+        QCOMPARE(start(tool, arguments), QString());
+    } else if (how == QStringLiteral("streams closed")) {
         tool.start(QStringLiteral("/bin/sh"),
                    QStringList{QStringLiteral("-c"),
                                QStringLiteral("exec \"$0\" \"$@\" <&- >&- 2>&-"), flashToolPath()} +
@@ -272,6 +328,23 @@ void TestFlashTool::boardsComeFirst()
     if (!error.isEmpty()) { // that line alone: no stray warning of Qt's
         const QString said = QString::fromLocal8Bit(tool.readAllStandardError());
         QVERIFY2(said.startsWith(error) && said.count(QLatin1Char('\n')) == 1, qPrintable(said));
+    }
+    if (how == QStringLiteral("log fills") || how == QStringLiteral("partial log")) {
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray kept = file.readAll();
+        // Whole lines only: what was there, and the record when it went on the disk.
+        QVERIFY(kept.startsWith(before));
+        QVERIFY(kept.endsWith('\n'));
+        const QList<QByteArray> lines = kept.trimmed().split('\n');
+        if (how == QStringLiteral("log fills")) {
+            QCOMPARE(kept, before);
+            return;
+        }
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(1), QByteArray(R"({"port":"cut)"));
+        QCOMPARE(QJsonDocument::fromJson(lines.at(2)).object().value(QStringLiteral("result")),
+                 QJsonValue(QStringLiteral("ok")));
     }
     if (how != QStringLiteral("full disk")) {
         QFile report(json);
@@ -393,6 +466,23 @@ void TestFlashTool::refusedBeforeAnyPort_data()
         {QStringLiteral("--port"), port,
          writeFile(dir.path(), QStringLiteral("empty.bin"), QByteArray())},
         3, "empty");
+    // What a station needs to start, and cannot have: status 4, before any port is opened.
+    metricsInUse.listen(QHostAddress::LocalHost);
+    row("metrics port in use",
+        {QStringLiteral("--port"), port, QStringLiteral("--metrics"),
+         QStringLiteral("127.0.0.1:%1").arg(metricsInUse.serverPort()), good},
+        4,
+        qPrintable(QStringLiteral("cannot serve metrics on 127.0.0.1:%1: The bound address is "
+                                  "already in use")
+                       .arg(metricsInUse.serverPort())));
+    // Written past 1 KiB fails as on a full disk: the old file is kept whole.
+    const QString oldMetrics = writeFile(dir.path(), QStringLiteral("kept.prom"), "# old\n");
+    row("metrics file on a full disk",
+        {QStringLiteral("%full"), QStringLiteral("--port"), port, QStringLiteral("--metrics-file"),
+         oldMetrics, good},
+        4,
+        qPrintable(
+            QStringLiteral("cannot write the metrics file %1: File too large").arg(oldMetrics)));
     // Run as another user: a pseudo-terminal's group may write to it but not read it, so only
     // its owner is named.
     row("port not permitted", {QStringLiteral("%nobody"), QStringLiteral("--port"), port, good}, 1,
@@ -415,7 +505,14 @@ void TestFlashTool::refusedBeforeAnyPort()
     const passwd *owner = ::getpwuid(info.st_uid);
     error.replace(QStringLiteral("%owner"), QString::fromLocal8Bit(owner ? owner->pw_name : ""));
     QProcess tool;
-    if (arguments.first() == QStringLiteral("%nobody")) {
+    if (arguments.first() == QStringLiteral("%full")) {
+        arguments.removeFirst();
+        tool.start(QStringLiteral("bash"),
+                   QStringList{QStringLiteral("-c"),
+                               QStringLiteral("ulimit -f 1; trap '' XFSZ; exec \"$0\" \"$@\""),
+                               flashToolPath()} +
+                       arguments);
+    } else if (arguments.first() == QStringLiteral("%nobody")) {
         arguments.removeFirst();
         if (::geteuid() == 0) { // root opens anything: ask as somebody else
             const QString runuser = QStandardPaths::findExecutable(QStringLiteral("runuser"));
@@ -444,6 +541,9 @@ void TestFlashTool::refusedBeforeAnyPort()
              qPrintable(said));
     QTest::qWait(100);
     QVERIFY(device.record().received.isEmpty()); // the port was never touched
+    QFile metrics(dir.filePath(QStringLiteral("kept.prom")));
+    if (metrics.open(QIODevice::ReadOnly)) // never replaced by a shorter failed write
+        QCOMPARE(metrics.readAll(), QByteArray("# old\n"));
 }
 
 void TestFlashTool::watchFlashesEachArrival_data()
@@ -479,14 +579,19 @@ void TestFlashTool::watchFlashesEachArrival()
     QProcess tool;
     const QStringList where =
         inSlot ? QStringList{QStringLiteral("--slots"),
-                             writeFile(dir.path(), QStringLiteral("station.ini"),
-                                       "[station]\nusb = 0403:6001\n[slots]\nBay 1 = " +
-                                           board.toUtf8() + '\n'),
+                             // As the README's station: a slot on another machine beside.
+                             writeFile(
+                                 dir.path(), QStringLiteral("station.ini"),
+                                 "[station]\nusb = 0403:6001\n[slots]\nBay 1 = " + board.toUtf8() +
+                                     "\nB1 = rfc2217://127.0.0.1:4001  # the far bench\n"),
                              QStringLiteral("--tag"), QStringLiteral("WO-17")}
                : QStringList{QStringLiteral("--port"), board};
-    QCOMPARE(start(tool, QStringList{QStringLiteral("--watch")} + where +
-                             QStringList{QStringLiteral("--log"), log, watched}),
-             QString());
+    // The station's row names its image relative to its folder; records keep the whole path.
+    tool.setWorkingDirectory(dir.path());
+    QCOMPARE(
+        start(tool, QStringList{QStringLiteral("--watch")} + where +
+                        QStringList{QStringLiteral("--log"), log, inSlot ? imageName : watched}),
+        QString());
     QByteArray output;
     auto waitForLines = [&](const QByteArray &line, int count, int timeoutMs) {
         QDeadlineTimer deadline(timeoutMs);
@@ -551,6 +656,15 @@ void TestFlashTool::watchFlashesEachArrival()
                      .toString(),
                  sha256(images.at(i)));
     QCOMPARE(output.count("image changed: "), rebuilt ? 1 : 0);
+    // The far bench's slot is said once and left alone: the shift runs as written.
+    QCOMPARE(output.count("B1: ignored: a port on another machine, whose boards cannot be seen "
+                          "arriving"),
+             inSlot ? 1 : 0);
+    // Records say what wrote them, and the image by its whole path.
+    const QJsonObject first = QJsonDocument::fromJson(lines.at(0)).object();
+    QCOMPARE(first.value(QStringLiteral("program")).toString(), QStringLiteral("vantyx-flash"));
+    QCOMPARE(first.value(QStringLiteral("image")).toObject().value(QStringLiteral("path")),
+             QJsonValue(watched));
 }
 
 void TestFlashTool::logSurvivesAKill()

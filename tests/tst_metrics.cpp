@@ -1,3 +1,4 @@
+#include "metrics/metricsendpoint.h"
 #include "metrics/shiftmetrics.h"
 #include "testrig.h"
 
@@ -8,8 +9,10 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
@@ -25,6 +28,8 @@ class TestMetrics : public QObject
 private slots:
     void text_data();
     void text();
+    void endpointHoldsAgainstClients_data();
+    void endpointHoldsAgainstClients();
     void prometheusScrapesAShift();
 
 private:
@@ -91,6 +96,123 @@ void TestMetrics::text()
         QVERIFY2(text.contains(line.toUtf8()), qPrintable(line));
 }
 
+void TestMetrics::endpointHoldsAgainstClients_data()
+{
+    // What a client does to the endpoint, and what it gets; the endpoint answers a GET of
+    // another client all along, and no client's bytes make a Qt warning.
+    QTest::addColumn<QString>("client");
+    QTest::addColumn<QString>("gets"); // "closed", or the reply's first line and its body size
+    QTest::newRow("GET") << "GET"
+                         << "HTTP/1.1 200 OK|4000";
+    QTest::newRow("HEAD") << "HEAD"
+                          << "HTTP/1.1 200 OK|0";
+    QTest::newRow("POST") << "POST"
+                          << "HTTP/1.1 405 Method Not Allowed|0";
+    QTest::newRow("DELETE") << "DELETE"
+                            << "HTTP/1.1 405 Method Not Allowed|0";
+    QTest::newRow("a WebSocket upgrade") << "upgrade"
+                                         << "closed";
+    // A header line without end, 64 KiB of it: cut at 16 KiB.
+    QTest::newRow("an endless header line") << "endless"
+                                            << "closed";
+    // Requests pipelined by a client that reads none of the answers.
+    QTest::newRow("never reads") << "never reads"
+                                 << "closed";
+    // 64 connections held open: the next is closed at once.
+    QTest::newRow("the 65th connection") << "crowd"
+                                         << "closed";
+    QTest::newRow("silent for 10 s") << "idle"
+                                     << "closed";
+}
+
+void TestMetrics::endpointHoldsAgainstClients()
+{
+    QFETCH(QString, client);
+    QFETCH(QString, gets);
+    quietPlatformNotes();
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    MetricsEndpoint endpoint([] { return QByteArray(4000, 'm'); });
+    QString why;
+    QVERIFY2(endpoint.listen(QStringLiteral("127.0.0.1"), 0, &why), qPrintable(why));
+    const auto connectOne = [&](QTcpSocket &socket) {
+        socket.connectToHost(QHostAddress::LocalHost, endpoint.port());
+        return socket.waitForConnected(2000);
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    if (client == QStringLiteral("crowd")) {
+        for (int i = 0; i < 64; ++i) {
+            crowd.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY2(connectOne(*crowd.back()), qPrintable(crowd.back()->errorString()));
+            QCoreApplication::processEvents(); // taken, before the system's backlog fills
+        }
+        QTest::qWait(200); // each one taken by the server
+    }
+    QTcpSocket socket;
+    if (client == QStringLiteral("never reads")) {
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        socket.setReadBufferSize(1); // nothing more is taken from the system
+    }
+    QVERIFY(connectOne(socket));
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray sent;
+    if (client == QStringLiteral("GET") || client == QStringLiteral("HEAD") ||
+        client == QStringLiteral("POST") || client == QStringLiteral("DELETE")) {
+        sent = client.toLatin1() + " /metrics HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n";
+    } else if (client == QStringLiteral("upgrade")) {
+        sent = "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: Upgrade\r\nUpgrade: websocket\r\n"
+               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    }
+    socket.write(sent);
+    if (client == QStringLiteral("endless") || client == QStringLiteral("never reads")) {
+        const QByteArray piece = client == QStringLiteral("endless")
+                                     ? QByteArray(1024, 'a')
+                                     : QByteArray("GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n");
+        if (client == QStringLiteral("endless"))
+            socket.write("GET /metrics HTTP/1.1\r\nX-Long: ");
+        qint64 written = 0;
+        while (socket.state() == QAbstractSocket::ConnectedState && written < 4 * 65536 &&
+               clock.elapsed() < 5000) {
+            written += socket.write(piece);
+            socket.waitForBytesWritten(20);
+            QTest::qWait(1);
+        }
+        QVERIFY2(written < 4 * 65536, "the endpoint took it all");
+    }
+    QByteArray answer;
+    const bool closed = QTest::qWaitFor(
+        [&] {
+            if (socket.isOpen())
+                answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState ||
+                   (gets != QStringLiteral("closed") && answer.contains("\r\n\r\n") &&
+                    answer.size() - answer.indexOf("\r\n\r\n") - 4 >=
+                        gets.section(QLatin1Char('|'), 1).toInt());
+        },
+        15000);
+    QVERIFY2(closed, answer.constData());
+    if (gets == QStringLiteral("closed")) {
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        if (client == QStringLiteral("idle")) // after its 10 s, not before
+            QVERIFY2(clock.elapsed() >= 9500, qPrintable(QString::number(clock.elapsed())));
+        else
+            QVERIFY2(clock.elapsed() < 6000, qPrintable(QString::number(clock.elapsed())));
+    } else {
+        const qsizetype end = answer.indexOf("\r\n\r\n");
+        QCOMPARE(QString::fromLatin1(answer.left(answer.indexOf("\r\n"))) + QLatin1Char('|') +
+                     QString::number(answer.size() - end - 4),
+                 gets);
+        if (client == QStringLiteral("POST"))
+            QVERIFY(answer.left(end).contains("Allow: GET, HEAD"));
+    }
+    // Whatever that client did, another one is served.
+    crowd.clear();
+    QTest::qWait(100);
+    const QByteArray served =
+        get(QUrl(QStringLiteral("http://127.0.0.1:%1/metrics").arg(endpoint.port())));
+    QCOMPARE(served.size(), 4000);
+}
+
 QByteArray TestMetrics::get(const QUrl &url)
 {
     QNetworkAccessManager network;
@@ -131,9 +253,14 @@ void TestMetrics::prometheusScrapesAShift()
     }
     const quint16 metricsPort = freePort();
     QProcess tool;
-    tool.start(flashToolPath(),
-               arguments + QStringList{QStringLiteral("--metrics"),
-                                       QStringLiteral("127.0.0.1:%1").arg(metricsPort), image});
+    // Started with a low soft limit of open files, as a service may be: it takes the hard one,
+    // so that no crowd of clients starves the boards of descriptors.
+    tool.start(QStringLiteral("bash"),
+               QStringList{QStringLiteral("-c"),
+                           QStringLiteral("ulimit -Sn 256; exec \"$0\" \"$@\""), flashToolPath()} +
+                   arguments +
+                   QStringList{QStringLiteral("--metrics"),
+                               QStringLiteral("127.0.0.1:%1").arg(metricsPort), image});
     QVERIFY(tool.waitForStarted());
 
     const quint16 serverPort = freePort();
@@ -163,6 +290,15 @@ void TestMetrics::prometheusScrapesAShift()
             .contains("vantyx_boards_total{result=\"ok\"} 2"),
         20000);
     QVERIFY2(scraped.contains("vantyx_boards_total{result=\"failed\"} 1"), scraped.constData());
+    QFile limits(QStringLiteral("/proc/%1/limits").arg(tool.processId()));
+    QVERIFY(limits.open(QIODevice::ReadOnly)); // serving: past its start
+    const QByteArray openFiles = limits.readAll();
+    const QList<QByteArray> fields = openFiles.mid(openFiles.indexOf("Max open files"))
+                                         .split('\n')
+                                         .first()
+                                         .simplified()
+                                         .split(' ');
+    QCOMPARE(fields.at(3), fields.at(4)); // soft, hard
     QProcess check;
     check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
     check.write(scraped);

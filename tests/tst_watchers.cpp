@@ -1,3 +1,5 @@
+#include "core/files/filenames.h"
+#include "core/image/imagefile.h"
 #include "core/serial/portname.h"
 #include "engine/flash/imagewatcher.h"
 #include "engine/flash/portwatcher.h"
@@ -23,6 +25,8 @@ private slots:
     void ports();
     void image_data();
     void image();
+    void wholeOnFirstRead_data();
+    void wholeOnFirstRead();
     void slotFile_data();
     void slotFile();
     void station_data();
@@ -148,6 +152,69 @@ void TestWatchers::image()
              check == int(ImageWatcher::Check::Changed) ? rewritten : QByteArray(700, 'x'));
 }
 
+void TestWatchers::wholeOnFirstRead_data()
+{
+    // How the file is when a program first reads it; what the program gets, and how long at
+    // least it waited for it.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("waitMs"); // the longest the reader waits
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<int>("waitedMs");
+    QTest::newRow("saved a minute ago") << "settled" << 5000 << true << 0;
+    QTest::newRow("saved just now") << "fresh" << 5000 << true << 900;
+    // As the writer: 2 KiB every 0.3 s, held open, then closed.
+    QTest::newRow("held open by its writer, growing") << "growing" << 10000 << true << 1500;
+    QTest::newRow("held open longer than the wait") << "growing" << 600 << false << 600;
+}
+
+void TestWatchers::wholeOnFirstRead()
+{
+    QFETCH(QString, how);
+    QFETCH(int, waitMs);
+    QFETCH(bool, read);
+    QFETCH(int, waitedMs);
+    QTemporaryDir dir;
+    const QByteArray whole = patternImage(8 * 2048, 5);
+    const QString path = dir.filePath(QStringLiteral("growing.bin"));
+    std::thread writer;
+    if (how == QStringLiteral("settled")) {
+        writeSettledFile(dir.path(), QStringLiteral("growing.bin"), whole);
+    } else if (how == QStringLiteral("fresh")) {
+        writeFile(dir.path(), QStringLiteral("growing.bin"), whole);
+    } else {
+        auto file = std::make_shared<QFile>(path);
+        QVERIFY(file->open(QIODevice::WriteOnly));
+        QCOMPARE(file->write(whole.left(2048)), qint64(2048));
+        QVERIFY(file->flush());
+        writer = std::thread([file, whole] {
+            for (qsizetype at = 2048; at < whole.size(); at += 2048) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                file->write(whole.mid(at, 2048));
+                file->flush();
+            }
+            file->close();
+        });
+    }
+    QElapsedTimer waited;
+    waited.start();
+    QString why;
+    const std::optional<PaddedImage> image =
+        readWholeImage(files::pathOf(path), &why, ImageReading::rawBytes(), waitMs);
+    const qint64 elapsed = waited.elapsed();
+    if (writer.joinable())
+        writer.join();
+    QVERIFY2(bool(image) == read, qPrintable(why));
+    QVERIFY2(elapsed >= waitedMs, qPrintable(QString::number(elapsed)));
+    if (!read) {
+        QVERIFY2(why.startsWith(QStringLiteral("still being written after 0.6 s")),
+                 qPrintable(why));
+        return;
+    }
+    QCOMPARE(QByteArray(image->data.get(), image->length), whole); // never a part of it
+    if (waitedMs == 0)
+        QVERIFY2(elapsed < 500, qPrintable(QString::number(elapsed)));
+}
+
 void TestWatchers::slotFile_data()
 {
     // The file as a person writes it; what is read, or the error with its line.
@@ -180,6 +247,17 @@ void TestWatchers::slotFile_data()
     row("quotes inside a quoted port", "[slots]\nB1 = \" = \"x\"\n", "B1= = \"x|");
     row("a control character in a port", "[slots]\nA = a\x01b\n",
         "2: slot A: a control character in the port's name");
+    // A comment after a value is no part of it; inside quotes it is.
+    row("a comment after a port", "[slots]\nA1 = /dev/ttyUSB0  # by the door\nA2 = \"x # y\"\n",
+        "A1=/dev/ttyUSB0,A2=x # y|");
+    row("a comment after a section", "[slots] ; the bench\nA1 = /dev/ttyUSB0\n",
+        "A1=/dev/ttyUSB0|");
+    // Names reach terminals and windows: no escape sequence, no NUL.
+    row("an escape in a slot's name", "[slots]\nA\x1b[2J1 = /dev/ttyUSB0\n",
+        "2: a control character in a name");
+    QTest::newRow("a NUL in a slot's name")
+        << QStringLiteral("[slots]\nA") + QChar(0) + QStringLiteral("1 = /dev/ttyUSB0\n")
+        << QStringLiteral("2: a control character in a name");
 }
 
 void TestWatchers::slotFile()
@@ -212,6 +290,12 @@ void TestWatchers::station_data()
     QTest::addColumn<bool>("withSlots");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("ignored");
+    // A port on another machine, in vantyx-flash --watch, where no operator flashes by hand.
+    QTest::newRow("a network slot, hands off")
+        << "rfc2217://bench:7001"
+        << "" << false << ""
+        << "a port on another machine, whose boards cannot be seen arriving; flash it without "
+           "--watch, or from vantyx-bench";
     QTest::newRow("the slot's port") << "a"
                                      << "0403:6001" << true << "A1"
                                      << "";
@@ -256,14 +340,16 @@ void TestWatchers::station()
     station.adapters = {QStringLiteral("0403:6001")};
     if (withSlots)
         station.benchSlots << Station::Slot{QStringLiteral("A1"), link};
-    QCOMPARE(station.slotLabel(dir.filePath(port)), label);
+    const bool remote = port.contains(QStringLiteral("://"));
+    const QString name = remote ? port : dir.filePath(port);
+    QCOMPARE(station.slotLabel(name), label);
     const auto leftAlone = [&] {
-        const Station::Verdict verdict = station.judge(dir.filePath(port), adapter, false, false);
+        const Station::Verdict verdict = station.judge(name, adapter, remote, remote);
         return verdict.role == Station::Role::Ignored ? verdict.why : QString();
     };
     QCOMPARE(leftAlone(), ignored);
     station.adapters.clear(); // none given: any adapter
-    QCOMPARE(leftAlone(), QString());
+    QCOMPARE(leftAlone(), remote ? ignored : QString());
 }
 
 QTEST_MAIN(TestWatchers)

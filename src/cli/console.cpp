@@ -27,7 +27,8 @@ Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
     connect(&run, &FlashRun::noPorts, this,
             [] { complain(QStringLiteral("no serial ports found")); });
     connect(&run, &FlashRun::portIgnored, this, [this](const QString &port, const QString &why) {
-        say(QStringLiteral("%1: ignored: %2").arg(port, why));
+        const QString slot = m_run.station().slotOf(port); // a slot says its name
+        say(QStringLiteral("%1: ignored: %2").arg(slot.isEmpty() ? port : slot, why));
     });
     connect(&run, &FlashRun::portUnassigned, this, [this](const QString &port) {
         say(QStringLiteral("%1: unassigned: no slot names it; not flashed").arg(port));

@@ -51,22 +51,31 @@ private:
     {
         socket->setReadBufferSize(maxRequestBytes + 1);
         auto *idle = new QTimer(socket);
+        idle->setTimerType(Qt::PreciseTimer); // a coarse one may end a client's 10 s early
         idle->setSingleShot(true);
         idle->setInterval(idleMs);
-        connect(idle, &QTimer::timeout, socket, &QAbstractSocket::abort);
+        connect(idle, &QTimer::timeout, socket, [socket] { cut(socket); });
         idle->start();
         auto received = std::make_shared<qint64>(0); // since the last answer went out whole
         connect(socket, &QIODevice::readyRead, socket, [socket, idle, received] {
             idle->start();
             *received += socket->bytesAvailable();
             if (*received > maxRequestBytes || socket->bytesToWrite() > maxUnreadOutput)
-                socket->abort();
+                cut(socket);
         });
         connect(socket, &QIODevice::bytesWritten, socket, [socket, idle, received] {
             idle->start();
             if (socket->bytesToWrite() == 0)
                 *received = 0;
         });
+    }
+
+    // Closed now, and nothing more read from it: the HTTP server's own reading, still to come
+    // for these bytes, would find the socket closed and warn.
+    static void cut(QTcpSocket *socket)
+    {
+        QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
+        socket->abort();
     }
 
     int m_open = 0;

@@ -78,10 +78,14 @@ QString writeTargetProblem(const QString &option, const QString &name)
     case Kind::Missing:
         break;
     }
-    // Made at the first write: its folder must be there, and take it.
-    const QString folder = QString::fromStdU16String(resolved(name).parent_path().u16string());
+    // Made at the first write: its folder must be there as the system reads the name (a/../x
+    // needs a), and take it.
+    std::error_code error;
+    const std::filesystem::path parent =
+        std::filesystem::absolute(pathOf(name), error).parent_path();
+    const QString folder = QString::fromStdU16String(parent.u16string());
     const QFileInfo where(folder);
-    if (!where.isDir())
+    if (!std::filesystem::is_directory(parent, error))
         return QStringLiteral("%1: no folder %2").arg(option, folder);
     if (!where.isWritable())
         return QStringLiteral("%1: %2 cannot be written").arg(option, name);

@@ -40,6 +40,10 @@ inline QString endlessResends(int block)
         .arg(block)
         .arg(maxResendsInARow);
 }
+inline QString portLost(const QString &reason)
+{
+    return QStringLiteral("lost the port: ") + reason;
+}
 inline QString imageUnreadable(const QString &why)
 {
     return QStringLiteral("the image cannot be read: %1").arg(why);

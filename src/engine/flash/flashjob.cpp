@@ -11,12 +11,10 @@ FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const Pad
       m_detectTimeoutMs(detectTimeoutMs), m_link(link)
 {
     m_link->setParent(this);
-    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
-        timer->setTimerType(Qt::PreciseTimer);
+    m_wakeTimer.setTimerType(Qt::PreciseTimer);
     m_wakeTimer.setInterval(quenlark::wakeUpIntervalMs);
-    m_detectLimit.setSingleShot(true);
     connect(&m_wakeTimer, &QTimer::timeout, this, &FlashJob::wakeUp);
-    connect(&m_detectLimit, &QTimer::timeout, this, [this] {
+    connect(&m_detectLimit, &LimitTimer::passed, this, [this] {
         finish(Result::NotDetected, quenlark::failure::noBootloader(m_detectTimeoutMs));
     });
     connect(&m_step, &LimitTimer::passed, this, &FlashJob::onStepTimeout);
@@ -62,7 +60,7 @@ void FlashJob::onOpened()
     setPhase(Phase::Waking);
     m_wakeTimer.start(); // the first command one period after the start, as the window's
     if (m_detectTimeoutMs > 0)
-        m_detectLimit.start(m_detectTimeoutMs);
+        m_detectLimit.restart(m_detectTimeoutMs);
 }
 
 void FlashJob::cancel()
@@ -86,8 +84,8 @@ void FlashJob::finish(Result result, const QString &message)
     if (m_sinceFirstBlock.isValid())
         m_transferEndMs = m_sinceFirstBlock.elapsed();
     m_endedAt = QDateTime::currentDateTime();
-    for (QTimer *timer : {&m_wakeTimer, &m_detectLimit})
-        timer->stop();
+    m_wakeTimer.stop();
+    m_detectLimit.stop();
     m_step.stop();
     // Safe inside the link's own signals: it is only deleted with the job.
     m_link->disconnect(this);

@@ -85,9 +85,9 @@ private:
     qint64 m_replyNs = 0; // the block replies' times, from each block's write
     int m_replies = 0;
 
-    QTimer m_wakeTimer;   // the wake-up command's period
-    QTimer m_detectLimit; // how long the bootloader may take to answer at all
-    LimitTimer m_step;    // settling, and each reply's limit, from the step's last write
+    QTimer m_wakeTimer;       // the wake-up command's period
+    LimitTimer m_detectLimit; // how long the bootloader may take to answer at all
+    LimitTimer m_step;        // settling, and each reply's limit, from the step's last write
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceFirstBlock;
     qint64 m_endMs = -1;

@@ -1,5 +1,6 @@
 #include "engine/link/seriallink.h"
 
+#include "core/protocol/failures.h"
 #include "core/serial/linesettings.h"
 #include "core/serial/porterror.h"
 
@@ -29,7 +30,7 @@ void SerialLink::close()
 void SerialLink::onError(QSerialPort::SerialPortError error)
 {
     if (porterror::isFatal(error))
-        emit lost(QStringLiteral("lost the port: ") + porterror::reason(m_port));
+        emit lost(quenlark::failure::portLost(porterror::reason(m_port)));
 }
 
 void SerialLink::write(const char *data, qint64 size)

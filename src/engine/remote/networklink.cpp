@@ -1,5 +1,7 @@
 #include "engine/remote/networklink.h"
 
+#include "core/protocol/failures.h"
+
 #include <cstring>
 #include <utility>
 
@@ -113,10 +115,11 @@ void NetworkLink::onSocketError(QAbstractSocket::SocketError error)
     if (!m_ready)
         fail(QStringLiteral("cannot reach %1: %2").arg(where, m_socket.errorString()));
     else if (error == QAbstractSocket::RemoteHostClosedError)
-        fail(QStringLiteral("lost the port: the server %1 closed the connection").arg(where));
+        fail(quenlark::failure::portLost(
+            QStringLiteral("the server %1 closed the connection").arg(where)));
     else
-        fail(QStringLiteral("lost the port: the connection to %1 failed: %2")
-                 .arg(where, m_socket.errorString()));
+        fail(quenlark::failure::portLost(
+            QStringLiteral("the connection to %1 failed: %2").arg(where, m_socket.errorString())));
 }
 
 qint64 NetworkLink::read(char *data, qint64 maxSize)
@@ -151,8 +154,8 @@ bool NetworkLink::send(const char *data, qint64 size)
     // that never reads would have it grow without end.
     constexpr qint64 mostUnsent = 1 << 20;
     if (m_socket.bytesToWrite() + size > mostUnsent) {
-        fail(QStringLiteral("lost the port: the server %1 takes nothing of what is sent")
-                 .arg(m_remote.address()));
+        fail(quenlark::failure::portLost(
+            QStringLiteral("the server %1 takes nothing of what is sent").arg(m_remote.address())));
         return false;
     }
     m_socket.write(data, size);

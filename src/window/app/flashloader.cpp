@@ -55,12 +55,6 @@ constexpr bool waitOnPortFirst = true;
 constexpr bool blocksAfterTheSlot = false;
 #endif
 
-// What the record says of a port gone in the middle (an adapter pulled out).
-QString portWentAwayText()
-{
-    return QStringLiteral("the port went away");
-}
-
 } // namespace
 
 FlashLoader::FlashLoader(QWidget *parent) : QMainWindow(parent), ui(new Ui_FlashLoader)
@@ -249,7 +243,7 @@ void FlashLoader::portWentAway()
         [this] {
             if (!downloading)
                 return;
-            endRecord(BoardResult::PortError, portWentAwayText());
+            endRecord(BoardResult::PortError, quenlark::failure::portLost(connection.lossReason()));
             showWarningBox(this, QStringLiteral("Failed to flash!"));
             finishDownload(BoardResult::PortError);
         },
@@ -345,7 +339,7 @@ void FlashLoader::sendFirmwareBlocks()
     case BlockOutcome::Failed: // a bad reply, none in time, endless resends, a port gone
         closeSerialPort();
         endRecord(portGone ? BoardResult::PortError : BoardResult::Failed,
-                  portGone ? portWentAwayText() : blockFailure);
+                  portGone ? quenlark::failure::portLost(connection.lossReason()) : blockFailure);
         showWarningBox(this, QStringLiteral("Failed to flash!"));
         ui->progressBar->setValue(0);
         finishDownload(BoardResult::Failed);

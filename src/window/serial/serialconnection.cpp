@@ -41,8 +41,8 @@ bool SerialConnection::open(const QString &name, QObject *receiver, const char *
                          [this](QSerialPort::SerialPortError error) {
                              if (!porterror::isFatal(error) || !m_port)
                                  return;
-                             const QString message =
-                                 porterror::lostText(m_name, porterror::reason(*m_port));
+                             m_lossReason = porterror::reason(*m_port);
+                             const QString message = porterror::lostText(m_name, m_lossReason);
                              close();
                              if (m_lost)
                                  m_lost(message);

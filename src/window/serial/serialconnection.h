@@ -28,6 +28,8 @@ public:
     // Called when the open port goes away (an adapter pulled out, a read or write that
     // fails), once the port is closed, with what the operator should read about it.
     void onLost(std::function<void(const QString &message)> lost) { m_lost = std::move(lost); }
+    // Why the port was lost last, in the system's words, for a record.
+    QString lossReason() const { return m_lossReason; }
 
     // Safe inside a slot of the port's own signals: the port is closed at once and deleted
     // only once control is back in the event loop.
@@ -47,5 +49,6 @@ private:
     QString m_name;
     QString m_openFailure;
     std::function<void(const QString &)> m_lost;
+    QString m_lossReason;
     QList<QPointer<QSerialPort>> m_closing; // closed ports awaiting their deferred delete
 };
