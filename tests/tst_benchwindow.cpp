@@ -1,19 +1,26 @@
 #include "benchwindow/benchwindow.h"
 #include "benchwindow/sloteditor.h"
 #include "engine/flash/slotfile.h"
+#include "pseudoterminal.h"
 #include "testrig.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,9 +34,33 @@ class TestBenchWindow : public QObject
 private slots:
     void initTestCase();
     void shiftOfFourBoards();
+    void boardThatNeverAnswers();
+    void scanWhereverTheFocusIs();
+    void windowProgramsNeedADisplay_data();
+    void windowProgramsNeedADisplay();
     void everyActionHasItsOwnKey();
     void slotEditorNamesArrivals();
 };
+
+namespace {
+
+// Answers the next message box with `button` once it is up, and keeps its text.
+void answerNextBox(QString *text, QMessageBox::StandardButton button)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, text, button] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *text = box->text();
+        box->button(button)->click();
+        timer->deleteLater();
+    });
+    timer->start();
+}
+
+} // namespace
 
 void TestBenchWindow::initTestCase()
 {
@@ -143,6 +174,93 @@ void TestBenchWindow::shiftOfFourBoards()
     // Ending the shift with nothing in progress asks nothing.
     QVERIFY(window.endShift());
     QVERIFY(!window.inShift());
+}
+
+void TestBenchWindow::boardThatNeverAnswers()
+{
+    // A board plugged in (or retried) whose bootloader never answers: its row waits for the
+    // detect limit, its time running, then says why; it never waits for ever.
+    QTemporaryDir dir;
+    devicesim::Pty mute; // a port with nothing answering on it
+    QVERIFY2(mute.isOpen(), qPrintable(mute.error));
+    StationOptions options;
+    options.ports = {mute.path};
+    options.log = dir.filePath(QStringLiteral("shift.jsonl"));
+    options.detectTimeoutMs = 1500;
+    BenchWindow window(options);
+    window.show();
+    QVERIFY(window.chooseImage(
+        writeSettledFile(dir.path(), QStringLiteral("fw.bin"), patternImage(600, 4))));
+    QVERIFY(window.startShift());
+    BenchModel &model = window.model();
+    QTRY_COMPARE(model.state(model.rowOf(mute.path)), BenchModel::State::Flashing);
+    const QModelIndex time = model.index(model.rowOf(mute.path), BenchModel::Time);
+    QTRY_VERIFY(model.data(time).toString() >= QStringLiteral("0.5 s"));
+    // Ending the shift now asks, in words, and the operator keeps it.
+    QString question;
+    answerNextBox(&question, QMessageBox::No);
+    QVERIFY(!window.endShift());
+    QCOMPARE(question, QStringLiteral("1 board is being flashed. Stop it and end the shift? It "
+                                      "is recorded as cancelled."));
+    QTRY_COMPARE_WITH_TIMEOUT(model.state(model.rowOf(mute.path)), BenchModel::State::Failed, 5000);
+    QCOMPARE(model.message(model.rowOf(mute.path)),
+             QStringLiteral("no answer from the bootloader within 1.5 s"));
+    QCOMPARE(window.counters().count(BoardResult::NotDetected), 1);
+}
+
+void TestBenchWindow::scanWhereverTheFocusIs()
+{
+    // A scanner types an ID and Enter into whatever has the focus: the table too.
+    QTemporaryDir dir;
+    const QString port = writeFile(dir.path(), QStringLiteral("ttyBOARD"), QByteArray());
+    StationOptions options;
+    options.ports = {port};
+    BenchWindow window(options);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    BenchModel &model = window.model();
+    QTRY_COMPARE(model.rowCount(), 1);
+    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView_boards"));
+    table->setCurrentIndex(model.index(0, 0));
+    table->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), table);
+    for (const QChar c : QStringLiteral("SN-42"))
+        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(model.boardId(0), QStringLiteral("SN-42"));
+    QVERIFY(model.boardIdIsNext(0)); // for the next board on that row
+}
+
+void TestBenchWindow::windowProgramsNeedADisplay_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::newRow("FlashLoader") << updaterPath();
+    QTest::newRow("vantyx-bench") << benchPath();
+}
+
+void TestBenchWindow::windowProgramsNeedADisplay()
+{
+    // Over ssh, from a service: one line and a status, not Qt's abort; --help all the same.
+    QFETCH(QString, program);
+    QProcess window;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    window.setProcessEnvironment(environment);
+    window.start(program, QStringList());
+    QVERIFY(window.waitForFinished(10000));
+    QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(window.exitCode(), 4);
+    const QString name = QFileInfo(program).fileName();
+    QCOMPARE(QString::fromLocal8Bit(window.readAllStandardError()),
+             name + QStringLiteral(": no display to open the window on (neither DISPLAY nor "
+                                   "WAYLAND_DISPLAY is set)\n"));
+    window.start(program, {QStringLiteral("--help")});
+    QVERIFY(window.waitForFinished(10000));
+    QCOMPARE(window.exitCode(), 0);
+    QVERIFY(window.readAllStandardOutput().contains("Exit status: 0 the window was closed, 2 bad "
+                                                    "usage, 4"));
 }
 
 void TestBenchWindow::everyActionHasItsOwnKey()

@@ -2,6 +2,7 @@
 #include "engine/link/portlinks.h"
 #include "windowrig.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -238,6 +239,9 @@ void TestConformance::window()
     QFETCH(QString, row);
     const Row expected = rows(image).at(row.toStdString());
     Rig rig(expected.script);
+    // The box stays up a while: the record is the download's, written before it opens.
+    constexpr int boxHeldMs = 800;
+    rig.answerer.holdMs = boxHeldMs;
     QTemporaryDir records;
     rig.window.setRecordsFolder(records.path());
     bool sent = false;
@@ -251,6 +255,7 @@ void TestConformance::window()
         sent = rig.answerer.count(QStringLiteral("Firmware sent")) == 1;
     }
     QTRY_VERIFY2(rig.isIdle(), qPrintable(rig.idleReport()));
+    const QDateTime dismissed = QDateTime::currentDateTime();
     const devicesim::Record record = rig.device.record();
     QCOMPARE(describe(classOf(sent, record)), describe(expected.outcome));
     QCOMPARE(afterDetection(record.received), expected.received);
@@ -269,6 +274,12 @@ void TestConformance::window()
                      : result == QStringLiteral("failed") || result == QStringLiteral("port-error"),
                  qPrintable(result));
         QCOMPARE(board.value(QStringLiteral("port")).toString(), rig.device.portName());
+        const QDateTime ended = QDateTime::fromString(
+            board.value(QStringLiteral("ended")).toString(), Qt::ISODateWithMs);
+        QVERIFY2(
+            ended.msecsTo(dismissed) >= boxHeldMs - 100,
+            qPrintable(
+                QStringLiteral("ended %1 ms before the box went").arg(ended.msecsTo(dismissed))));
         // The cause the job's record names too.
         const QString message = board.value(QStringLiteral("message")).toString();
         const QString cause = recordMessage(row.toStdString());

@@ -58,8 +58,9 @@ void TestStationOptions::bothReaders_data()
         QTest::newRow(name) << QString::fromUtf8(arguments).split(QLatin1Char(' '))
                             << QString::fromUtf8(error);
     };
-    row("a station's files, all apart", "--log %d/a.jsonl --metrics-file %d/a.prom --slots "
-                                        "%d/bench.ini --tag WO-1 fw.bin",
+    row("a station's files, all apart",
+        "--log %d/a.jsonl --metrics-file %d/a.prom --slots "
+        "%d/bench.ini --tag WO-1 fw.bin",
         "");
     // One file not made yet, spelt two ways: whatever the spelling, one file.
     row("log and metrics file, ./x and x", "--log shift.jsonl --metrics-file ./shift.jsonl fw.bin",
@@ -113,10 +114,9 @@ void TestStationOptions::bothReaders()
     FlashOptions flash;
     QString flashError;
     // vantyx-flash needs ports to run at all: --watch takes them, as a station does.
-    const bool flashTook =
-        parseFlashOptions(QStringList{QStringLiteral("vantyx-flash"), QStringLiteral("--watch")} +
-                              arguments,
-                          &flash, &flashError);
+    const bool flashTook = parseFlashOptions(
+        QStringList{QStringLiteral("vantyx-flash"), QStringLiteral("--watch")} + arguments, &flash,
+        &flashError);
     QCOMPARE(flashError, error);
     QCOMPARE(flashTook, error.isEmpty());
 

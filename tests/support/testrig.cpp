@@ -72,6 +72,11 @@ QString flashToolPath()
     return QStringLiteral(VANTYX_FLASH_PATH);
 }
 
+QString benchPath()
+{
+    return QStringLiteral(VANTYX_BENCH_PATH);
+}
+
 bool SimulatorProcess::start(const QStringList &arguments)
 {
     process.start(simulatorPath(), arguments);

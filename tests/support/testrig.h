@@ -39,6 +39,7 @@ void quietPlatformNotes();
 
 QString simulatorPath();
 QString flashToolPath();
+QString benchPath(); // vantyx-bench
 
 #ifdef FLASHLOADER_REMOTE_PORTS
 // ser2net on the loopback address in front of pseudo-terminals, one connection each, from a

@@ -1,5 +1,6 @@
 #include "core/files/replacedfile.h"
 
+#include "core/files/descriptor.h"
 #include "core/files/filenames.h"
 #include "core/files/systemerror.h"
 
@@ -10,27 +11,6 @@
 
 namespace files {
 
-namespace {
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
-} // namespace
-
 bool replaceWhole(const QString &name, const QByteArray &bytes, QString *why)
 {
     const std::filesystem::path target = resolved(name);
@@ -39,7 +19,7 @@ bool replaceWhole(const QString &name, const QByteArray &bytes, QString *why)
     const bool exists = ::stat(path.constData(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode)) { // a device: nothing to put in its place
         const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
-        const bool written = fd >= 0 && writeAll(fd, bytes);
+        const bool written = fd >= 0 && descriptor::writeAll(fd, bytes.constData(), bytes.size());
         const int error = errno;
         if (fd >= 0)
             ::close(fd);
@@ -63,7 +43,8 @@ bool replaceWhole(const QString &name, const QByteArray &bytes, QString *why)
     }
     if (exists) // the file keeps who may read it
         ::fchmod(fd, old.st_mode & 07777);
-    bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    bool written =
+        descriptor::writeAll(fd, bytes.constData(), bytes.size()) && descriptor::sync(fd);
     int error = errno;
     if (::close(fd) != 0 && written) {
         written = false;

@@ -1,5 +1,6 @@
 #include "core/files/replacedfile.h"
 
+#include "core/files/descriptor.h"
 #include "core/files/filenames.h"
 #include "core/files/systemerror.h"
 
@@ -13,22 +14,6 @@ namespace files {
 
 namespace {
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const int n = ::_write(fd, bytes.constData() + done,
-                               unsigned(qMin<qsizetype>(bytes.size() - done, 1 << 30)));
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        done += n;
-    }
-    return true;
-}
-
 QString windowsError(DWORD number)
 {
     return QString::fromStdString(std::system_category().message(int(number)));
@@ -41,7 +26,7 @@ bool replaceWhole(const QString &name, const QByteArray &bytes, QString *why)
     const std::filesystem::path target = resolved(name);
     if (kindOf(name) == Kind::Device) { // NUL, a console: nothing to put in its place
         const int fd = ::_wopen(target.c_str(), _O_WRONLY | _O_BINARY);
-        const bool written = fd >= 0 && writeAll(fd, bytes);
+        const bool written = fd >= 0 && descriptor::writeAll(fd, bytes.constData(), bytes.size());
         const int error = errno;
         if (fd >= 0)
             ::_close(fd);
@@ -63,7 +48,8 @@ bool replaceWhole(const QString &name, const QByteArray &bytes, QString *why)
         *why = systemError(errno);
         return false;
     }
-    bool written = writeAll(fd, bytes) && ::_commit(fd) == 0;
+    bool written =
+        descriptor::writeAll(fd, bytes.constData(), bytes.size()) && descriptor::sync(fd);
     const int error = errno;
     if (::_close(fd) != 0 && written) {
         *why = systemError(errno);
