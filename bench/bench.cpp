@@ -3,7 +3,8 @@
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
 //   --rounds N     that many full runs, then each figure's low, median and high over them
-//   --only rate|wire|cpu|bench|local|stations|hex|window64   one measure, in this process;
+//   --only rate|wire|cpu|bench|local|crowd|stations|hex|window64   one measure, in this
+//                  process;
 //   --runs N       that many runs of each measure
 //   --no-metrics   the local row without serving and scraping metrics, to see what they cost
 // A full run measures each measure in a process of its own, started once the machine is quiet,
@@ -31,17 +32,20 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <future>
 #include <netinet/in.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char **environ;
 
@@ -219,9 +223,81 @@ int scrapeEverySecond(quint16 port, const std::atomic<bool> &stop)
     return scrapes;
 }
 
-// vantyx-flash on `ports`, with `extra` arguments; its CPU seconds.
+// A crowd on the metrics endpoint at `port` until `stop`: 500 clients that connect and say
+// nothing, and 4 that pipeline requests and read none of the answers; each one the endpoint
+// closes connects again a second later, as a misbehaving scraper pool would. How many
+// connections the endpoint closed.
+int crowdTheEndpoint(quint16 port, const std::atomic<bool> &stop)
+{
+    constexpr int idleClients = 500, silentReaders = 4;
+    constexpr int clients = idleClients + silentReaders;
+    struct Client
+    {
+        int fd = -1;
+        std::chrono::steady_clock::time_point again; // when a closed one connects again
+    };
+    std::vector<Client> crowd(clients);
+    const auto connectOne = [&](int i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (i >= idleClients) { // the answers pile up at the server
+            const int small = 4096;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        crowd[size_t(i)].fd = fd;
+    };
+    for (int i = 0; i < clients; ++i)
+        connectOne(i);
+    const char request[] = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    int closed = 0;
+    std::vector<pollfd> fds(clients);
+    while (!stop) {
+        const auto now = std::chrono::steady_clock::now();
+        for (int i = 0; i < clients; ++i) {
+            Client &client = crowd[size_t(i)];
+            if (client.fd < 0 && now >= client.again)
+                connectOne(i);
+            fds[size_t(i)] = {client.fd, short(i < idleClients ? POLLIN : POLLOUT), 0};
+        }
+        ::poll(fds.data(), fds.size(), 50);
+        for (int i = 0; i < clients; ++i) {
+            Client &client = crowd[size_t(i)];
+            const short events = fds[size_t(i)].revents;
+            if (client.fd < 0 || events == 0)
+                continue;
+            bool gone = events & (POLLHUP | POLLERR);
+            char byte = 0;
+            if (!gone && i < idleClients) // an idle client reads nothing: a read is the close
+                gone = ::recv(client.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+            for (int sent = 0; !gone && i >= idleClients && sent < 64; ++sent) {
+                const ssize_t n =
+                    ::send(client.fd, request, sizeof request - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (n < 0 && errno == EAGAIN)
+                    break;
+                gone = n < 0;
+            }
+            if (gone) {
+                ::close(client.fd);
+                client.fd = -1;
+                client.again = now + std::chrono::seconds(1);
+                ++closed;
+            }
+        }
+    }
+    for (const Client &client : crowd)
+        if (client.fd >= 0)
+            ::close(client.fd);
+    return closed;
+}
+
+// vantyx-flash on `ports`, with `extra` arguments; its CPU seconds and, when asked, its peak
+// resident memory in MB.
 bool runFlashTool(const QStringList &ports, const QString &imagePath, double *cpuSeconds,
-                  const QStringList &extra = {})
+                  const QStringList &extra = {}, double *peakMemoryMb = nullptr)
 {
     QList<QByteArray> arguments{flashToolPath().toLocal8Bit()};
     for (const QString &port : ports)
@@ -248,6 +324,8 @@ bool runFlashTool(const QStringList &ports, const QString &imagePath, double *cp
         return false;
     *cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    if (peakMemoryMb)
+        *peakMemoryMb = double(usage.ru_maxrss) / 1024; // kilobytes on Linux
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -308,9 +386,18 @@ QStringList startBoards(QProcess &sim, int boards)
 // share of two cores more than the flasher), flashed at once by vantyx-flash: on their
 // pseudo-terminals, or through `stations` ser2net stations, RFC 2217 and raw TCP by turns. The
 // slowest board's image bytes per second, and the flasher's CPU per second per board.
+// With `crowd`, the metrics' endpoint also has crowdTheEndpoint() on it: `closed` gets how
+// many connections it closed, `peakMemoryMb` vantyx-flash's peak resident memory.
+struct Crowd
+{
+    bool on = false;
+    int closed = 0;
+    double peakMemoryMb = 0;
+};
+
 bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
                    const QString &folder, double *slowestRate, double *cpuPerBoard,
-                   bool scraped = false, int *scrapes = nullptr)
+                   bool scraped = false, int *scrapes = nullptr, Crowd *crowd = nullptr)
 {
     QProcess sim;
     QStringList ports = startBoards(sim, boards);
@@ -338,16 +425,22 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
     const quint16 metricsPort = scraped ? freeLocalPort() : 0;
     std::atomic<bool> done{false};
     std::future<int> scraper;
+    std::future<int> crowding;
     if (scraped)
         scraper = std::async(std::launch::async, scrapeEverySecond, metricsPort, std::cref(done));
+    if (crowd && crowd->on)
+        crowding = std::async(std::launch::async, crowdTheEndpoint, metricsPort, std::cref(done));
     const bool flashed =
         runFlashTool(ports, imagePath, &cpu,
                      scraped ? QStringList{QStringLiteral("--metrics"),
                                            QStringLiteral("127.0.0.1:%1").arg(metricsPort)}
-                             : QStringList());
+                             : QStringList(),
+                     crowd ? &crowd->peakMemoryMb : nullptr);
     done = true;
     if (scraped && scrapes)
         *scrapes = scraper.get();
+    if (crowding.valid())
+        crowd->closed = crowding.get();
     if (!flashed || !sim.waitForFinished(30000))
         return false;
     const QList<double> rates = completedRates(sim.readAllStandardOutput());
@@ -418,9 +511,9 @@ int fail(const char *what)
 }
 
 const QStringList measures{
-    QStringLiteral("rate"),  QStringLiteral("wire"),     QStringLiteral("cpu"),
-    QStringLiteral("bench"), QStringLiteral("local"),    QStringLiteral("stations"),
-    QStringLiteral("hex"),   QStringLiteral("window64"),
+    QStringLiteral("rate"),     QStringLiteral("wire"),  QStringLiteral("cpu"),
+    QStringLiteral("bench"),    QStringLiteral("local"), QStringLiteral("crowd"),
+    QStringLiteral("stations"), QStringLiteral("hex"),   QStringLiteral("window64"),
 };
 
 // One measure, its runs in this process: its figures, or nothing when a download failed (said).
@@ -511,9 +604,12 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         }
         figures.add(QStringLiteral("bench_slowest_bytes_per_s"), slowest);
         figures.add(QStringLiteral("bench_cpu_per_s"), benchCpu);
-    } else if (name == QLatin1String("local") || name == QLatin1String("stations")) {
-        // Many boards: 128 on this machine, and 64 through four ser2net stations.
-        const bool local = name == QLatin1String("local");
+    } else if (name == QLatin1String("local") || name == QLatin1String("crowd") ||
+               name == QLatin1String("stations")) {
+        // Many boards: 128 on this machine (the metrics' endpoint under a crowd too), and 64
+        // through four ser2net stations.
+        const bool crowded = name == QLatin1String("crowd");
+        const bool local = name == QLatin1String("local") || crowded;
         const int boards = local ? 128 : 64, stations = local ? 0 : 4;
         if (!local && ser2netPath().isEmpty())
             return figures; // not measured: said in the table
@@ -521,25 +617,35 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         const QString benchPath =
             writeSettledFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
 #ifdef VANTYX_FLASH_SERVES_METRICS
-        const bool metrics = local && options.metrics;
+        const bool metrics = crowded || (local && options.metrics);
 #else
         const bool metrics = false; // this build has no metrics endpoint
+        if (crowded)
+            return figures; // not measured: said in the table
 #endif
-        QList<double> slowest, cpuPerBoard, scrapes;
+        QList<double> slowest, cpuPerBoard, scrapes, memory, closed;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpu = 0;
             int scraped = 0;
+            Crowd crowd;
+            crowd.on = crowded;
             if (!runManyBoards(boards, stations, benchImage, benchPath, dir.path(), &rate, &cpu,
-                               metrics, &scraped))
+                               metrics, &scraped, &crowd))
                 return failed("many boards: vantyx-flash's downloads failed");
             slowest << rate;
             cpuPerBoard << cpu;
             if (metrics)
                 scrapes << scraped;
+            memory << crowd.peakMemoryMb;
+            closed << crowd.closed;
         }
         figures.add(name + QStringLiteral("_slowest_bytes_per_s"), slowest);
         figures.add(name + QStringLiteral("_cpu_per_board"), cpuPerBoard);
-        figures.add(QStringLiteral("scrapes"), scrapes);
+        figures.add(name + QStringLiteral("_peak_memory_mb"), memory);
+        if (crowded)
+            figures.add(QStringLiteral("crowd_closed"), closed);
+        else
+            figures.add(QStringLiteral("scrapes"), scrapes);
     } else if (name == QLatin1String("hex")) {
         // A 1 MiB image as Intel HEX: converting it costs no more than reading the file twice.
         QList<double> convertMs, readTwiceMs, wholeMs;
@@ -662,7 +768,8 @@ int main(int argc, char **argv)
         // One measure here: for profiling, or as a full run's part (--figures).
         const QString name = arguments.value(only + 1);
         if (!measures.contains(name))
-            return fail("--only takes rate, wire, cpu, bench, local, stations, hex or window64");
+            return fail(
+                "--only takes rate, wire, cpu, bench, local, crowd, stations, hex or window64");
         std::optional<Figures> figures = measure(name, options);
         if (!figures)
             return 1;

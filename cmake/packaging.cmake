@@ -7,9 +7,12 @@ if(UNIX AND NOT APPLE)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-    install(FILES ${PROJECT_SOURCE_DIR}/packaging/vantyx-flash.bash-completion
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
-            RENAME vantyx-flash)
+    # bash-completion loads a command's file by its name: the one file under each.
+    foreach(program vantyx-flash vantyx-bench FlashLoader vantyx-sim)
+        install(FILES ${PROJECT_SOURCE_DIR}/packaging/vantyx.bash-completion
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+                RENAME ${program})
+    endforeach()
 
     # What Debian asks of a package's doc folder: the copyright and a changelog, compressed.
     set(docdir ${CMAKE_INSTALL_DATADIR}/doc/vantyx-firmware-updater)

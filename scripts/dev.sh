@@ -136,8 +136,9 @@ demo() {
     # At the wire's pace, as a real board at 115200: the bar takes a few seconds to run.
     ./build/tools/simulator/vantyx-sim --pty --line-rate 115200 --output "$dir/received.bin" \
         > "$dir/device.log" &
-    local device=$!
-    trap "kill $device 2>/dev/null" EXIT
+    device=$! # global: the exit trap stops it, after this function has returned
+    # Whatever simulator runs when the demo ends is stopped; one that ended itself is no error.
+    trap 'kill "$device" 2>/dev/null || true' EXIT
     local port
     port=$(sim_port "$dir/device.log") || { echo "the simulated device did not start" >&2; exit 1; }
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
@@ -185,7 +186,7 @@ check_package() {
                 share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/vantyx-firmware-updater.png \
                 share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim}.1.gz \
                 share/doc/vantyx-firmware-updater/{copyright,changelog.gz} \
-                share/bash-completion/completions/vantyx-flash; do
+                share/bash-completion/completions/{vantyx-flash,vantyx-bench,FlashLoader,vantyx-sim}; do
         [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
     done
     if command -v desktop-file-validate >/dev/null; then

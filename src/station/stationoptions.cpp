@@ -88,7 +88,7 @@ void addStationOptions(QCommandLineParser &parser, StationProgram program)
                                 "vantyx-flash --log), instead of a file a day in the user's data "
                                 "folder.")
                : QStringLiteral("Append a line of JSON to this file as each board finishes, on "
-                                "the disk before the next starts: when and where, the image's "
+                                "the disk as soon as it ends: when and where, the image's "
                                 "SHA-256, the result. For a shift of --watch."),
          QStringLiteral("file")},
         {option("detect-timeout"),
