@@ -18,6 +18,7 @@
 #include "referencehost.h"
 #include "windowrig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -469,6 +470,7 @@ bool runBenchWindow(int boards, const QByteArray &image, const QString &imagePat
     options.ports = ports;
     options.log = folder + QStringLiteral("/window64.jsonl");
     BenchWindow window(options);
+    window.findChild<QAction *>(QStringLiteral("action_wall"))->trigger(); // the operator's view
     window.show();
     if (!window.chooseImage(imagePath))
         return false;

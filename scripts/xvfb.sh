@@ -1,8 +1,10 @@
 # Sourced by the scripts that take the README's pictures: installs what they need when it is
 # missing, builds, and runs the calling script again inside a virtual X server.
-#   under_xvfb SCREEN SCRIPT   SCREEN as WIDTHxHEIGHTxDEPTH; SCRIPT gets --inside
-under_xvfb() {
-    local screen=$1 script=$2 missing=()
+#   under_xvfb SCREEN SCRIPT        SCREEN as WIDTHxHEIGHTxDEPTH; SCRIPT gets --inside
+#   under_xvfb_once SCREEN SCRIPT   the same, returning when it is done (a picture a screen)
+xvfb_prepare() {
+    [ -z "${XVFB_READY:-}" ] || return 0
+    local missing=()
     for tool in xvfb-run:xvfb xdotool:xdotool import:imagemagick xauth:xauth; do
         command -v "${tool%%:*}" >/dev/null || missing+=("${tool##*:}")
     done
@@ -14,5 +16,15 @@ under_xvfb() {
             --no-install-recommends "${missing[@]}"
     fi
     bash scripts/dev.sh build
-    exec xvfb-run -a -s "-screen 0 $screen" bash "$script" --inside
+    XVFB_READY=1
+}
+
+under_xvfb() {
+    xvfb_prepare
+    exec xvfb-run -a -s "-screen 0 $1" bash "$2" --inside
+}
+
+under_xvfb_once() {
+    xvfb_prepare
+    xvfb-run -a -s "-screen 0 $1" bash "$2" --inside
 }

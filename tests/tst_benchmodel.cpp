@@ -1,5 +1,6 @@
 #include "benchwindow/benchmodel.h"
 #include "benchwindow/shiftcounters.h"
+#include "benchwindow/tilelook.h"
 #include "cli/reporttext.h"
 #include "engine/link/portlinks.h"
 #include "metrics/shiftmetrics.h"
@@ -18,6 +19,8 @@ class TestBenchModel : public QObject
 private slots:
     void rows_data();
     void rows();
+    void tileColours_data();
+    void tileColours();
     void counters_data();
     void counters();
 };
@@ -45,21 +48,29 @@ void TestBenchModel::rows_data()
     QTest::addColumn<bool>("canRetry");
     QTest::addColumn<bool>("waiting");
     QTest::addColumn<QString>("boardId");
+    QTest::addColumn<QString>("tile"); // the word its tile on the wall says
     using S = BenchModel::State;
     auto row = [](const char *name, const char *events, S state, bool flash, bool retry,
-                  bool waiting, const char *id = "") {
+                  bool waiting, const char *id = "", const char *tile = "") {
         QTest::newRow(name) << QString::fromLatin1(events).split(QLatin1Char(' ')) << int(state)
-                            << flash << retry << waiting << QString::fromLatin1(id);
+                            << flash << retry << waiting << QString::fromLatin1(id)
+                            << QString::fromLatin1(tile);
     };
-    row("plugged in", "seen", S::Waiting, true, false, true);
-    row("being flashed", "seen start", S::Flashing, false, false, false);
-    row("passed, still there", "seen start ok", S::Passed, true, false, false);
-    row("failed, still there: retry", "seen start failed", S::Failed, true, true, false);
-    row("cancelled: retry", "seen start cancelled", S::Cancelled, true, true, false);
+    row("plugged in", "seen", S::Waiting, true, false, true, "", "Waiting");
+    row("being flashed", "seen start", S::Flashing, false, false, false, "", "Waking");
+    row("passed, still there", "seen start ok", S::Passed, true, false, false, "", "Passed");
+    row("failed, still there: retry", "seen start failed", S::Failed, true, true, false, "",
+        "Failed");
+    row("cancelled: retry", "seen start cancelled", S::Cancelled, true, true, false, "",
+        "Cancelled");
+    // A tile that passed stays green until its board is pulled.
+    row("passed, then unplugged", "seen start ok gone", S::Passed, false, false, false, "",
+        "Unplugged");
     row("failed, then unplugged: no retry", "seen start failed gone", S::Failed, false, false,
-        false);
-    row("unplugged while waiting", "seen gone", S::Absent, false, false, false);
-    row("a new board after a pass", "seen start ok gone seen", S::Waiting, true, false, true);
+        false, "", "Unplugged");
+    row("unplugged while waiting", "seen gone", S::Absent, false, false, false, "", "Unplugged");
+    row("a new board after a pass", "seen start ok gone seen", S::Waiting, true, false, true, "",
+        "Waiting");
     row("an ID before the board", "seen id", S::Waiting, true, false, true, "B-17");
     // An ID belongs to its board: shown until the next board starts, never that board's.
     row("an ID goes with its board, and stays shown", "seen id start ok", S::Passed, true, false,
@@ -80,6 +91,7 @@ void TestBenchModel::rows()
     QFETCH(bool, canRetry);
     QFETCH(bool, waiting);
     QFETCH(QString, boardId);
+    QFETCH(QString, tile);
     BenchModel model;
     const QString a = QStringLiteral("a");
     const BenchModel::Port port{a, QStringLiteral("SN1"), true, true, QString(), QString()};
@@ -122,6 +134,32 @@ void TestBenchModel::rows()
     QCOMPARE(model.isWaiting(row), waiting);
     QCOMPARE(model.boardId(row), boardId);
     QCOMPARE(model.rowCount(), 2);
+    const TileLook look = TileLook::of(model, row, false);
+    if (!tile.isEmpty())
+        QCOMPARE(look.word, tile);
+    QCOMPARE(look.boardId, boardId);
+    if (look.kind == TileLook::Kind::Failed)
+        QCOMPARE(look.detail, model.message(row)); // why, on the tile itself
+}
+
+void TestBenchModel::tileColours_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("dark");
+    for (int kind = int(TileLook::Kind::Waiting); kind <= int(TileLook::Kind::Ignored); ++kind)
+        for (bool dark : {false, true})
+            QTest::addRow("kind %d, %s", kind, dark ? "dark" : "light") << kind << dark;
+}
+
+void TestBenchModel::tileColours()
+{
+    // Read from two metres in a bright hall or a dim one: every tile's words at 4.5:1 at least.
+    QFETCH(int, kind);
+    QFETCH(bool, dark);
+    QColor background, text;
+    TileLook::colours(TileLook::Kind(kind), dark, &background, &text);
+    QVERIFY2(contrastRatio(background, text) >= 4.5,
+             qPrintable(QString::number(contrastRatio(background, text))));
 }
 
 void TestBenchModel::counters_data()
@@ -182,7 +220,7 @@ void TestBenchModel::counters()
     QCOMPARE(tally.cancelled(), cancelled);
 
     const QString yieldText = QString::number(yield * 100, 'f', 1);
-    const QString bench = countersText(tally, qint64(minutes) * 60000, QTime(8, 0));
+    const QString bench = countersText(tally);
     QVERIFY2(bench.startsWith(QStringLiteral("Passed <b>%1</b> &nbsp; Failed <b>%2</b> &nbsp; "
                                              "Yield <b>%3 %</b>")
                                   .arg(passed)

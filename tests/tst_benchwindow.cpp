@@ -4,6 +4,7 @@
 #include "pseudoterminal.h"
 #include "testrig.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -34,6 +36,8 @@ class TestBenchWindow : public QObject
 private slots:
     void initTestCase();
     void shiftOfFourBoards();
+    void tabReachesEveryControl();
+    void slotsWhileAShiftRuns();
     void boardThatNeverAnswers();
     void scanWhereverTheFocusIs();
     void windowProgramsNeedADisplay_data();
@@ -171,9 +175,114 @@ void TestBenchWindow::shiftOfFourBoards()
              text.constData());
     QVERIFY(!byPort.value(later).contains(QStringLiteral("board_id")));
 
+    // Enter on the failed tile still there retries that board, and no other; Escape never ends
+    // the shift.
+    auto *wall = window.findChild<QAbstractItemView *>(QStringLiteral("listView_wall"));
+    const int quietRow = model.rowOf(quiet->portName());
+    wall->setCurrentIndex(model.index(quietRow, 0));
+    wall->setFocus();
+    const qsizetype heard = quiet->record().received.size();
+    QTest::keyClick(wall, Qt::Key_Return);
+    QCOMPARE(model.state(quietRow), S::Flashing);
+    QCOMPARE(model.state(model.rowOf(pulled->portName())), S::Failed);
+    QCOMPARE(model.state(model.rowOf(good->portName())), S::Passed);
+    QTRY_VERIFY(quiet->record().received.size() > heard); // its wake-up again
+    QTest::keyClick(wall, Qt::Key_Escape);
+    QVERIFY(window.inShift());
+    window.findChild<QPushButton *>(QStringLiteral("pushButton_stop"))->click();
+    QTRY_COMPARE(model.state(quietRow), S::Cancelled);
+
     // Ending the shift with nothing in progress asks nothing.
     QVERIFY(window.endShift());
     QVERIFY(!window.inShift());
+}
+
+void TestBenchWindow::tabReachesEveryControl()
+{
+    // Tab and Shift+Tab go round the image row, the board ID field, the boards and the buttons,
+    // and never stay inside the boards.
+    QTemporaryDir dir;
+    StationOptions options;
+    options.ports = {writeFile(dir.path(), QStringLiteral("ttyBOARD"), QByteArray())};
+    BenchWindow window(options);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QVERIFY(window.chooseImage(
+        writeSettledFile(dir.path(), QStringLiteral("fw.bin"), patternImage(600, 2))));
+    window.model().setBoardId(0, QStringLiteral("x")); // a row, so that the wall takes focus
+    auto *browse = window.findChild<QPushButton *>(QStringLiteral("pushButton_browse"));
+    browse->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), browse);
+    QStringList visited;
+    for (int press = 0; press < 40; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QString name = QApplication::focusWidget()->objectName();
+        if (name == browse->objectName())
+            break;
+        visited << name;
+    }
+    for (const QPushButton *button : window.findChildren<QPushButton *>())
+        if (button->isVisibleTo(&window) && button->isEnabled() && button != browse)
+            QVERIFY2(visited.contains(button->objectName()),
+                     qPrintable(button->objectName() + QStringLiteral(" not in ") +
+                                visited.join(QLatin1Char(' '))));
+    const auto at = [&](const char *name) { return visited.indexOf(QLatin1String(name)); };
+    QVERIFY2(at("pushButton_shift") < at("lineEdit_boardId") &&
+                 at("lineEdit_boardId") < at("listView_wall") &&
+                 at("listView_wall") < at("pushButton_slots"),
+             qPrintable(visited.join(QLatin1Char(' '))));
+    QCOMPARE(visited.count(QStringLiteral("listView_wall")), 1);
+}
+
+void TestBenchWindow::slotsWhileAShiftRuns()
+{
+    // Name slots edits a copy: the running shift keeps its names until the operator applies the
+    // new file; a board plugged in while the dialog is open is not flashed.
+    QTemporaryDir dir;
+    const auto good = ptyDevice();
+    const auto plugged = ptyDevice();
+    const QString later = dir.filePath(QStringLiteral("later")); // its port, once plugged in
+    StationOptions options;
+    options.ports = {later};
+    options.station.benchSlots = {{QStringLiteral("Bay 1"), good->portName()}};
+    options.slotsFile = dir.filePath(QStringLiteral("bench.ini"));
+    options.log = dir.filePath(QStringLiteral("shift.jsonl"));
+    BenchWindow window(options);
+    window.show();
+    QVERIFY(window.chooseImage(
+        writeSettledFile(dir.path(), QStringLiteral("fw.bin"), patternImage(600, 3))));
+    QVERIFY(window.startShift());
+    BenchModel &model = window.model();
+    QTRY_COMPARE_WITH_TIMEOUT(model.state(model.rowOf(good->portName())), BenchModel::State::Passed,
+                              15000);
+    const auto label = [&](const QString &port) {
+        return model.data(model.index(model.rowOf(port), BenchModel::Slot)).toString();
+    };
+
+    window.editSlots();
+    auto *editor = window.findChild<SlotEditor *>();
+    QVERIFY(editor);
+    QVERIFY(QFile::link(plugged->portName(), later)); // plugged in with the dialog open
+    auto *slotTable = editor->findChild<QTableWidget *>(QStringLiteral("tableWidget_slots"));
+    QTRY_COMPARE(slotTable->rowCount(), 2); // taken as the next slot
+    slotTable->item(0, 0)->setText(QStringLiteral("Bay 9"));
+    slotTable->item(1, 0)->setText(QStringLiteral("Bay 2"));
+    editor->accept();
+    QTest::qWait(1500); // two looks at the ports
+    QCOMPARE(model.state(model.rowOf(later)), BenchModel::State::Waiting);
+    QVERIFY(plugged->record().received.isEmpty());              // never flashed
+    QCOMPARE(label(good->portName()), QStringLiteral("Bay 1")); // the shift's names stay
+    auto *apply = window.findChild<QPushButton *>(QStringLiteral("pushButton_applySlots"));
+    QVERIFY(apply->isVisibleTo(&window));
+    apply->click();
+    QCOMPARE(label(good->portName()), QStringLiteral("Bay 9"));
+    QCOMPARE(label(later), QStringLiteral("Bay 2"));
+    QVERIFY(!apply->isVisibleTo(&window));
+    QString why;
+    const std::optional<Station> saved = slotfile::read(options.slotsFile, &why);
+    QVERIFY2(saved && saved->benchSlots.size() == 2, qPrintable(why));
+    window.endShift(false);
 }
 
 void TestBenchWindow::boardThatNeverAnswers()
@@ -221,15 +330,24 @@ void TestBenchWindow::scanWhereverTheFocusIs()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     BenchModel &model = window.model();
     QTRY_COMPARE(model.rowCount(), 1);
-    auto *table = window.findChild<QTableView *>(QStringLiteral("tableView_boards"));
-    table->setCurrentIndex(model.index(0, 0));
-    table->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), table);
-    for (const QChar c : QStringLiteral("SN-42"))
-        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    QCOMPARE(model.boardId(0), QStringLiteral("SN-42"));
-    QVERIFY(model.boardIdIsNext(0)); // for the next board on that row
+    // On the wall and in the table alike.
+    for (const char *view : {"listView_wall", "tableView_boards"}) {
+        window
+            .findChild<QAction *>(QLatin1String(view) == QLatin1String("listView_wall")
+                                      ? QStringLiteral("action_wall")
+                                      : QStringLiteral("action_table"))
+            ->trigger();
+        auto *boards = window.findChild<QAbstractItemView *>(QLatin1String(view));
+        boards->setCurrentIndex(model.index(0, 0));
+        boards->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), boards);
+        const QString id = QStringLiteral("SN-") + QLatin1String(view).left(4);
+        for (const QChar c : id)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QCOMPARE(model.boardId(0), id);
+        QVERIFY(model.boardIdIsNext(0)); // for the next board on that row
+    }
 }
 
 void TestBenchWindow::windowProgramsNeedADisplay_data()

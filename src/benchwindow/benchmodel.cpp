@@ -279,6 +279,18 @@ int BenchModel::rowOf(const QString &port) const
     return -1;
 }
 
+double BenchModel::progress(int row) const
+{
+    const Row &r = m_rows.at(row);
+    return r.total > 0 ? double(r.sent) / double(r.total) : 0;
+}
+
+QString BenchModel::timeLeft(int row) const
+{
+    const Row &r = m_rows.at(row);
+    return timeLeftText(r.sent, r.total, transferRate(r.sent, r.transferSeconds));
+}
+
 bool BenchModel::canFlash(int row) const
 {
     const Row &r = m_rows.at(row);

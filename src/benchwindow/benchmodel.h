@@ -83,6 +83,12 @@ public:
     // The row's ID is for the next board there, not for one flashed or being flashed.
     bool boardIdIsNext(int row) const { return m_rows.at(row).boardIdIsNext; }
     QString message(int row) const { return m_rows.at(row).message; }
+    bool isPresent(int row) const { return m_rows.at(row).present; }
+    FlashJob::Phase phase(int row) const { return m_rows.at(row).phase; }
+    double seconds(int row) const { return m_rows.at(row).seconds; }
+    // Of the image sent, 0 to 1; the time left at the pace so far ("1:05 left"), or empty.
+    double progress(int row) const;
+    QString timeLeft(int row) const;
 
     // A board can be flashed by hand: none is being flashed there, and one is there (or the
     // port cannot say).

@@ -10,6 +10,8 @@
 #include "records/boardlog.h"
 #include "ui_benchwindow.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -21,9 +23,11 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QUrl>
 
 #include <algorithm>
@@ -55,10 +59,31 @@ BenchWindow::BenchWindow(const StationOptions &options, QWidget *parent)
     ui->tableView_boards->horizontalHeader()->setStretchLastSection(false);
     ui->tableView_boards->horizontalHeader()->setSectionResizeMode(BenchModel::Result,
                                                                    QHeaderView::Stretch);
+    // The wall and the table are two views of the rows with one selection: the current board
+    // is the selected one, whichever view shows it.
+    ui->listView_wall->setModel(&m_model);
+    QItemSelectionModel *own = ui->listView_wall->selectionModel();
+    ui->listView_wall->setSelectionModel(ui->tableView_boards->selectionModel());
+    delete own;
     ui->listWidget_failed->setIconSize(QSize(16, 16));
     ui->listWidget_failed->hide();
-    ui->splitter->setStretchFactor(0, 3);
-    ui->splitter->setStretchFactor(1, 1);
+    // The boards take the room; the list of failed ones a few lines under them.
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 0);
+    // Long texts never widen the window past a small screen: said whole on hover.
+    for (QLabel *label : {ui->label_imageName, ui->label_imageFacts, ui->label_pace})
+        label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Amber, with its word: a changed image is not to be missed, light or dark.
+    ui->frame_imageChanged->setStyleSheet(
+        QStringLiteral("QFrame#frame_imageChanged { background: #f9ab00; border-radius: 4px; }"
+                       "QFrame#frame_imageChanged QLabel { color: #202124; font-weight: bold; }"));
+    auto *views = new QActionGroup(this);
+    views->addAction(ui->action_wall);
+    views->addAction(ui->action_table);
+    connect(views, &QActionGroup::triggered, this, [this](QAction *) { showView(); });
+    connect(ui->action_dark, &QAction::toggled, this, &BenchWindow::applyColours);
+    connect(ui->action_beep, &QAction::toggled, this,
+            [](bool on) { QSettings().setValue(settingsKey("beep"), on); });
 
     connect(ui->pushButton_browse, &QPushButton::clicked, this, &BenchWindow::browse);
     connect(ui->pushButton_shift, &QPushButton::clicked, this, &BenchWindow::toggleShift);
@@ -78,19 +103,48 @@ BenchWindow::BenchWindow(const StationOptions &options, QWidget *parent)
         if (m_run)
             m_run->setAutoFlash(on);
     });
+    connect(ui->pushButton_applySlots, &QPushButton::clicked, this, &BenchWindow::applyNewSlots);
     connect(ui->tableView_boards->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &BenchWindow::updateActions);
-    // A scanner types an ID and Enter wherever the focus is: into the board ID field.
-    ui->tableView_boards->installEventFilter(this);
+    // Enter on a tile or a row flashes it, or retries a failed one.
+    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(ui->listView_wall),
+                                    static_cast<QAbstractItemView *>(ui->tableView_boards)}) {
+        connect(view, &QAbstractItemView::activated, this, &BenchWindow::flashOrRetry);
+        // A scanner types an ID and Enter wherever the focus is: into the board ID field.
+        view->installEventFilter(this);
+    }
+    // Tab goes round the image row, the board ID field, the boards and the buttons.
+    QWidget::setTabOrder(ui->pushButton_copySha, ui->pushButton_browse);
+    QWidget::setTabOrder(ui->pushButton_browse, ui->pushButton_shift);
+    QWidget::setTabOrder(ui->pushButton_shift, ui->pushButton_loadImage);
+    QWidget::setTabOrder(ui->pushButton_loadImage, ui->pushButton_applySlots);
+    QWidget::setTabOrder(ui->pushButton_applySlots, ui->checkBox_autoFlash);
+    QWidget::setTabOrder(ui->checkBox_autoFlash, ui->checkBox_showAll);
+    QWidget::setTabOrder(ui->checkBox_showAll, ui->lineEdit_boardId);
+    QWidget::setTabOrder(ui->lineEdit_boardId, ui->listView_wall);
+    QWidget::setTabOrder(ui->listView_wall, ui->tableView_boards);
+    QWidget::setTabOrder(ui->tableView_boards, ui->listWidget_failed);
+    QWidget::setTabOrder(ui->listWidget_failed, ui->pushButton_flash);
+    QWidget::setTabOrder(ui->pushButton_flash, ui->pushButton_flashWaiting);
+    QWidget::setTabOrder(ui->pushButton_flashWaiting, ui->pushButton_stop);
+    QWidget::setTabOrder(ui->pushButton_stop, ui->pushButton_retry);
+    QWidget::setTabOrder(ui->pushButton_retry, ui->pushButton_slots);
+    QWidget::setTabOrder(ui->pushButton_slots, ui->pushButton_records);
     m_imageTimer.setInterval(imageLookEveryMs);
     connect(&m_imageTimer, &QTimer::timeout, this, &BenchWindow::lookAtChosenImage);
 
     const QSettings settings;
-    restoreGeometry(settings.value(settingsKey("geometry")).toByteArray());
+    fitScreen(settings.value(settingsKey("geometry")).toByteArray());
     ui->tableView_boards->horizontalHeader()->restoreState(
         settings.value(settingsKey("columns")).toByteArray());
     ui->checkBox_autoFlash->setChecked(settings.value(settingsKey("autoFlash"), true).toBool());
     ui->checkBox_showAll->setChecked(settings.value(settingsKey("showAllPorts"), false).toBool());
+    (settings.value(settingsKey("view")).toString() == QStringLiteral("table") ? ui->action_table
+                                                                               : ui->action_wall)
+        ->setChecked(true);
+    showView();
+    ui->action_dark->setChecked(settings.value(settingsKey("dark"), false).toBool());
+    ui->action_beep->setChecked(settings.value(settingsKey("beep"), false).toBool());
 
     m_lookTimer.setInterval(lookEveryMs);
     connect(&m_lookTimer, &QTimer::timeout, this, &BenchWindow::lookAtPorts);
@@ -121,6 +175,90 @@ bool BenchWindow::startMetrics(QString *why)
     if (m_options.metrics.listen.isEmpty() && m_options.metrics.file.isEmpty())
         return true;
     return m_metrics.start(why);
+}
+
+void BenchWindow::fitScreen(const QByteArray &saved)
+{
+    // The first start fills the screen it opens on; a place saved on a larger screen is
+    // brought inside this one.
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (saved.isEmpty() || !restoreGeometry(saved)) {
+        // Maximized where a window manager does it; the screen's area where none is there.
+        if (screen)
+            setGeometry(screen->availableGeometry());
+        setWindowState(windowState() | Qt::WindowMaximized);
+        return;
+    }
+    if (!screen || isMaximized())
+        return;
+    const QRect available = screen->availableGeometry();
+    // The frame is not known before the window is shown: room is left for a usual one, a title
+    // bar above and a border round.
+    const QMargins frame(8, 32, 8, 8);
+    const QRect inside = available.marginsRemoved(frame);
+    QRect place = geometry();
+    place.setSize(place.size().boundedTo(inside.size()));
+    place.moveLeft(qBound(inside.left(), place.left(), inside.right() - place.width() + 1));
+    place.moveTop(qBound(inside.top(), place.top(), inside.bottom() - place.height() + 1));
+    setGeometry(place);
+}
+
+void BenchWindow::showView()
+{
+    const bool wall = ui->action_wall->isChecked();
+    ui->stackedWidget_views->setCurrentWidget(wall ? static_cast<QWidget *>(ui->listView_wall)
+                                                   : ui->tableView_boards);
+    QSettings().setValue(settingsKey("view"),
+                         wall ? QStringLiteral("wall") : QStringLiteral("table"));
+    if (wall)
+        ui->listView_wall->layOutTiles();
+}
+
+void BenchWindow::applyColours(bool dark)
+{
+    // Dark colours for a dim line, light for a bright one: the tiles' own colours read at
+    // 4.5:1 either way.
+    QSettings().setValue(settingsKey("dark"), dark);
+    if (!dark && !m_darkApplied)
+        return;
+    m_darkApplied = dark;
+    QPalette palette = QApplication::style()->standardPalette();
+    if (dark) {
+        palette.setColor(QPalette::Window, QColor(0x20, 0x21, 0x24));
+        palette.setColor(QPalette::WindowText, QColor(0xe8, 0xea, 0xed));
+        palette.setColor(QPalette::Base, QColor(0x17, 0x18, 0x1b));
+        palette.setColor(QPalette::AlternateBase, QColor(0x28, 0x2a, 0x2d));
+        palette.setColor(QPalette::Text, QColor(0xe8, 0xea, 0xed));
+        palette.setColor(QPalette::Button, QColor(0x30, 0x31, 0x34));
+        palette.setColor(QPalette::ButtonText, QColor(0xe8, 0xea, 0xed));
+        palette.setColor(QPalette::Highlight, QColor(0x8a, 0xb4, 0xf8));
+        palette.setColor(QPalette::HighlightedText, QColor(0x20, 0x21, 0x24));
+        palette.setColor(QPalette::ToolTipBase, QColor(0x30, 0x31, 0x34));
+        palette.setColor(QPalette::ToolTipText, QColor(0xe8, 0xea, 0xed));
+        palette.setColor(QPalette::PlaceholderText, QColor(0x9a, 0xa0, 0xa6));
+        palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x86, 0x8b));
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x86, 0x8b));
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x86, 0x8b));
+    }
+    QApplication::setPalette(palette);
+}
+
+void BenchWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    // The shift's figures as large as the window allows: read from two metres on a large
+    // screen, and still on one line on a small one.
+    QFont big = ui->label_counters->font();
+    big.setPixelSize(qBound(18, height() / 28, 44));
+    ui->label_counters->setFont(big);
+}
+
+void BenchWindow::flashOrRetry(const QModelIndex &index)
+{
+    if (!m_run || !index.isValid())
+        return;
+    if (m_model.canRetry(index.row()) || m_model.canFlash(index.row()))
+        flashRows({index.row()});
 }
 
 bool BenchWindow::eventFilter(QObject *watched, QEvent *event)
@@ -159,17 +297,30 @@ void BenchWindow::editSlots()
     m_slotEditor = new SlotEditor(m_options.station, m_options.slotsFile, this);
     m_slotEditor->setAttribute(Qt::WA_DeleteOnClose);
     m_slotEditor->portsNow(m_presentPorts);
+    // Boards plugged in to be named are not flashed meanwhile.
+    if (m_run)
+        m_run->setAutoFlash(false);
+    connect(m_slotEditor, &QDialog::finished, this, [this] {
+        if (m_run)
+            m_run->setAutoFlash(ui->checkBox_autoFlash->isChecked());
+    });
     connect(m_slotEditor, &QDialog::accepted, this, [this] {
         QString why;
         const std::optional<Station> station = m_slotEditor->station(&why);
         if (!station)
             return;
-        m_options.station = *station;
-        m_options.slotsFile = m_slotEditor->file();
-        lookAtPorts();
-        statusBar()->showMessage(
-            inShift() ? tr("Slots saved to %1; the next shift takes them.").arg(m_options.slotsFile)
-                      : tr("Slots saved to %1.").arg(m_options.slotsFile));
+        if (!inShift()) {
+            takeSlots(*station, m_slotEditor->file());
+            statusBar()->showMessage(tr("Slots saved to %1.").arg(m_options.slotsFile));
+            return;
+        }
+        // The running shift keeps its names until the operator applies the new ones.
+        m_pendingStation = *station;
+        m_pendingSlotsFile = m_slotEditor->file();
+        ui->label_slots->setText(tr("New slots saved to %1: this shift keeps its names until "
+                                    "you apply them; the next shift takes them.")
+                                     .arg(m_pendingSlotsFile));
+        ui->frame_slots->show();
     });
     m_slotEditor->show();
 }
@@ -398,7 +549,13 @@ void BenchWindow::onJobFinished(const BoardRecord &board)
                                     .arg(board.ended.time().toString(QStringLiteral("HH:mm:ss")),
                                          boardLabel(board), board.message));
         ui->listWidget_failed->insertItem(0, item);
-        ui->listWidget_failed->show();
+        if (ui->listWidget_failed->isHidden()) { // a few lines under the boards, no more
+            ui->listWidget_failed->show();
+            const int lines = ui->listWidget_failed->fontMetrics().height() * 4;
+            const int total = ui->splitter->height();
+            ui->splitter->setSizes({qMax(0, total - lines), lines});
+        }
+        attention();
     }
     updateActions();
 }
@@ -406,8 +563,16 @@ void BenchWindow::onJobFinished(const BoardRecord &board)
 void BenchWindow::onImageChangedOnDisk(const QDateTime &when)
 {
     ui->label_imageChanged->setText(
-        tr("The image changed on disk at %1").arg(when.time().toString(QStringLiteral("HH:mm"))));
+        tr("Image changed: the image changed on disk at %1. Boards still get the one loaded.")
+            .arg(when.time().toString(QStringLiteral("HH:mm"))));
     ui->frame_imageChanged->show();
+    attention();
+}
+
+void BenchWindow::attention()
+{
+    if (ui->action_beep->isChecked())
+        QApplication::beep();
 }
 
 void BenchWindow::loadNewImage()
@@ -431,6 +596,19 @@ void BenchWindow::lookAtPorts()
     QSet<QString> given;
     for (const QString &port : named)
         given.insert(portKey(port));
+    for (const QString &port : named) {
+        // A named port is watched where its device node can be looked for, or where the system
+        // lists it; any other (a port on another machine, one the system does not list) is a
+        // row flashed by hand. One that is not there now is a row all the same, said absent.
+        const bool watched =
+            station.judge(port, QString(), true, false).watched &&
+            (portsAreDeviceNodes() ||
+             std::any_of(listed.cbegin(), listed.cend(),
+                         [&](const QSerialPortInfo &info) { return info.portName() == port; }));
+        BenchModel::Port row{port, QString(), false, watched, station.slotLabel(port), QString()};
+        row.present = !watched || !portsAreDeviceNodes() || deviceNodeExists(port);
+        ports << row;
+    }
     for (const QSerialPortInfo &info : listed) {
         if (given.contains(portKey(info.portName())))
             continue; // one row for a port, however it is named
@@ -445,19 +623,6 @@ void BenchWindow::lookAtPorts()
             station.slotLabel(info.portName()),
             verdict.role == Station::Role::Ignored ? verdict.why : QString(),
         };
-    }
-    for (const QString &port : named) {
-        // A named port is watched where its device node can be looked for, or where the system
-        // lists it; any other (a port on another machine, one the system does not list) is a
-        // row flashed by hand. One that is not there now is a row all the same, said absent.
-        const bool watched =
-            station.judge(port, QString(), true, false).watched &&
-            (portsAreDeviceNodes() ||
-             std::any_of(listed.cbegin(), listed.cend(),
-                         [&](const QSerialPortInfo &info) { return info.portName() == port; }));
-        BenchModel::Port row{port, QString(), false, watched, station.slotLabel(port), QString()};
-        row.present = !watched || !portsAreDeviceNodes() || deviceNodeExists(port);
-        ports << row;
     }
     m_model.setPresent(ports);
     m_presentPorts.clear();
@@ -479,8 +644,11 @@ void BenchWindow::applyRowFilter()
         const BenchModel::Port &port = m_model.portAt(row);
         const bool inSlot = !port.slot.isEmpty() && port.slot != unassignedSlot();
         const bool given = inSlot || m_options.ports.contains(port.name);
-        ui->tableView_boards->setRowHidden(row, !(all || port.usb || given));
+        const bool hidden = !(all || port.usb || given);
+        ui->tableView_boards->setRowHidden(row, hidden);
+        ui->listView_wall->setRowHidden(row, hidden);
     }
+    ui->listView_wall->layOutTiles();
 }
 
 void BenchWindow::refreshView()
@@ -489,13 +657,35 @@ void BenchWindow::refreshView()
     showCounters();
 }
 
+void BenchWindow::takeSlots(const Station &station, const QString &file)
+{
+    m_options.station = station;
+    m_options.slotsFile = file;
+    if (m_run)
+        m_run->setStation(station);
+    ui->frame_slots->hide();
+    m_pendingStation.reset();
+    lookAtPorts();
+    showWhere();
+}
+
+void BenchWindow::applyNewSlots()
+{
+    if (m_pendingStation)
+        takeSlots(*m_pendingStation, m_pendingSlotsFile);
+}
+
 void BenchWindow::showCounters()
 {
     if (!m_shiftClock.isValid())
         return;
-    const QString text = countersText(m_counters, m_shiftClock.elapsed(), m_shiftStarted.time());
-    if (text != ui->label_counters->text()) // laid out again only when it says something new
-        ui->label_counters->setText(text);
+    // Laid out again only when they say something new.
+    const QString counters = countersText(m_counters);
+    if (counters != ui->label_counters->text())
+        ui->label_counters->setText(counters);
+    const QString pace = paceText(m_counters, m_shiftClock.elapsed(), m_shiftStarted.time());
+    if (pace != ui->label_pace->text())
+        ui->label_pace->setText(pace);
 }
 
 QList<int> BenchWindow::selectedRows() const

@@ -17,6 +17,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 class FlashJob;
 class FlashRun;
@@ -68,10 +69,23 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
+    // The window's place: the screen's available area at the first start, else the place
+    // saved, kept inside the screen.
+    void fitScreen(const QByteArray &saved);
+    // The wall or the table, as View says.
+    void showView();
+    void applyColours(bool dark);
+    // A failure or a changed image: the system's sound, when the operator asked for it.
+    void attention();
+    void flashOrRetry(const QModelIndex &index);
+    // The slots the shift's rows and records are named by from now on.
+    void takeSlots(const Station &station, const QString &file);
+    void applyNewSlots();
     // Looks at the image being chosen; reads it once whole. True when it was read now.
     bool lookAtChosenImage();
     // The shift on the image read: false (and said) when its records cannot be opened.
@@ -108,6 +122,9 @@ private:
     std::unique_ptr<FlashRun> m_run;
     MetricsPublisher m_metrics;
     QPointer<SlotEditor> m_slotEditor;
+    std::optional<Station> m_pendingStation; // saved by Name slots, not yet applied
+    QString m_pendingSlotsFile;
+    bool m_darkApplied = false;
     QStringList m_presentPorts; // at the last look
 
     QString m_imagePath; // as chosen

@@ -1,6 +1,7 @@
 #include "benchwindow/sloteditor.h"
 
 #include "core/serial/portname.h"
+#include "core/serial/remoteport.h"
 #include "engine/flash/slotfile.h"
 #include "ui_sloteditor.h"
 
@@ -20,6 +21,10 @@ SlotEditor::SlotEditor(const Station &station, const QString &file, QWidget *par
         for (auto it = rows.crbegin(); it != rows.crend(); ++it)
             ui->tableWidget_slots->removeRow(it->row());
     });
+    connect(ui->pushButton_add, &QPushButton::clicked, this, &SlotEditor::addTypedPort);
+    // Enter in the port's field adds it, rather than saving the dialog.
+    connect(ui->lineEdit_port, &QLineEdit::textChanged, this,
+            [this](const QString &text) { ui->pushButton_add->setDefault(!text.isEmpty()); });
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &SlotEditor::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &SlotEditor::reject);
 }
@@ -37,6 +42,32 @@ void SlotEditor::addSlot(const QString &name, const QString &port)
     auto *portItem = new QTableWidgetItem(port);
     portItem->setFlags(portItem->flags() & ~Qt::ItemIsEditable);
     ui->tableWidget_slots->setItem(row, 1, portItem);
+}
+
+bool SlotEditor::addTypedPort()
+{
+    // A port no board's arrival shows: one on another machine, or one the system does not list.
+    const QString port = ui->lineEdit_port->text().trimmed();
+    if (port.isEmpty())
+        return false;
+    QString why;
+    if (RemotePort::isRemote(port) && !RemotePort::parse(port, &why)) {
+        QMessageBox::warning(this, windowTitle(), tr("%1: %2").arg(port, why));
+        return false;
+    }
+    const QString key = portKey(port);
+    for (int row = 0; row < ui->tableWidget_slots->rowCount(); ++row)
+        if (portKey(ui->tableWidget_slots->item(row, 1)->text()) == key) {
+            QMessageBox::warning(this, windowTitle(),
+                                 tr("%1 is the port of slot %2 already.")
+                                     .arg(port, ui->tableWidget_slots->item(row, 0)->text()));
+            return false;
+        }
+    addSlot(tr("Slot %1").arg(ui->tableWidget_slots->rowCount() + 1), port);
+    ui->lineEdit_port->clear();
+    ui->tableWidget_slots->editItem(
+        ui->tableWidget_slots->item(ui->tableWidget_slots->rowCount() - 1, 0));
+    return true;
 }
 
 void SlotEditor::portsNow(const QStringList &ports)

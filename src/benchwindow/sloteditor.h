@@ -27,6 +27,9 @@ public:
     // given twice, or an adapter is not VID:PID.
     std::optional<Station> station(QString *why) const;
     QString file() const { return m_file; }
+    // Adds the port typed in the dialog as a slot; false (and said) when it is no port, or a
+    // slot's already.
+    bool addTypedPort();
 
     void accept() override;
 

@@ -123,6 +123,12 @@ void FlashRun::setAutoFlash(bool on)
     m_autoFlash = on;
 }
 
+void FlashRun::setStation(const Station &station)
+{
+    m_plan.station = station;
+    m_saidLeftAlone.clear(); // what was left alone may be taken now, or said again
+}
+
 void FlashRun::setBoardId(const QString &port, const QString &id)
 {
     if (FlashJob *job = jobOn(port)) {

@@ -72,6 +72,8 @@ public:
     void cancel(const QString &port);
     // Watching: whether boards that appear are flashed.
     void setAutoFlash(bool on);
+    // The slots that name the boards from now on, and decide which listed ports are taken.
+    void setStation(const Station &station);
     // A board's ID, typed or scanned: it belongs to the board on `port` now, or else to the next
     // board that starts there, and goes into that board's record alone, whatever its result.
     // Empty takes it back.
