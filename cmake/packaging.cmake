@@ -8,7 +8,7 @@ if(UNIX AND NOT APPLE)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
     # bash-completion loads a command's file by its name: the one file under each.
-    foreach(program vantyx-flash vantyx-bench FlashLoader vantyx-sim)
+    foreach(program vantyx-flash vantyx-bench FlashLoader vantyx-sim vantyx-job)
         install(FILES ${PROJECT_SOURCE_DIR}/packaging/vantyx.bash-completion
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
                 RENAME ${program})
@@ -37,7 +37,8 @@ if(UNIX AND NOT APPLE)
         foreach(entry "FlashLoader|src|download firmware into a Vantyx device (the window)"
                       "vantyx-flash|src|flash Vantyx devices from the command line"
                       "vantyx-bench|src|flash a bench of Vantyx boards as they are plugged in (the window)"
-                      "vantyx-sim|tools/simulator|play a Vantyx device's bootloader")
+                      "vantyx-sim|tools/simulator|play a Vantyx device's bootloader"
+                      "vantyx-job|src|write and show the production jobs a station runs")
             string(REPLACE "|" ";" entry "${entry}")
             list(GET entry 0 program)
             list(GET entry 2 what)

@@ -44,11 +44,13 @@ fi
 # XKB" on every configure, though nothing here uses it. qt6-httpserver-dev needs
 # qt6-websockets-dev's CMake files, which Debian does not make it depend on. prometheus: its
 # server and promtool check the metrics in the tests; srecord's srec_cat writes HEX and
-# S-record fixtures.
+# S-record fixtures. libsodium-dev checks the jobs' signatures, which the tests make with
+# minisign.
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
           clang-format desktop-file-utils ser2net libxkbcommon-dev
-          qt6-httpserver-dev qt6-websockets-dev prometheus srecord)
+          qt6-httpserver-dev qt6-websockets-dev prometheus srecord libsodium-dev minisign
+          pkg-config)
 
 # What the package needs besides: its dependencies computed, its manual pages written, lintian.
 package_packages=(dpkg-dev help2man lintian)
@@ -180,13 +182,13 @@ check_package() {
     deb=$(ls build-package/vantyx-firmware-updater_*.deb)
     unpacked=$(mktemp -d)
     dpkg-deb -x "$deb" "$unpacked"
-    for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-bench bin/vantyx-sim \
+    for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-bench bin/vantyx-sim bin/vantyx-job \
                 share/applications/vantyx-firmware-updater.desktop \
                 share/applications/vantyx-bench.desktop \
                 share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/vantyx-firmware-updater.png \
-                share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim}.1.gz \
+                share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim,vantyx-job}.1.gz \
                 share/doc/vantyx-firmware-updater/{copyright,changelog.gz} \
-                share/bash-completion/completions/{vantyx-flash,vantyx-bench,FlashLoader,vantyx-sim}; do
+                share/bash-completion/completions/{vantyx-flash,vantyx-bench,FlashLoader,vantyx-sim,vantyx-job}; do
         [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
     done
     if command -v desktop-file-validate >/dev/null; then
@@ -251,7 +253,7 @@ case "$mode" in
         ;;
     fuzz)
         seconds=${2:-60}
-        fuzzers=(comportsession hostrules portnames imageformats slotfile)
+        fuzzers=(comportsession hostrules portnames imageformats slotfile jobfile signature)
         CC=clang CXX=clang++ build build-fuzz -DFLASHLOADER_FUZZ=ON -DFLASHLOADER_BUILD_TESTS=OFF \
             --target "${fuzzers[@]/#/fuzz_}"
         # Each from its seeds, in a corpus of its own here: what it finds stays out of the

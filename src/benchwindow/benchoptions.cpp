@@ -30,10 +30,11 @@ void describeBenchOptions(QCommandLineParser &parser)
 QString readBenchOptions(const QCommandLineParser &parser, BenchOptions *options)
 {
     QString error;
-    if (!readStationOptions(parser, &options->station, &error))
+    // A refused job is said in the window, which then runs no shift.
+    if (!readStationOptions(parser, &options->station, &error, {}, JobRefusal::Keep))
         return error;
     options->start = parser.isSet(QStringLiteral("start"));
-    if (options->start && options->station.image.isEmpty())
+    if (options->start && options->station.image.isEmpty() && options->station.jobProblem.isEmpty())
         return QStringLiteral("--start needs the image");
     return QString();
 }

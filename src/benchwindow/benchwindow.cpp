@@ -292,6 +292,8 @@ QStringList BenchWindow::namedPorts() const
 
 void BenchWindow::editSlots()
 {
+    if (m_options.approval || m_jobRefused) // the job fixes them
+        return;
     if (m_slotEditor)
         return m_slotEditor->raise();
     m_slotEditor = new SlotEditor(m_options.station, m_options.slotsFile, this);
@@ -377,7 +379,9 @@ bool BenchWindow::lookAtChosenImage()
     m_imageTimer.stop();
     m_imageSettling.reset();
     const bool start = std::exchange(m_startWhenRead, false);
-    if (!image) {
+    if (image)
+        why = jobImageProblem(m_options, ImageRecord::of(path, *image));
+    if (!image || !why.isEmpty()) {
         if (m_image)
             showImage(m_imageRecord); // the one chosen before stays
         refuse(tr("The image %1 cannot be used.").arg(path), why);
@@ -397,6 +401,16 @@ bool BenchWindow::lookAtChosenImage()
     return true;
 }
 
+void BenchWindow::refuseJob(const QString &why)
+{
+    m_jobRefused = true;
+    ui->label_imageName->setText(tr("<b>No shift: the job is refused.</b>"));
+    ui->label_imageFacts->setText(why);
+    ui->label_imageFacts->setToolTip(why);
+    updateActions();
+    refuse(tr("The job cannot be run."), why);
+}
+
 void BenchWindow::showImage(const ImageRecord &image)
 {
     ui->label_imageName->setText(
@@ -410,6 +424,12 @@ void BenchWindow::showImage(const ImageRecord &image)
                   .arg(image.format == QStringLiteral("ihex") ? tr("Intel HEX") : tr("S-record"))
                   .arg(image.base, 8, 16, QLatin1Char('0'));
     const QString gap = image.largeGapText();
+    // The job approving it, beside it: its name, version and the key that signed it.
+    const QString job = m_options.approval ? tr(" · Job %1 v%2, key %3")
+                                                 .arg(m_options.approval->job.name)
+                                                 .arg(m_options.approval->job.version)
+                                                 .arg(m_options.approval->keyId)
+                                           : QString();
     ui->label_imageFacts->setText(
         from +
         tr("%1 bytes, sent as %2 · SHA-256 %3… · changed %4")
@@ -471,6 +491,11 @@ bool BenchWindow::beginShift()
         plan.logFolder = recordsFolder();
     else
         plan.log = m_options.log;
+    QString jobWhy;
+    if (!m_job.begin(m_options, &plan, &jobWhy)) {
+        refuse(tr("The shift cannot start: the job's state cannot be kept."), jobWhy);
+        return false;
+    }
     auto run = std::make_unique<FlashRun>(plan, m_image);
     connect(run.get(), &FlashRun::jobStarted, this, [this](FlashJob *job) {
         m_model.jobStarted(job, m_run ? m_run->boardIdOf(job->port()) : QString());
@@ -483,6 +508,10 @@ bool BenchWindow::beginShift()
     connect(run.get(), &FlashRun::logWriteFailed, this, [this](const QString &why) {
         refuse(tr("The records cannot be written to %1.").arg(recordsFile()), why);
     });
+    connect(run.get(), &FlashRun::countRefused, this, [this](const QString &why) {
+        statusBar()->showMessage(tr("A board is not flashed: %1").arg(why));
+        attention();
+    });
     connect(run.get(), &FlashRun::logLineEnded, this, [this](const QString &file) {
         statusBar()->showMessage(
             tr("The records file %1 ended in a partial line (a write cut short before); it was "
@@ -494,6 +523,7 @@ bool BenchWindow::beginShift()
     for (int row = 0; row < m_model.rowCount(); ++row)
         if (m_model.boardIdIsNext(row))
             run->setBoardId(m_model.port(row), m_model.boardId(row));
+    m_metrics.setJob(plan.job, [this] { return m_job.remaining(); });
     m_metrics.follow(*run);
     m_run = std::move(run);
     m_counters = ShiftTally();
@@ -683,7 +713,9 @@ void BenchWindow::showCounters()
     const QString counters = countersText(m_counters);
     if (counters != ui->label_counters->text())
         ui->label_counters->setText(counters);
-    const QString pace = paceText(m_counters, m_shiftClock.elapsed(), m_shiftStarted.time());
+    QString pace = paceText(m_counters, m_shiftClock.elapsed(), m_shiftStarted.time());
+    if (m_job.counted()) // what the job still allows, beside the pace
+        pace = tr("<b>%1</b> left of the job &nbsp; ").arg(m_job.remaining()) + pace;
     if (pace != ui->label_pace->text())
         ui->label_pace->setText(pace);
 }
@@ -778,8 +810,13 @@ void BenchWindow::updateActions()
     bool waiting = false;
     for (int row = 0; row < m_model.rowCount() && !waiting; ++row)
         waiting = m_model.isWaiting(row);
-    ui->pushButton_browse->setEnabled(!m_run);
-    ui->pushButton_shift->setEnabled(m_image != nullptr);
+    // A job fixes the image, the slots and the adapters: ending the shift is the only way to
+    // another job.
+    const bool job = m_options.approval.has_value() || m_jobRefused;
+    ui->pushButton_browse->setEnabled(!m_run && !job);
+    ui->pushButton_slots->setEnabled(!job);
+    ui->pushButton_loadImage->setVisible(!job);
+    ui->pushButton_shift->setEnabled(m_image != nullptr && !m_jobRefused);
     ui->pushButton_flash->setEnabled(m_run && any([&](int row) { return m_model.canFlash(row); }));
     ui->pushButton_flashWaiting->setEnabled(m_run && waiting);
     ui->pushButton_retry->setEnabled(m_run && any([&](int row) { return m_model.canRetry(row); }));
@@ -809,8 +846,8 @@ void BenchWindow::closeEvent(QCloseEvent *event)
 
 void BenchWindow::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!m_run && event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1 &&
-        event->mimeData()->urls().first().isLocalFile())
+    if (!m_run && !m_options.approval && !m_jobRefused && event->mimeData()->hasUrls() &&
+        event->mimeData()->urls().size() == 1 && event->mimeData()->urls().first().isLocalFile())
         event->acceptProposedAction();
 }
 

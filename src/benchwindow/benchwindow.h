@@ -7,6 +7,7 @@
 #include "metrics/metricspublisher.h"
 #include "records/boardrecord.h"
 #include "records/shifttally.h"
+#include "station/stationjob.h"
 #include "station/stationoptions.h"
 
 #include <QDateTime>
@@ -45,6 +46,9 @@ public:
     // when whole; with `thenStart` the shift starts then).
     bool chooseImage(const QString &path, bool thenStart = false);
     bool waitingForImage() const { return m_imageSettling != nullptr; }
+    // A job the station was given and refused: said in a box and in the window, and no shift
+    // starts.
+    void refuseJob(const QString &why);
     // Locks the chosen image and flashes boards as they come; false (and said) when it cannot
     // start, or while the image is being written (it starts once the image is whole).
     bool startShift();
@@ -125,6 +129,8 @@ private:
     std::optional<Station> m_pendingStation; // saved by Name slots, not yet applied
     QString m_pendingSlotsFile;
     bool m_darkApplied = false;
+    StationJob m_job; // the shift's approved job, its count
+    bool m_jobRefused = false;
     QStringList m_presentPorts; // at the last look
 
     QString m_imagePath; // as chosen

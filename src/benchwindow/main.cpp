@@ -53,7 +53,9 @@ int main(int argc, char *argv[])
         return WindowCommandLine::cannotStart;
     }
     window.show();
-    if (!options.station.image.isEmpty())
+    if (!options.station.jobProblem.isEmpty())
+        window.refuseJob(options.station.jobProblem); // said, and no shift
+    else if (!options.station.image.isEmpty())
         window.chooseImage(options.station.image, options.start);
     return app.exec();
 }

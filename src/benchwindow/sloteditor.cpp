@@ -10,7 +10,7 @@
 #include <QPushButton>
 
 SlotEditor::SlotEditor(const Station &station, const QString &file, QWidget *parent)
-    : QDialog(parent), ui(new Ui_SlotEditor), m_file(file)
+    : QDialog(parent), ui(new Ui_SlotEditor), m_given(station), m_file(file)
 {
     ui->setupUi(this);
     for (const Station::Slot &slot : station.benchSlots)
@@ -99,6 +99,8 @@ std::optional<Station> SlotEditor::station(QString *why) const
 {
     // Through the file's own reader: what is saved is what vantyx-flash --slots reads.
     Station station;
+    station.trustedKeys = m_given.trustedKeys;
+    station.requireJob = m_given.requireJob;
     for (int row = 0; row < ui->tableWidget_slots->rowCount(); ++row)
         station.benchSlots << Station::Slot{ui->tableWidget_slots->item(row, 0)->text().trimmed(),
                                             ui->tableWidget_slots->item(row, 1)->text()};

@@ -37,6 +37,7 @@ private:
     void addSlot(const QString &name, const QString &port);
 
     Ui_SlotEditor *ui;
+    Station m_given; // what the table does not show is kept as it was
     QString m_file;
     QSet<QString> m_seen; // ports there at the last look
     bool m_looked = false;

@@ -15,8 +15,9 @@ constexpr int drawEveryMs = 100; // at most ten times a second
 
 } // namespace
 
-Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
-    : QObject(parent), m_run(run), m_options(options),
+Console::Console(FlashRun &run, const FlashOptions &options, std::function<QString()> job,
+                 QObject *parent)
+    : QObject(parent), m_run(run), m_options(options), m_job(std::move(job)),
       m_human(options.json == QStringLiteral("-") ? stderr : stdout),
       m_live(terminal::canRedraw(m_human))
 {
@@ -48,6 +49,17 @@ Console::Console(FlashRun &run, const FlashOptions &options, QObject *parent)
     connect(&run, &FlashRun::logWriteFailed, this, [this](const QString &why) {
         complain(QStringLiteral("cannot write the log %1: %2").arg(m_options.station.log, why));
     });
+    connect(&run, &FlashRun::countRefused, this, [](const QString &why) {
+        complain(QStringLiteral("a board is not flashed: %1").arg(why));
+    });
+    connect(&run, &FlashRun::imageChangedOnDisk, this, [this](const ImageRecord &image) {
+        complain(QStringLiteral("the image %1 changed on disk (sha256 %2); boards keep getting "
+                                "the one the job approved")
+                     .arg(m_options.station.image, image.sha256));
+    });
+    if (m_job && !m_job().isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this] { print(m_human, m_job()); }, Qt::QueuedConnection);
     connect(&run, &FlashRun::logLineEnded, this, [](const QString &file) {
         complain(QStringLiteral("the log %1 ended in a partial line (a write cut short before); "
                                 "it was ended with a line break, and the next record starts on "
@@ -195,7 +207,9 @@ int Console::finish()
     if (m_live)
         draw();
     const ShiftTally &tally = m_run.tally();
-    print(m_human, summaryLine(tally, m_run.image()));
+    const QString job = m_job ? m_job() : QString();
+    print(m_human, summaryLine(tally, m_run.image()) +
+                       (job.isEmpty() ? QString() : QStringLiteral("; ") + job));
     bool reportLost = false;
     if (!m_options.json.isEmpty()) {
         const QString failure =

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 class FlashJob;
 class FlashRun;
@@ -23,7 +24,9 @@ class Console : public QObject
     Q_OBJECT
 
 public:
-    Console(FlashRun &run, const FlashOptions &options, QObject *parent = nullptr);
+    // `job` says the shift's job and its count left ("" for none): at the start and the end.
+    Console(FlashRun &run, const FlashOptions &options, std::function<QString()> job = {},
+            QObject *parent = nullptr);
 
     // Says the end: the summary and the report. Returns the exit status the run earned.
     int finish();
@@ -45,6 +48,7 @@ private:
 
     FlashRun &m_run;
     const FlashOptions &m_options;
+    std::function<QString()> m_job;
     std::FILE *m_human; // standard output, or standard error when the JSON goes there
     bool m_live;        // a terminal: lines redrawn in place
     int m_portWidth = 12;

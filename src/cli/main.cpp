@@ -12,6 +12,7 @@
 #include "engine/flash/flashrun.h"
 #include "metrics/metricspublisher.h"
 #include "station/processlimits.h"
+#include "station/stationjob.h"
 
 #include <QCoreApplication>
 
@@ -79,6 +80,12 @@ int main(int argc, char *argv[])
                      station.image.toLocal8Bit().constData(), error.toLocal8Bit().constData());
         return exitstatus::BadImage;
     }
+    // A job's image is the very file the job approves.
+    const QString notTheJobs = jobImageProblem(station, ImageRecord::of(station.image, *image));
+    if (!notTheJobs.isEmpty()) {
+        Console::complain(notTheJobs);
+        return exitstatus::BadUsage;
+    }
     if (image->format != imageformats::Format::Raw) {
         // What is sent, said before the first board: from where, how much, and its hash.
         const ImageRecord record = ImageRecord::of(station.image, *image);
@@ -105,8 +112,13 @@ int main(int argc, char *argv[])
     plan.imageName = station.image;
     plan.imageFile = options.imageFile;
     plan.reading = station.reading;
+    StationJob job;
+    if (!job.begin(station, &plan, &error)) {
+        Console::complain(error);
+        return exitstatus::CannotStart;
+    }
     FlashRun run(plan, std::make_shared<const PaddedImage>(std::move(*image)));
-    Console console(run, options);
+    Console console(run, options, [&job] { return job.text(); });
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
     QObject::connect(&run, &FlashRun::ended, &app, [&] {
@@ -117,6 +129,7 @@ int main(int argc, char *argv[])
     std::unique_ptr<MetricsPublisher> metrics;
     if (!station.metrics.listen.isEmpty() || !station.metrics.file.isEmpty()) {
         metrics = std::make_unique<MetricsPublisher>(station.metrics);
+        metrics->setJob(plan.job, [&job] { return job.remaining(); });
         metrics->follow(run);
         QObject::connect(
             metrics.get(), &MetricsPublisher::fileWriteFailed, [&](const QString &why) {

@@ -43,6 +43,12 @@ MetricsPublisher::MetricsPublisher(const MetricsTargets &targets, QObject *paren
 {
 }
 
+void MetricsPublisher::setJob(const JobStamp &job, std::function<int()> remaining)
+{
+    m_metrics.setJob(job);
+    m_metrics.setJobRemaining(std::move(remaining));
+}
+
 void MetricsPublisher::follow(const FlashRun &run)
 {
     m_metrics.setImage(run.image());

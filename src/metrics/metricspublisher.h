@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class FlashRun;
 
 // Where the metrics go: served at [HOST:]PORT, written to a file for a textfile collector, or
@@ -31,6 +33,8 @@ public:
 
     // Counts `run`'s boards (a bench's shifts, one after another).
     void follow(const FlashRun &run);
+    // The shift's approved job, and what its count has left (-1: no count), read at each board.
+    void setJob(const JobStamp &job, std::function<int()> remaining);
 
     // Starts serving and writes the file once; false with the reason.
     bool start(QString *why);

@@ -75,6 +75,16 @@ void ShiftMetrics::setImage(const ImageRecord &image)
     m_imageSha256 = image.sha256;
 }
 
+void ShiftMetrics::setJob(const JobStamp &job)
+{
+    m_job = job;
+}
+
+void ShiftMetrics::setJobRemaining(std::function<int()> remaining)
+{
+    m_jobRemaining = std::move(remaining);
+}
+
 QByteArray ShiftMetrics::text() const
 {
     QByteArray out;
@@ -113,9 +123,17 @@ QByteArray ShiftMetrics::text() const
         out += QByteArray(name) + "_sum " + number(histogram.sum) + '\n';
         out += QByteArray(name) + "_count " + QByteArray::number(histogram.count) + '\n';
     }
-    out += header("vantyx_flash_info", "gauge", "The program, its version and the image it sends.");
+    const int remaining = m_jobRemaining ? m_jobRemaining() : -1;
+    if (remaining >= 0) {
+        out += header("vantyx_job_remaining", "gauge",
+                      "Boards the approved job's count still allows on this station.");
+        out += "vantyx_job_remaining " + QByteArray::number(remaining) + '\n';
+    }
+    out += header("vantyx_flash_info", "gauge",
+                  "The program, its version, the image it sends and the job approving it.");
     out += "vantyx_flash_info{program=\"" + escaped(QCoreApplication::applicationName()) +
            "\",version=\"" FLASHLOADER_VERSION "\",image_sha256=\"" + escaped(m_imageSha256) +
-           "\"} 1\n";
+           "\",job=\"" + escaped(m_job.name) + "\",job_version=\"" +
+           (m_job.name.isEmpty() ? QByteArray() : QByteArray::number(m_job.version)) + "\"} 1\n";
     return out;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 
 // A shift's figures in Prometheus' text format, for the line's monitoring: counters since the
 // program started, a histogram of a board's time and of its reply latency, the boards in
@@ -21,6 +22,9 @@ public:
     void boardStarted();
     void boardFinished(const BoardRecord &board);
     void setImage(const ImageRecord &image);
+    void setJob(const JobStamp &job);
+    // What the job's count has left, asked as the text is made; -1 for no count.
+    void setJobRemaining(std::function<int()> remaining);
     QByteArray text() const;
 
 private:
@@ -42,4 +46,6 @@ private:
     Histogram m_duration;
     Histogram m_latency;
     QString m_imageSha256;
+    JobStamp m_job;
+    std::function<int()> m_jobRemaining;
 };

@@ -10,9 +10,20 @@
 // What is kept of each finished board and of the image it was sent: the same record for the
 // log, the report and every front end.
 
+// The approved job a board was flashed under; no name for none.
+struct JobStamp
+{
+    QString name;
+    int version = 0;
+    QString sha256;          // of the job file
+    QString keyId;           // the key that signed it, as minisign prints it
+    bool allowOlder = false; // run though the station ran a later version
+};
+
 // One finished board.
 struct BoardRecord
 {
+    QString id; // the record's own, a UUID: the same board's record in every store
     QString port;
     BoardResult result = BoardResult::Pending;
     qint64 bytesSent = 0;
@@ -29,6 +40,7 @@ struct BoardRecord
     QString boardId; // typed or scanned by the operator; empty when none was
     QString slot;    // the bench position's name, with a slot file; empty without one
     QString tag;     // the shift's batch, work order or operator; empty when none was given
+    JobStamp job;
 };
 
 // The slot a record names for a port that a station's slots do not name.

@@ -50,12 +50,22 @@ QJsonObject board(const BoardRecord &board)
                                  board.usb,
                                  board.location};
     QJsonObject object = objectOf(boardNames, values);
-    // Only where they are known: a bench's slots, an operator's ID, a shift's tag.
+    // Only where they are known: the record's own ID, a bench's slots, an operator's ID, a
+    // shift's tag, the approved job.
     const std::pair<const char *, QString> optional[] = {
-        {"slot", board.slot}, {"board_id", board.boardId}, {"tag", board.tag}};
+        {"id", board.id}, {"slot", board.slot}, {"board_id", board.boardId}, {"tag", board.tag}};
     for (const auto &[name, value] : optional)
         if (!value.isEmpty())
             object.insert(QLatin1String(name), value);
+    if (!board.job.name.isEmpty()) {
+        QJsonObject job{{QStringLiteral("name"), board.job.name},
+                        {QStringLiteral("version"), board.job.version},
+                        {QStringLiteral("sha256"), board.job.sha256},
+                        {QStringLiteral("key_id"), board.job.keyId}};
+        if (board.job.allowOlder)
+            job.insert(QStringLiteral("allow_older"), true);
+        object.insert(QStringLiteral("job"), job);
+    }
     return object;
 }
 

@@ -7,6 +7,10 @@
 #include "engine/link/portlinks.h"
 
 #include <QCommandLineParser>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 
@@ -67,7 +71,80 @@ QString sameFileProblem(const QList<NamedFile> &inputs, const QList<NamedFile> &
     return QString();
 }
 
+QString sha256Of(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file)
+               ? QString::fromLatin1(hash.result().toHex())
+               : QString();
+}
+
+// --job, --trust, --allow-older and the slot file's job settings: the job approved, and what it
+// fixes taken over the command line's (or refused where they differ).
+bool readJobOptions(const QCommandLineParser &parser, StationOptions *options,
+                    QList<NamedFile> *inputs, QString *error)
+{
+    const auto refuse = [error](const QString &why) {
+        *error = why;
+        return false;
+    };
+    Station &station = options->station;
+    const bool given = parser.isSet(option("job"));
+    if (!given) {
+        if (station.requireJob)
+            return refuse(QStringLiteral("this station runs signed jobs only (require-job in %1): "
+                                         "give --job FILE")
+                              .arg(options->slotsFile));
+        if (parser.isSet(option("allow-older")))
+            return refuse(QStringLiteral("--allow-older goes with --job"));
+        return true;
+    }
+    JobRequest request;
+    request.jobFile = parser.value(option("job"));
+    request.allowOlder = parser.isSet(option("allow-older"));
+    request.stateFolder = jobStateFolder();
+    request.trustFile = parser.value(option("trust"));
+    if (request.trustFile.isEmpty() && !station.trustedKeys.isEmpty()) // beside the slot file
+        request.trustFile = QFileInfo(options->slotsFile).dir().filePath(station.trustedKeys);
+    options->approval = approveJob(request, error);
+    if (!options->approval)
+        return false;
+    const Job &job = options->approval->job;
+    if (options->image.isEmpty())
+        options->image = options->approval->imagePath;
+    if (!job.usb.isEmpty()) {
+        QStringList taken = station.adapters, fixed = job.usb;
+        taken.sort();
+        fixed.sort();
+        if (!taken.isEmpty() && taken != fixed)
+            return refuse(QStringLiteral("the job %1 fixes the adapters to %2")
+                              .arg(job.name, job.usb.join(QStringLiteral(", "))));
+        station.adapters = job.usb;
+    }
+    if (!job.tag.isEmpty()) {
+        if (!options->tag.isEmpty() && options->tag != job.tag)
+            return refuse(QStringLiteral("the job %1 fixes the tag to %2").arg(job.name, job.tag));
+        options->tag = job.tag;
+    }
+    if (!job.slotsSha256.isEmpty() &&
+        (options->slotsFile.isEmpty() || sha256Of(options->slotsFile) != job.slotsSha256))
+        return refuse(QStringLiteral("the job %1 runs with the slot file whose SHA-256 is %2; "
+                                     "give it with --slots")
+                          .arg(job.name, job.slotsSha256));
+    *inputs << NamedFile{QString(), request.jobFile, QStringLiteral("the job")};
+    return true;
+}
+
 } // namespace
+
+QString jobImageProblem(const StationOptions &options, const ImageRecord &image)
+{
+    if (!options.approval)
+        return QString();
+    return imageProblem(*options.approval, QFileInfo(image.path).size(),
+                        image.fileSha256.isEmpty() ? image.sha256 : image.fileSha256);
+}
 
 void addStationOptions(QCommandLineParser &parser, StationProgram program)
 {
@@ -130,6 +207,18 @@ void addStationOptions(QCommandLineParser &parser, StationProgram program)
          QStringLiteral("Write the same metrics to this file, replaced whole after each board "
                         "(for node_exporter's textfile collector)."),
          QStringLiteral("file")},
+        {option("job"),
+         QStringLiteral("Run a production job (vantyx-job new): only once its signature "
+                        "(FILE.minisig) is a trusted key's, with its image, at most its count "
+                        "of boards. The image is the job's, beside it."),
+         QStringLiteral("file")},
+        {option("trust"),
+         QStringLiteral("The public keys jobs are checked against (minisign .pub files, or a key "
+                        "a line); or trusted-keys = FILE in the slot file's [station]."),
+         QStringLiteral("file")},
+        {option("allow-older"),
+         QStringLiteral("Run a job of a lower version than this station ran (said in every "
+                        "record).")},
     });
     parser.addPositionalArgument(QStringLiteral("image"),
                                  QStringLiteral("The firmware image: raw bytes (.bin), Intel HEX "
@@ -137,7 +226,7 @@ void addStationOptions(QCommandLineParser &parser, StationProgram program)
 }
 
 bool readStationOptions(const QCommandLineParser &parser, StationOptions *options, QString *error,
-                        const QList<std::pair<QString, QString>> &outputs)
+                        const QList<std::pair<QString, QString>> &outputs, JobRefusal jobRefusal)
 {
     const auto refuse = [error](const QString &why) {
         *error = why;
@@ -201,6 +290,13 @@ bool readStationOptions(const QCommandLineParser &parser, StationOptions *option
     // A tag reaches terminals and windows: no escape sequence rides in on it.
     if (hasControl(options->tag))
         return refuse(QStringLiteral("--tag takes a text without control characters"));
+
+    if (!readJobOptions(parser, options, &inputs, error)) {
+        if (jobRefusal == JobRefusal::Refuse)
+            return false;
+        options->jobProblem = *error;
+        error->clear();
+    }
 
     options->metrics.listen = parser.value(option("metrics"));
     if (parser.isSet(option("metrics"))) {

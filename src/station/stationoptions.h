@@ -2,13 +2,16 @@
 
 #include "core/image/firmwareimage.h"
 #include "engine/flash/station.h"
+#include "jobs/approval.h"
 #include "metrics/metricspublisher.h"
+#include "records/boardrecord.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 class QCommandLineParser;
@@ -27,6 +30,11 @@ struct StationOptions
     int detectTimeoutMs = 0; // 0: for ever
     ImageReading reading = ImageReading::anyFormatUpTo(defaultLargestImage);
     QString image; // as given; "" none
+    // A signed production job (--job), approved before any port is opened; none without one.
+    std::optional<Approval> approval;
+    // Why the job given, or a station's requirement of one, is refused, where the program says
+    // it itself (the bench: in its window, no shift); otherwise a refusal of the reader.
+    QString jobProblem;
 };
 
 enum class StationProgram { CommandLine, Bench };
@@ -39,5 +47,11 @@ void addStationOptions(QCommandLineParser &parser, StationProgram program);
 // Reads them from `parser`, parsed already; false with one line saying why. `outputs` are the
 // program's other files to write, as {option, name} (vantyx-flash's --json), told apart from
 // these as these are from each other.
+// A job refused is said as the reader's refusal, or kept in `jobProblem` for the program.
+enum class JobRefusal { Refuse, Keep };
 bool readStationOptions(const QCommandLineParser &parser, StationOptions *options, QString *error,
-                        const QList<std::pair<QString, QString>> &outputs = {});
+                        const QList<std::pair<QString, QString>> &outputs = {},
+                        JobRefusal jobRefusal = JobRefusal::Refuse);
+// Why the image read is not the job's (its size and SHA-256 as a file); empty when it is, or
+// without a job.
+QString jobImageProblem(const StationOptions &options, const ImageRecord &image);

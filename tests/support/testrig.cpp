@@ -77,6 +77,11 @@ QString benchPath()
     return QStringLiteral(VANTYX_BENCH_PATH);
 }
 
+QString jobToolPath()
+{
+    return QStringLiteral(VANTYX_JOB_PATH);
+}
+
 bool SimulatorProcess::start(const QStringList &arguments)
 {
     process.start(simulatorPath(), arguments);

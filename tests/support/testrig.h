@@ -39,7 +39,8 @@ void quietPlatformNotes();
 
 QString simulatorPath();
 QString flashToolPath();
-QString benchPath(); // vantyx-bench
+QString benchPath();   // vantyx-bench
+QString jobToolPath(); // vantyx-job
 
 #ifdef FLASHLOADER_REMOTE_PORTS
 // ser2net on the loopback address in front of pseudo-terminals, one connection each, from a

@@ -6,6 +6,8 @@
 #include "engine/link/portlinks.h"
 #include "records/recordjson.h"
 
+#include <QUuid>
+
 #include <algorithm>
 
 namespace {
@@ -89,6 +91,9 @@ bool FlashRun::start(QString *why)
     }
     for (const QString &port : ports)
         startJob(port);
+    // None started (a job's count allows no more): the run has nothing to wait for.
+    if (m_running.isEmpty())
+        QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
     return true;
 }
 
@@ -167,8 +172,17 @@ FlashJob *FlashRun::jobOn(const QString &port) const
 
 void FlashRun::startJob(const QString &port)
 {
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QString why;
+    if (m_plan.reserve && !m_plan.reserve(id, &why)) { // never opened: no count for it
+        if (!m_countRefusalSaid)
+            emit countRefused(why);
+        m_countRefusalSaid = true;
+        return;
+    }
     auto *job = new FlashJob(port, linkForPort(port, nullptr), m_image.image(),
                              m_plan.detectTimeoutMs, this);
+    m_recordIds.insert(job, id);
     m_running << job;
     m_jobKeys.insert(job, portKey(port));
     m_jobImages.insert(job, m_image.record());
@@ -185,6 +199,12 @@ void FlashRun::onFinished(FlashJob *job)
 {
     BoardRecord board = recordOf(*job, listedInfo(job->port()));
     board.boardId = m_jobBoardIds.take(job); // this board's alone
+    board.id = m_recordIds.take(job);
+    board.job = m_plan.job;
+    if (m_plan.settle) {
+        m_plan.settle(board.id, board.result == BoardResult::Ok);
+        m_countRefusalSaid = m_countRefusalSaid && board.result == BoardResult::Ok;
+    }
     board.slot = m_plan.station.slotLabel(job->port());
     board.tag = m_plan.tag;
     const ImageRecord image = m_jobImages.take(job);

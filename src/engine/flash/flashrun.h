@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -55,7 +56,12 @@ public:
         // is not flashed unless flash() asks. Listed ports of adapters the station does not
         // take are never opened.
         Station station;
-        QString tag; // into every record: a batch, a work order, an operator
+        QString tag;  // into every record: a batch, a work order, an operator
+        JobStamp job; // the approved job every record names; none without one
+        // A job's count: a board reserves one of it (by its record's ID) before its port is
+        // opened, and settles it as it ends; none without a limit.
+        std::function<bool(const QString &id, QString *why)> reserve;
+        std::function<void(const QString &id, bool ok)> settle;
     };
 
     FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent = nullptr);
@@ -112,6 +118,9 @@ signals:
     void imageUnusable(const QString &why);
     // Said once: the run's status says it again.
     void logWriteFailed(const QString &why);
+    // A board was not started: the job's count allows no more (said once, until one is given
+    // back).
+    void countRefused(const QString &why);
     // A log's last line was left partial by an earlier failure: it was ended with a line break
     // before the first record of this run.
     void logLineEnded(const QString &file);
@@ -145,8 +154,10 @@ private:
     bool m_autoFlash = true;
     QHash<FlashJob *, QString> m_jobBoardIds; // the ID of each running job's board
     QHash<QString, QString> m_nextBoardIds;   // port's device -> the ID of its next board
-    QSet<QString> m_saidLeftAlone;            // ports said ignored or unassigned
-    QTimer m_lookTimer;                       // watching: looks for ports that appeared or went
+    QHash<FlashJob *, QString> m_recordIds;   // each running job's record's own ID
+    bool m_countRefusalSaid = false;
+    QSet<QString> m_saidLeftAlone; // ports said ignored or unassigned
+    QTimer m_lookTimer;            // watching: looks for ports that appeared or went
     // What the system lists of the ports, asked once for boards that end together: listing
     // the ports costs far more than a board's bookkeeping.
     QHash<QString, QSerialPortInfo> m_listed;

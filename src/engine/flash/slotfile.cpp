@@ -89,10 +89,26 @@ std::optional<Station> parse(const QString &text, QString *error)
             return fail(QStringLiteral("a control character in a name"));
         if (section.isEmpty())
             return fail(QStringLiteral("%1 is outside a section ([station] or [slots])").arg(key));
+        if (section == QStringLiteral("station") &&
+            key.toLower() == QStringLiteral("trusted-keys")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("trusted-keys: a file of public keys"));
+            station.trustedKeys = value;
+            continue;
+        }
+        if (section == QStringLiteral("station") &&
+            key.toLower() == QStringLiteral("require-job")) {
+            const QString answer = value.toLower();
+            if (answer != QStringLiteral("yes") && answer != QStringLiteral("no"))
+                return fail(QStringLiteral("require-job: yes or no"));
+            station.requireJob = answer == QStringLiteral("yes");
+            continue;
+        }
         if (section == QStringLiteral("station")) {
             if (key.toLower() != QStringLiteral("usb"))
-                return fail(
-                    QStringLiteral("unknown setting %1 in [station]; there is usb").arg(key));
+                return fail(QStringLiteral("unknown setting %1 in [station]; there are usb, "
+                                           "trusted-keys and require-job")
+                                .arg(key));
             const QStringList ids = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
             for (QString id : ids) {
                 id = id.trimmed();
@@ -152,8 +168,12 @@ QString format(const Station &station)
     QString text =
         QStringLiteral("# A station's bench: each slot's name and the port it is.\n"
                        "# Written by Vantyx Bench; lines may be edited by hand.\n\n[station]\n");
-    text +=
-        QStringLiteral("usb = %1\n\n[slots]\n").arg(station.adapters.join(QStringLiteral(", ")));
+    text += QStringLiteral("usb = %1\n").arg(station.adapters.join(QStringLiteral(", ")));
+    if (!station.trustedKeys.isEmpty())
+        text += QStringLiteral("trusted-keys = \"%1\"\n").arg(station.trustedKeys);
+    if (station.requireJob)
+        text += QStringLiteral("require-job = yes\n");
+    text += QStringLiteral("\n[slots]\n");
     for (const Station::Slot &slot : station.benchSlots)
         text += QStringLiteral("%1 = \"%2\"\n").arg(slot.name, slot.port); // kept whole
     return text;

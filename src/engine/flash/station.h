@@ -15,7 +15,9 @@ struct Station
         QString port;
     };
     QList<Slot> benchSlots;
-    QStringList adapters; // "vvvv:pppp" in lower-case hex; none: any adapter
+    QStringList adapters;    // "vvvv:pppp" in lower-case hex; none: any adapter
+    QString trustedKeys;     // the keys its jobs are checked against; "" none
+    bool requireJob = false; // runs nothing but a signed job
 
     // What a port is to the station: the one decision both front ends and the watcher ask.
     enum class Role {

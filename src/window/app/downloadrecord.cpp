@@ -5,10 +5,13 @@
 #include "records/boardlog.h"
 #include "records/recordjson.h"
 
+#include <QUuid>
+
 void DownloadRecord::begin(const QString &port, const QList<QSerialPortInfo> &listed)
 {
     m_board = BoardRecord();
     m_image = ImageRecord();
+    m_board.id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     m_board.port = port;
     m_board.started = QDateTime::currentDateTime();
     for (const QSerialPortInfo &info : listed)
