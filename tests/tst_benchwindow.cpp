@@ -1,3 +1,4 @@
+#include "benchwindow/benchoptions.h"
 #include "benchwindow/benchwindow.h"
 #include "benchwindow/sloteditor.h"
 #include "engine/flash/slotfile.h"
@@ -7,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -38,6 +40,7 @@ private slots:
     void shiftOfFourBoards();
     void tabReachesEveryControl();
     void slotsWhileAShiftRuns();
+    void refusedJobStartsNoShift();
     void boardThatNeverAnswers();
     void scanWhereverTheFocusIs();
     void windowProgramsNeedADisplay_data();
@@ -283,6 +286,34 @@ void TestBenchWindow::slotsWhileAShiftRuns()
     const std::optional<Station> saved = slotfile::read(options.slotsFile, &why);
     QVERIFY2(saved && saved->benchSlots.size() == 2, qPrintable(why));
     window.endShift(false);
+}
+
+void TestBenchWindow::refusedJobStartsNoShift()
+{
+    // A job that is not signed: said in a box and in the window; no image to choose, no shift.
+    QTemporaryDir dir;
+    writeSettledFile(dir.path(), QStringLiteral("fw.bin"), patternImage(300, 1));
+    const QString job = writeFile(dir.path(), QStringLiteral("line.vjob"),
+                                  "[job]\nname = line\nversion = 1\nimage = fw.bin\n"
+                                  "image-size = 300\nimage-sha256 = " +
+                                      QByteArray(64, 'a') + '\n');
+    QCommandLineParser parser;
+    describeBenchOptions(parser);
+    QVERIFY(parser.parse({QStringLiteral("vantyx-bench"), QStringLiteral("--job"), job,
+                          QStringLiteral("--start")}));
+    BenchOptions options;
+    QCOMPARE(readBenchOptions(parser, &options), QString()); // not a usage error: the window's
+    QVERIFY(options.station.jobProblem.contains(QStringLiteral("is not signed")));
+    BenchWindow window(options.station);
+    window.show();
+    QString said;
+    answerNextBox(&said, QMessageBox::Ok);
+    window.refuseJob(options.station.jobProblem);
+    QVERIFY(said.contains(QStringLiteral("is not signed")));
+    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("pushButton_browse"))->isEnabled());
+    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("pushButton_shift"))->isEnabled());
+    QVERIFY(!window.findChild<QPushButton *>(QStringLiteral("pushButton_slots"))->isEnabled());
+    QVERIFY(!window.startShift());
 }
 
 void TestBenchWindow::boardThatNeverAnswers()
