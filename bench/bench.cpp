@@ -3,8 +3,8 @@
 //   flashloader_bench            full run, medians of several runs (a few minutes)
 //   flashloader_bench --quick    one short run of each, as CI does
 //   --rounds N     that many full runs, then each figure's low, median and high over them
-//   --only rate|wire|cpu|bench|local|crowd|stations|hex|window64   one measure, in this
-//                  process;
+//   --only rate|wire|cpu|bench|local|crowd|stored|stations|hex|window64|store   one measure,
+//                  in this process;
 //   --runs N       that many runs of each measure
 //   --no-metrics   the local row without serving and scraping metrics, to see what they cost
 // A full run measures each measure in a process of its own, started once the machine is quiet,
@@ -15,7 +15,9 @@
 #include "benchwindow/benchwindow.h"
 #include "figures.h"
 #include "machineload.h"
+#include "postgresserver.h"
 #include "referencehost.h"
+#include "storemeasure.h"
 #include "windowrig.h"
 
 #include <QAction>
@@ -398,7 +400,8 @@ struct Crowd
 
 bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
                    const QString &folder, double *slowestRate, double *cpuPerBoard,
-                   bool scraped = false, int *scrapes = nullptr, Crowd *crowd = nullptr)
+                   bool scraped = false, int *scrapes = nullptr, Crowd *crowd = nullptr,
+                   const QStringList &extra = {})
 {
     QProcess sim;
     QStringList ports = startBoards(sim, boards);
@@ -433,9 +436,9 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
         crowding = std::async(std::launch::async, crowdTheEndpoint, metricsPort, std::cref(done));
     const bool flashed =
         runFlashTool(ports, imagePath, &cpu,
-                     scraped ? QStringList{QStringLiteral("--metrics"),
-                                           QStringLiteral("127.0.0.1:%1").arg(metricsPort)}
-                             : QStringList(),
+                     extra + (scraped ? QStringList{QStringLiteral("--metrics"),
+                                                    QStringLiteral("127.0.0.1:%1").arg(metricsPort)}
+                                      : QStringList()),
                      crowd ? &crowd->peakMemoryMb : nullptr);
     done = true;
     if (scraped && scrapes)
@@ -513,9 +516,10 @@ int fail(const char *what)
 }
 
 const QStringList measures{
-    QStringLiteral("rate"),     QStringLiteral("wire"),  QStringLiteral("cpu"),
-    QStringLiteral("bench"),    QStringLiteral("local"), QStringLiteral("crowd"),
-    QStringLiteral("stations"), QStringLiteral("hex"),   QStringLiteral("window64"),
+    QStringLiteral("rate"),     QStringLiteral("wire"),     QStringLiteral("cpu"),
+    QStringLiteral("bench"),    QStringLiteral("local"),    QStringLiteral("crowd"),
+    QStringLiteral("stored"),   QStringLiteral("stations"), QStringLiteral("hex"),
+    QStringLiteral("window64"), QStringLiteral("store"),
 };
 
 // One measure, its runs in this process: its figures, or nothing when a download failed (said).
@@ -607,11 +611,22 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         figures.add(QStringLiteral("bench_slowest_bytes_per_s"), slowest);
         figures.add(QStringLiteral("bench_cpu_per_s"), benchCpu);
     } else if (name == QLatin1String("local") || name == QLatin1String("crowd") ||
-               name == QLatin1String("stations")) {
-        // Many boards: 128 on this machine (the metrics' endpoint under a crowd too), and 64
-        // through four ser2net stations.
+               name == QLatin1String("stored") || name == QLatin1String("stations")) {
+        // Many boards: 128 on this machine (the metrics' endpoint under a crowd too, or every
+        // record kept in the station's SQLite and forwarded to a PostgreSQL), and 64 through
+        // four ser2net stations.
         const bool crowded = name == QLatin1String("crowd");
-        const bool local = name == QLatin1String("local") || crowded;
+        const bool stored = name == QLatin1String("stored");
+        const bool local = name == QLatin1String("local") || crowded || stored;
+        PostgresServer server;
+        if (stored && PostgresServer::programs().isEmpty())
+            return figures; // not measured: said in the table
+        if (stored) {
+            if (const QString why = server.start(); !why.isEmpty())
+                return failed(qPrintable(QStringLiteral("the line's store: ") + why));
+            // The station's own store in the measure's folder.
+            qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+        }
         const int boards = local ? 128 : 64, stations = local ? 0 : 4;
         if (!local && ser2netPath().isEmpty())
             return figures; // not measured: said in the table
@@ -631,8 +646,13 @@ std::optional<Figures> measure(const QString &name, const Options &options)
             int scraped = 0;
             Crowd crowd;
             crowd.on = crowded;
+            const QStringList keep =
+                stored ? QStringList{QStringLiteral("--log"),
+                                     dir.filePath(QStringLiteral("boards-%1.jsonl").arg(i)),
+                                     QStringLiteral("--store"), server.url()}
+                       : QStringList();
             if (!runManyBoards(boards, stations, benchImage, benchPath, dir.path(), &rate, &cpu,
-                               metrics, &scraped, &crowd))
+                               metrics, &scraped, &crowd, keep))
                 return failed("many boards: vantyx-flash's downloads failed");
             slowest << rate;
             cpuPerBoard << cpu;
@@ -699,6 +719,11 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         figures.add(QStringLiteral("window64_slowest_bytes_per_s"), slowest);
         figures.add(QStringLiteral("window64_cpu_per_board"), cpu);
         figures.add(QStringLiteral("window64_gap_ms"), gaps);
+    } else if (name == QLatin1String("store")) {
+        // A million records (twenty thousand quickly) in both stores; run once, it is long.
+        QString why;
+        if (!measureStores(options.quick ? 20000 : 1000000, dir.path(), &figures, &why))
+            return failed(qPrintable(QStringLiteral("the stores: ") + why));
     }
     return figures;
 }
@@ -736,7 +761,8 @@ std::optional<Figures> fullRun(const Options &options)
         const double own = median(measured.values.take(QStringLiteral("own_cpu_s")));
         // A measure that gave nothing would print a table of zeros that reads as a result.
         if (measured.values.isEmpty() &&
-            !(name == QLatin1String("stations") && ser2netPath().isEmpty())) {
+            !(name == QLatin1String("stations") && ser2netPath().isEmpty()) &&
+            !(name == QLatin1String("stored") && PostgresServer::programs().isEmpty())) {
             fail(qPrintable(QStringLiteral("the %1 measure gave no figures").arg(name)));
             return std::nullopt;
         }
@@ -770,8 +796,8 @@ int main(int argc, char **argv)
         // One measure here: for profiling, or as a full run's part (--figures).
         const QString name = arguments.value(only + 1);
         if (!measures.contains(name))
-            return fail(
-                "--only takes rate, wire, cpu, bench, local, crowd, stations, hex or window64");
+            return fail("--only takes rate, wire, cpu, bench, local, crowd, stored, stations, hex, "
+                        "window64 or store");
         std::optional<Figures> figures = measure(name, options);
         if (!figures)
             return 1;

@@ -28,6 +28,9 @@ QList<SummaryFigure> summaryOf(const Figures &f)
          has("crowd_slowest_bytes_per_s")},
         {"crowd128_cpu_per_board", middle("crowd_cpu_per_board"), 5, has("crowd_cpu_per_board")},
         {"crowd128_peak_memory_mb", middle("crowd_peak_memory_mb"), 1, has("crowd_peak_memory_mb")},
+        {"stored128_min_wire_ratio", ratio("stored_slowest_bytes_per_s", lineLimit), 3,
+         has("stored_slowest_bytes_per_s")},
+        {"stored128_cpu_per_board", middle("stored_cpu_per_board"), 5, has("stored_cpu_per_board")},
         {"stations64_min_wire_ratio", ratio("stations_slowest_bytes_per_s", lineLimit), 3,
          has("stations_slowest_bytes_per_s")},
         {"stations64_cpu_per_board", middle("stations_cpu_per_board"), 5,
@@ -39,6 +42,21 @@ QList<SummaryFigure> summaryOf(const Figures &f)
         {"window64_cpu_per_board", middle("window64_cpu_per_board"), 5,
          has("window64_cpu_per_board")},
         {"window64_longest_gap_ms", middle("window64_gap_ms"), 1, has("window64_gap_ms")},
+        {"store_records", middle("store_records"), 0, has("store_records")},
+        {"store_import_ratio", ratio("store_sqlite_import_s", middle("store_sqlite3_import_s")), 2,
+         has("store_sqlite_import_s")},
+        {"store_sqlite_find_board_ms", middle("store_sqlite_find_board_ms"), 2,
+         has("store_sqlite_find_board_ms")},
+        {"store_sqlite_find_serial_ms", middle("store_sqlite_find_serial_ms"), 2,
+         has("store_sqlite_find_serial_ms")},
+        {"store_sqlite_day_summary_ms", middle("store_sqlite_day_summary_ms"), 1,
+         has("store_sqlite_day_summary_ms")},
+        {"store_postgresql_find_board_ms", middle("store_postgresql_find_board_ms"), 2,
+         has("store_postgresql_find_board_ms")},
+        {"store_postgresql_find_serial_ms", middle("store_postgresql_find_serial_ms"), 2,
+         has("store_postgresql_find_serial_ms")},
+        {"store_postgresql_day_summary_ms", middle("store_postgresql_day_summary_ms"), 1,
+         has("store_postgresql_day_summary_ms")},
     };
 }
 
@@ -94,6 +112,7 @@ void printTable(const Figures &f, const Options &options)
         const char *name, *label, *ratio;
     } many[] = {{"local", "128 boards, local", "local128_min_wire_ratio"},
                 {"crowd", "128 boards, a crowd on the metrics", "crowd128_min_wire_ratio"},
+                {"stored", "128 boards, records in both stores", "stored128_min_wire_ratio"},
                 {"stations", "64 boards, 4 ser2net stations", "stations64_min_wire_ratio"}};
     for (const auto &row : many) {
         const QString name = QLatin1String(row.name);
@@ -101,6 +120,8 @@ void printTable(const Figures &f, const Options &options)
             // Said when the row was asked for, as in a full run.
             if (name == QLatin1String("stations") && has("local_slowest_bytes_per_s"))
                 std::printf("%-38s %s\n", row.label, "not measured: no ser2net");
+            if (name == QLatin1String("stored") && has("local_slowest_bytes_per_s"))
+                std::printf("%-38s %s\n", row.label, "not measured: no PostgreSQL server");
             continue;
         }
         rateRow(QLatin1String(row.label) + QStringLiteral(", slowest"),
@@ -114,6 +135,10 @@ void printTable(const Figures &f, const Options &options)
         if (name == QLatin1String("crowd"))
             std::printf("%-38s %11.0f %19s %8s %8s\n", "  connections the endpoint closed",
                         middle("crowd_closed"), "", "", "");
+        if (name == QLatin1String("stored") && has("local_slowest_bytes_per_s"))
+            std::printf("%-38s %+11.3f %19s %8s %8s\n", "  its ratio less the local row's",
+                        value("stored128_min_wire_ratio") - value("local128_min_wire_ratio"), "",
+                        "", ">=-0.01");
     }
     if (has("hex_convert_ms")) {
         std::printf("%-38s %11.1f ms %13.1f ms %8.3f %8s\n", "1 MiB as Intel HEX: convert, read x2",
@@ -128,6 +153,37 @@ void printTable(const Figures &f, const Options &options)
         shareRow(QStringLiteral("  its CPU per s per board"), "window64_cpu_per_board", "<=0.003");
         std::printf("%-38s %11.1f ms %16s %8s %8s\n", "  longest event-loop gap",
                     middle("window64_gap_ms"), "", "", "<=50");
+    }
+
+    if (has("store_sqlite_import_s")) {
+        std::printf("%-38s %11.1f s %14.1f s %8.2f %8s\n",
+                    qPrintable(QStringLiteral("import %1 records: ours, sqlite3's")
+                                   .arg(middle("store_records"), 0, 'f', 0)),
+                    middle("store_sqlite_import_s"), middle("store_sqlite3_import_s"),
+                    value("store_import_ratio"), "");
+        for (const char *store : {"sqlite", "postgresql"}) {
+            const QString prefix = QStringLiteral("store_%1_").arg(QLatin1String(store));
+            if (!has(qPrintable(prefix + QStringLiteral("find_board_ms")))) {
+                std::printf("%-38s %s\n", "  PostgreSQL", "not measured: no PostgreSQL server");
+                continue;
+            }
+            const char *label = qstrcmp(store, "sqlite") == 0 ? "  SQLite" : "  PostgreSQL";
+            if (qstrcmp(store, "postgresql") == 0)
+                std::printf("%-38s %11.1f s\n", "  PostgreSQL: its import",
+                            middle("store_postgresql_import_s"));
+            std::printf("%-38s %11.2f ms %16s %8s %8s\n",
+                        qPrintable(QLatin1String(label) + QStringLiteral(": a board by its ID")),
+                        middle(qPrintable(prefix + QStringLiteral("find_board_ms"))), "", "",
+                        "<10");
+            std::printf("%-38s %11.2f ms %16s %8s %8s\n",
+                        qPrintable(QLatin1String(label) + QStringLiteral(": an adapter's boards")),
+                        middle(qPrintable(prefix + QStringLiteral("find_serial_ms"))), "", "",
+                        "<10");
+            std::printf("%-38s %11.1f ms %16s %8s %8s\n",
+                        qPrintable(QLatin1String(label) + QStringLiteral(": a day's summary")),
+                        middle(qPrintable(prefix + QStringLiteral("day_summary_ms"))), "", "",
+                        "<1000");
+        }
     }
 
     // Each run's figure where the median hides the spread, and what else ran then.

@@ -8,7 +8,7 @@ if(UNIX AND NOT APPLE)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
     # bash-completion loads a command's file by its name: the one file under each.
-    foreach(program vantyx-flash vantyx-bench FlashLoader vantyx-sim vantyx-job)
+    foreach(program vantyx-flash vantyx-bench FlashLoader vantyx-sim vantyx-job vantyx-records)
         install(FILES ${PROJECT_SOURCE_DIR}/packaging/vantyx.bash-completion
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
                 RENAME ${program})
@@ -26,6 +26,11 @@ if(UNIX AND NOT APPLE)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
                   ${PROJECT_BINARY_DIR}/packaging/changelog.gz
             DESTINATION ${docdir})
+    # The line's Prometheus rules, their tests and its Grafana dashboard, to copy from.
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/monitoring/vantyx-rules.yml
+                  ${PROJECT_SOURCE_DIR}/packaging/monitoring/vantyx-rules-test.yml
+                  ${PROJECT_SOURCE_DIR}/packaging/monitoring/vantyx-dashboard.json
+            DESTINATION ${docdir}/monitoring)
 
     # A manual page for each program, made from its own --help at build time, so that the two
     # never say different things; its examples (one a line), exit statuses, files and related
@@ -38,7 +43,8 @@ if(UNIX AND NOT APPLE)
                       "vantyx-flash|src|flash Vantyx devices from the command line"
                       "vantyx-bench|src|flash a bench of Vantyx boards as they are plugged in (the window)"
                       "vantyx-sim|tools/simulator|play a Vantyx device's bootloader"
-                      "vantyx-job|src|write and show the production jobs a station runs")
+                      "vantyx-job|src|write and show the production jobs a station runs"
+                      "vantyx-records|src|ask the line's record stores about its boards")
             string(REPLACE "|" ";" entry "${entry}")
             list(GET entry 0 program)
             list(GET entry 2 what)
@@ -122,10 +128,15 @@ The package holds the updater's window (FlashLoader); vantyx-flash, which
 flashes one board or a whole bench at once from the command line, on local
 serial ports and on ports served over the network; vantyx-bench, a window
 for a production line that flashes every board on the bench as it is
-plugged in and records each one; and vantyx-sim, a simulated bootloader to
-try them without a board.")
+plugged in and records each one; vantyx-job, which writes the production
+jobs a station runs once they are signed; vantyx-records, which asks the
+stations' and the line's record stores; and vantyx-sim, a simulated
+bootloader to try them without a board.")
 # Debian's Qt 6 runtime, not a copy of it: the libraries and their versions as the programs
 # need them, computed from the binaries. The platform plugins are loaded, not linked.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Plugins no library check finds: the platform, and the driver of the station's record store;
+# the line's store's driver where a line has one.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
 include(CPack)

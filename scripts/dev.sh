@@ -45,12 +45,13 @@ fi
 # qt6-websockets-dev's CMake files, which Debian does not make it depend on. prometheus: its
 # server and promtool check the metrics in the tests; srecord's srec_cat writes HEX and
 # S-record fixtures. libsodium-dev checks the jobs' signatures, which the tests make with
-# minisign.
+# minisign. Qt SQL's SQLite and PostgreSQL drivers keep the records; postgresql's server runs
+# in the tests and the benchmark, sqlite3 is the benchmark's yardstick.
 packages=(cmake g++ ninja-build qt6-base-dev qt6-serialport-dev qt6-tools-dev
           qt6-tools-dev-tools qt6-qpa-plugins libgl-dev fontconfig fonts-dejavu-core
           clang-format desktop-file-utils ser2net libxkbcommon-dev
           qt6-httpserver-dev qt6-websockets-dev prometheus srecord libsodium-dev minisign
-          pkg-config)
+          pkg-config libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3)
 
 # What the package needs besides: its dependencies computed, its manual pages written, lintian.
 package_packages=(dpkg-dev help2man lintian)
@@ -183,12 +184,14 @@ check_package() {
     unpacked=$(mktemp -d)
     dpkg-deb -x "$deb" "$unpacked"
     for file in bin/FlashLoader bin/vantyx-flash bin/vantyx-bench bin/vantyx-sim bin/vantyx-job \
+                bin/vantyx-records \
                 share/applications/vantyx-firmware-updater.desktop \
                 share/applications/vantyx-bench.desktop \
                 share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/vantyx-firmware-updater.png \
-                share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim,vantyx-job}.1.gz \
+                share/man/man1/{FlashLoader,vantyx-flash,vantyx-bench,vantyx-sim,vantyx-job,vantyx-records}.1.gz \
                 share/doc/vantyx-firmware-updater/{copyright,changelog.gz} \
-                share/bash-completion/completions/{vantyx-flash,vantyx-bench,FlashLoader,vantyx-sim,vantyx-job}; do
+                share/doc/vantyx-firmware-updater/monitoring/{vantyx-rules.yml,vantyx-rules-test.yml,vantyx-dashboard.json} \
+                share/bash-completion/completions/{vantyx-flash,vantyx-bench,FlashLoader,vantyx-sim,vantyx-job,vantyx-records}; do
         [ -s "$unpacked/usr/$file" ] || { echo "$deb lacks /usr/$file" >&2; exit 1; }
     done
     if command -v desktop-file-validate >/dev/null; then
@@ -196,6 +199,7 @@ check_package() {
     fi
     "$unpacked/usr/bin/vantyx-flash" --version
     "$unpacked/usr/bin/vantyx-sim" --version
+    "$unpacked/usr/bin/vantyx-records" --version
     env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/FlashLoader" --version
     env -u DISPLAY -u WAYLAND_DISPLAY "$unpacked/usr/bin/vantyx-bench" --version
     man -l "$unpacked/usr/share/man/man1/vantyx-flash.1.gz" 2>&1 | grep -q -- '--detect-timeout' ||

@@ -3,6 +3,7 @@
 #include "benchwindow/sloteditor.h"
 #include "engine/flash/slotfile.h"
 #include "pseudoterminal.h"
+#include "store/stationstore.h"
 #include "testrig.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTableWidget>
@@ -72,6 +74,7 @@ void answerNextBox(QString *text, QMessageBox::StandardButton button)
 void TestBenchWindow::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true); // settings and records away from the user's
+    QSettings().clear(); // and none from the last run: a view it left chosen, say
 }
 
 void TestBenchWindow::shiftOfFourBoards()
@@ -108,6 +111,10 @@ void TestBenchWindow::shiftOfFourBoards()
                                 {QStringLiteral("Bay 4"), later}};
     given.tag = QStringLiteral("WO-9");
     given.metrics.file = dir.filePath(QStringLiteral("bench.prom"));
+    // A line's store nobody runs: the records wait on the station.
+    given.lineStore = QStringLiteral("postgresql://vantyx@127.0.0.1:1/vantyx");
+    for (const char *side : {"", "-wal", "-shm"})
+        QFile::remove(StationStore::defaultPath() + QLatin1String(side));
     BenchWindow window(given);
     QString why;
     QVERIFY2(window.startMetrics(&why), qPrintable(why));
@@ -174,8 +181,11 @@ void TestBenchWindow::shiftOfFourBoards()
     QVERIFY(metrics.open(QIODevice::ReadOnly));
     const QByteArray text = metrics.readAll();
     QVERIFY2(text.contains("vantyx_boards_total{result=\"ok\"} 2\n") &&
-                 text.contains("vantyx_boards_total{result=\"port-error\"} 1\n"),
+                 text.contains("vantyx_boards_total{result=\"port-error\"} 1\n") &&
+                 text.contains("\nvantyx_records_unsent 4\n"),
              text.constData());
+    QTRY_COMPARE(window.findChild<QLabel *>(QStringLiteral("label_unsent"))->text(),
+                 QStringLiteral("records: 4 waiting for the server"));
     QVERIFY(!byPort.value(later).contains(QStringLiteral("board_id")));
 
     // Enter on the failed tile still there retries that board, and no other; Escape never ends
@@ -299,8 +309,8 @@ void TestBenchWindow::refusedJobStartsNoShift()
                                       QByteArray(64, 'a') + '\n');
     QCommandLineParser parser;
     describeBenchOptions(parser);
-    QVERIFY(parser.parse({QStringLiteral("vantyx-bench"), QStringLiteral("--job"), job,
-                          QStringLiteral("--start")}));
+    QVERIFY(parser.parse(
+        {QStringLiteral("vantyx-bench"), QStringLiteral("--job"), job, QStringLiteral("--start")}));
     BenchOptions options;
     QCOMPARE(readBenchOptions(parser, &options), QString()); // not a usage error: the window's
     QVERIFY(options.station.jobProblem.contains(QStringLiteral("is not signed")));

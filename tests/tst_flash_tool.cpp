@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -326,7 +327,10 @@ void TestFlashTool::boardsComeFirst()
     QCOMPARE(tool.exitCode(), status);
     QCOMPARE(device.record().completedImage, paddedImage(imageBytes));
     if (!error.isEmpty()) { // that line alone: no stray warning of Qt's
-        const QString said = QString::fromLocal8Bit(tool.readAllStandardError());
+        QString said = QString::fromLocal8Bit(tool.readAllStandardError());
+        if (how == QStringLiteral("log fills")) // the store, on the same full disk, says so first
+            said.remove(QRegularExpression(
+                QStringLiteral("^vantyx-flash: cannot keep the records' store \\([^\n]*\n")));
         QVERIFY2(said.startsWith(error) && said.count(QLatin1Char('\n')) == 1, qPrintable(said));
     }
     if (how == QStringLiteral("log fills") || how == QStringLiteral("partial log")) {

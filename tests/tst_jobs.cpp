@@ -3,7 +3,6 @@
 #include "jobs/jobfile.h"
 #include "testrig.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -348,16 +347,7 @@ void TestJobs::killedRunsNeverExceedTheCount()
     SimulatorProcess boards;
     QVERIFY(
         boards.start({QStringLiteral("--pty"), QStringLiteral("--count"), QStringLiteral("16")}));
-    QStringList ports{boards.port}; // the first one it said
-    QDeadlineTimer deadline(10000);
-    while (ports.size() < 16 && !deadline.hasExpired()) {
-        boards.process.waitForReadyRead(100);
-        while (boards.process.canReadLine()) {
-            const QByteArray line = boards.process.readLine().trimmed();
-            if (line.startsWith("port: "))
-                ports << QString::fromLocal8Bit(line.mid(6));
-        }
-    }
+    const QStringList ports = boards.ports(16);
     QCOMPARE(ports.size(), 16);
     const QString log = dir.filePath(QStringLiteral("killed-runs.jsonl"));
     QStringList arguments{QStringLiteral("--job"),   job,
@@ -407,8 +397,6 @@ void TestJobs::killedRunsNeverExceedTheCount()
     }
     qInfo("%d boards ended ok under the job of 20; %d left", okRecords(), left);
     QVERIFY(okRecords() <= 20);
-    boards.process.kill();
-    boards.process.waitForFinished(5000);
 }
 
 QTEST_MAIN(TestJobs)

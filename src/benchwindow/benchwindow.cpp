@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
@@ -145,6 +146,25 @@ BenchWindow::BenchWindow(const StationOptions &options, QWidget *parent)
     showView();
     ui->action_dark->setChecked(settings.value(settingsKey("dark"), false).toBool());
     ui->action_beep->setChecked(settings.value(settingsKey("beep"), false).toBool());
+
+    // The station's store, kept from the first shift on; with --store, what waits for the line's.
+    m_unsentLabel = new QLabel(this);
+    m_unsentLabel->setObjectName(QStringLiteral("label_unsent"));
+    statusBar()->addPermanentWidget(m_unsentLabel);
+    m_unsentLabel->hide();
+    connect(&m_records, &StationRecords::unsentChanged, this, [this](int count) {
+        m_unsentLabel->setText(tr("records: %1 waiting for the server").arg(count));
+        m_unsentLabel->setVisible(count > 0);
+    });
+    connect(&m_records, &StationRecords::serverChanged, this, [this](const QString &why) {
+        m_unsentLabel->setToolTip(why.isEmpty() ? QString()
+                                                : tr("The line's store is away: %1").arg(why));
+    });
+    connect(&m_records, &StationRecords::storeWriteFailed, this, [this](const QString &why) {
+        statusBar()->showMessage(tr("The records' store cannot be written (the records file "
+                                    "has each record): %1")
+                                     .arg(why));
+    });
 
     m_lookTimer.setInterval(lookEveryMs);
     connect(&m_lookTimer, &QTimer::timeout, this, &BenchWindow::lookAtPorts);
@@ -496,7 +516,18 @@ bool BenchWindow::beginShift()
         refuse(tr("The shift cannot start: the job's state cannot be kept."), jobWhy);
         return false;
     }
+    if (!m_recordsOpen) { // once a window: what the files hold is read in, the forwarder starts
+        QString storeWhy;
+        m_recordsOpen = m_records.open(m_options,
+                                       plan.log.isEmpty() ? BoardLog::dailyFiles(plan.logFolder)
+                                                          : QStringList{plan.log},
+                                       &storeWhy);
+        if (!m_recordsOpen) // the records files still have every record
+            refuse(tr("The records' store cannot be opened."), storeWhy);
+    }
     auto run = std::make_unique<FlashRun>(plan, m_image);
+    if (m_recordsOpen)
+        m_records.follow(*run);
     connect(run.get(), &FlashRun::jobStarted, this, [this](FlashJob *job) {
         m_model.jobStarted(job, m_run ? m_run->boardIdOf(job->port()) : QString());
         updateActions();
@@ -524,6 +555,8 @@ bool BenchWindow::beginShift()
         if (m_model.boardIdIsNext(row))
             run->setBoardId(m_model.port(row), m_model.boardId(row));
     m_metrics.setJob(plan.job, [this] { return m_job.remaining(); });
+    if (m_records.forwarding())
+        m_metrics.setUnsent([this] { return m_records.unsent(); });
     m_metrics.follow(*run);
     m_run = std::move(run);
     m_counters = ShiftTally();

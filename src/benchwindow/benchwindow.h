@@ -9,6 +9,7 @@
 #include "records/shifttally.h"
 #include "station/stationjob.h"
 #include "station/stationoptions.h"
+#include "station/stationrecords.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 #include <optional>
 
 class FlashJob;
+class QLabel;
 class FlashRun;
 class SlotEditor;
 
@@ -129,7 +131,10 @@ private:
     std::optional<Station> m_pendingStation; // saved by Name slots, not yet applied
     QString m_pendingSlotsFile;
     bool m_darkApplied = false;
-    StationJob m_job; // the shift's approved job, its count
+    StationJob m_job;         // the shift's approved job, its count
+    StationRecords m_records; // the station's store, and the line's
+    bool m_recordsOpen = false;
+    QLabel *m_unsentLabel = nullptr;
     bool m_jobRefused = false;
     QStringList m_presentPorts; // at the last look
 

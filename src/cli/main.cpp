@@ -13,6 +13,7 @@
 #include "metrics/metricspublisher.h"
 #include "station/processlimits.h"
 #include "station/stationjob.h"
+#include "station/stationrecords.h"
 
 #include <QCoreApplication>
 
@@ -112,16 +113,51 @@ int main(int argc, char *argv[])
     plan.imageName = station.image;
     plan.imageFile = options.imageFile;
     plan.reading = station.reading;
+    // The line's store takes what the station keeps: a file a day when no log is named.
+    if (!station.lineStore.isEmpty() && station.log.isEmpty())
+        plan.logFolder = BoardLog::dailyFolder();
     StationJob job;
     if (!job.begin(station, &plan, &error)) {
         Console::complain(error);
         return exitstatus::CannotStart;
     }
     FlashRun run(plan, std::make_shared<const PaddedImage>(std::move(*image)));
+    // A station that keeps records keeps them in its store too, and forwards them with --store.
+    StationRecords records;
+    if (!plan.log.isEmpty() || !plan.logFolder.isEmpty()) {
+        const QStringList files =
+            plan.log.isEmpty() ? BoardLog::dailyFiles(plan.logFolder) : QStringList{plan.log};
+        if (records.open(station, files, &error)) {
+            records.follow(run);
+        } else if (!station.lineStore.isEmpty()) { // asked to forward, it cannot
+            Console::complain(QStringLiteral("cannot keep the records' store: %1").arg(error));
+            return exitstatus::CannotStart;
+        } else {
+            Console::complain(QStringLiteral("cannot keep the records' store (%1); the log keeps "
+                                             "every record")
+                                  .arg(error));
+        }
+    }
     Console console(run, options, [&job] { return job.text(); });
+    QObject::connect(&records, &StationRecords::serverChanged, [](const QString &why) {
+        Console::complain(why.isEmpty()
+                              ? QStringLiteral("the line's store is back; records waiting are sent")
+                              : QStringLiteral("the line's store is away (%1); records wait on "
+                                               "this station")
+                                    .arg(why));
+    });
+    QObject::connect(&records, &StationRecords::storeWriteFailed, [](const QString &why) {
+        Console::complain(QStringLiteral("cannot write the records' store (the log has the "
+                                         "record; the store takes it at the next start): %1")
+                              .arg(why));
+    });
     Interrupt interrupt;
     QObject::connect(&interrupt, &Interrupt::requested, &run, &FlashRun::interrupt);
     QObject::connect(&run, &FlashRun::ended, &app, [&] {
+        if (const int waiting = records.sendWaiting(); waiting > 0)
+            Console::complain(QStringLiteral("%1 records wait for the line's store: sent at the "
+                                             "next start, or by vantyx-records forward")
+                                  .arg(waiting));
         const int status = console.finish();
         interrupt.release();
         QCoreApplication::exit(status);
@@ -130,6 +166,8 @@ int main(int argc, char *argv[])
     if (!station.metrics.listen.isEmpty() || !station.metrics.file.isEmpty()) {
         metrics = std::make_unique<MetricsPublisher>(station.metrics);
         metrics->setJob(plan.job, [&job] { return job.remaining(); });
+        if (records.forwarding())
+            metrics->setUnsent([&records] { return records.unsent(); });
         metrics->follow(run);
         QObject::connect(
             metrics.get(), &MetricsPublisher::fileWriteFailed, [&](const QString &why) {

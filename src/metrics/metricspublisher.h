@@ -35,6 +35,8 @@ public:
     void follow(const FlashRun &run);
     // The shift's approved job, and what its count has left (-1: no count), read at each board.
     void setJob(const JobStamp &job, std::function<int()> remaining);
+    // The records waiting for the line's store, read at each board and each scrape.
+    void setUnsent(std::function<int()> unsent) { m_metrics.setUnsent(std::move(unsent)); }
 
     // Starts serving and writes the file once; false with the reason.
     bool start(QString *why);

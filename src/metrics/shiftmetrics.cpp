@@ -85,6 +85,11 @@ void ShiftMetrics::setJobRemaining(std::function<int()> remaining)
     m_jobRemaining = std::move(remaining);
 }
 
+void ShiftMetrics::setUnsent(std::function<int()> unsent)
+{
+    m_unsent = std::move(unsent);
+}
+
 QByteArray ShiftMetrics::text() const
 {
     QByteArray out;
@@ -122,6 +127,11 @@ QByteArray ShiftMetrics::text() const
             QByteArray(name) + "_bucket{le=\"+Inf\"} " + QByteArray::number(histogram.count) + '\n';
         out += QByteArray(name) + "_sum " + number(histogram.sum) + '\n';
         out += QByteArray(name) + "_count " + QByteArray::number(histogram.count) + '\n';
+    }
+    if (m_unsent) {
+        out += header("vantyx_records_unsent", "gauge",
+                      "Records kept on this station, not yet in the line's store.");
+        out += "vantyx_records_unsent " + QByteArray::number(m_unsent()) + '\n';
     }
     const int remaining = m_jobRemaining ? m_jobRemaining() : -1;
     if (remaining >= 0) {

@@ -25,6 +25,8 @@ public:
     void setJob(const JobStamp &job);
     // What the job's count has left, asked as the text is made; -1 for no count.
     void setJobRemaining(std::function<int()> remaining);
+    // The records waiting for the line's store, asked as the text is made.
+    void setUnsent(std::function<int()> unsent);
     QByteArray text() const;
 
 private:
@@ -48,4 +50,5 @@ private:
     QString m_imageSha256;
     JobStamp m_job;
     std::function<int()> m_jobRemaining;
+    std::function<int()> m_unsent;
 };

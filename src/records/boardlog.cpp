@@ -1,6 +1,7 @@
 #include "records/boardlog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 bool BoardLog::open(const QString &path, QString *why)
@@ -22,6 +23,16 @@ bool BoardLog::openDaily(const QString &folder, QString *why)
 QString BoardLog::dailyFile(const QString &folder, const QDate &day)
 {
     return QDir(folder).filePath(QStringLiteral("boards-%1.jsonl").arg(day.toString(Qt::ISODate)));
+}
+
+QStringList BoardLog::dailyFiles(const QString &folder)
+{
+    QStringList files;
+    const QFileInfoList found =
+        QDir(folder).entryInfoList({QStringLiteral("boards-*.jsonl")}, QDir::Files, QDir::Name);
+    for (const QFileInfo &file : found)
+        files << file.absoluteFilePath();
+    return files;
 }
 
 bool BoardLog::append(const QByteArray &line, QString *why)

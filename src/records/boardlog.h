@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDate>
 #include <QString>
+#include <QStringList>
 
 // The JSON Lines log of a shift: one line per finished board, appended whole, and on the disk
 // before the next board starts, so that a kill, a crash or a power cut loses at most the boards
@@ -24,6 +25,8 @@ public:
     static QString dailyFolder();
     // The day's file in `folder`: boards-YYYY-MM-DD.jsonl.
     static QString dailyFile(const QString &folder, const QDate &day = QDate::currentDate());
+    // The daily files in `folder`, oldest first.
+    static QStringList dailyFiles(const QString &folder);
     bool isOpen() const { return m_file.isOpen(); }
     // Appends and syncs one line; false with the system's reason when it did not all reach the
     // disk (nothing of it is left then, or its half is ended before the next line).

@@ -5,6 +5,7 @@
 #include "core/serial/remoteport.h"
 #include "engine/flash/slotfile.h"
 #include "engine/link/portlinks.h"
+#include "store/linestore.h"
 
 #include <QCommandLineParser>
 #include <QCryptographicHash>
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 
 #include <algorithm>
 #include <cmath>
@@ -207,6 +209,11 @@ void addStationOptions(QCommandLineParser &parser, StationProgram program)
          QStringLiteral("Write the same metrics to this file, replaced whole after each board "
                         "(for node_exporter's textfile collector)."),
          QStringLiteral("file")},
+        {option("store"),
+         QStringLiteral("Forward every record to the line's store, PostgreSQL at "
+                        "postgresql://USER@HOST:PORT/DATABASE, from the station's own (an SQLite "
+                        "file beside the daily records): a server away is caught up with later."),
+         QStringLiteral("url")},
         {option("job"),
          QStringLiteral("Run a production job (vantyx-job new): only once its signature "
                         "(FILE.minisig) is a trusted key's, with its image, at most its count "
@@ -296,6 +303,15 @@ bool readStationOptions(const QCommandLineParser &parser, StationOptions *option
             return false;
         options->jobProblem = *error;
         error->clear();
+    }
+
+    if (parser.isSet(option("store"))) {
+        options->lineStore = parser.value(option("store"));
+        if (!LineStoreUrl::parse(options->lineStore, error))
+            return refuse(QStringLiteral("--store: ") + *error);
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")) ||
+            !QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+            return refuse(QStringLiteral("--store: this build has no database driver"));
     }
 
     options->metrics.listen = parser.value(option("metrics"));

@@ -26,6 +26,7 @@ struct StationOptions
     Station station;         // the slot file's, and --usb's adapters
     QString tag;             // "" none: into every record
     QString log;             // "" none
+    QString lineStore;       // --store: the line's PostgreSQL; "" none
     MetricsTargets metrics;  // --metrics, --metrics-file
     int detectTimeoutMs = 0; // 0: for ever
     ImageReading reading = ImageReading::anyFormatUpTo(defaultLargestImage);

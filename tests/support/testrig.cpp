@@ -82,6 +82,11 @@ QString jobToolPath()
     return QStringLiteral(VANTYX_JOB_PATH);
 }
 
+QString recordsToolPath()
+{
+    return QStringLiteral(VANTYX_RECORDS_PATH);
+}
+
 bool SimulatorProcess::start(const QStringList &arguments)
 {
     process.start(simulatorPath(), arguments);
@@ -90,6 +95,29 @@ bool SimulatorProcess::start(const QStringList &arguments)
     const QByteArray line = process.readLine().trimmed();
     port = QString::fromLocal8Bit(line.mid(6));
     return line.startsWith("port: ");
+}
+
+SimulatorProcess::~SimulatorProcess()
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.kill();
+    process.waitForFinished(5000);
+}
+
+QStringList SimulatorProcess::ports(int count, int timeoutMs)
+{
+    QStringList said{port};
+    QDeadlineTimer deadline(timeoutMs);
+    while (said.size() < count && !deadline.hasExpired()) {
+        process.waitForReadyRead(100);
+        while (process.canReadLine()) {
+            const QByteArray line = process.readLine().trimmed();
+            if (line.startsWith("port: "))
+                said << QString::fromLocal8Bit(line.mid(6));
+        }
+    }
+    return said;
 }
 
 bool SimulatorProcess::finish(int timeoutMs)

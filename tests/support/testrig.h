@@ -24,10 +24,15 @@ std::unique_ptr<devicesim::Device> ptyDevice(const devicesim::Script &script = d
 class SimulatorProcess
 {
 public:
+    // Its boards end with the test that started them.
+    ~SimulatorProcess();
     // Starts it with `arguments` and reads the port it prints.
     bool start(const QStringList &arguments);
     // Waits for it to exit of itself; false if it does not.
     bool finish(int timeoutMs = 10000);
+    // The ports of its boards (--count N) as it says them, the first one included; fewer when
+    // it does not say them all in time.
+    QStringList ports(int count, int timeoutMs = 10000);
 
     QProcess process;
     QString port;
@@ -39,8 +44,9 @@ void quietPlatformNotes();
 
 QString simulatorPath();
 QString flashToolPath();
-QString benchPath();   // vantyx-bench
-QString jobToolPath(); // vantyx-job
+QString benchPath();       // vantyx-bench
+QString jobToolPath();     // vantyx-job
+QString recordsToolPath(); // vantyx-records
 
 #ifdef FLASHLOADER_REMOTE_PORTS
 // ser2net on the loopback address in front of pseudo-terminals, one connection each, from a

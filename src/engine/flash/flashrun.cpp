@@ -222,6 +222,7 @@ void FlashRun::onFinished(FlashJob *job)
     m_running.removeOne(job);
     m_jobKeys.remove(job);
     job->deleteLater();
+    emit recordWritten(line);
     emit jobFinished(job, board);
     if (m_running.isEmpty() && (!m_plan.watch || m_interrupted))
         QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);

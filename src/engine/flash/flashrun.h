@@ -121,6 +121,9 @@ signals:
     // A board was not started: the job's count allows no more (said once, until one is given
     // back).
     void countRefused(const QString &why);
+    // A finished board's record, as its line of the log was written (or would have been):
+    // for the stores that keep it after the log.
+    void recordWritten(const QByteArray &line);
     // A log's last line was left partial by an earlier failure: it was ended with a line break
     // before the first record of this run.
     void logLineEnded(const QString &file);

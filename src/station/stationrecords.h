@@ -1,0 +1,48 @@
+#pragma once
+
+#include "station/stationoptions.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class FlashRun;
+class LineForwarder;
+class StationStore;
+
+// A station's records beyond its JSON Lines files, alike in both programs: the station's
+// SQLite store, kept after each line is written, caught up at the start with what the files
+// hold that it does not (a crash between the two), and, with --store, the line's PostgreSQL,
+// fed from the store's outbox by a forwarder of its own.
+class StationRecords : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit StationRecords(QObject *parent = nullptr);
+    ~StationRecords() override;
+
+    // Opens the store and reads in `files` (the JSON Lines this station writes); starts
+    // forwarding where `options` name a line store. False with why.
+    bool open(const StationOptions &options, const QStringList &files, QString *why);
+    // Keeps each record `run` writes.
+    void follow(const FlashRun &run);
+    bool forwarding() const { return m_forwarder != nullptr; }
+    // Records waiting for the line's store.
+    int unsent() const;
+    // Sends what waits before the program ends; what still waits.
+    int sendWaiting();
+
+signals:
+    void unsentChanged(int count);
+    // The line's store went away (`why`), or came back (empty).
+    void serverChanged(const QString &why);
+    // Said once: the JSON Lines line is there, the store's row is not (until the next start).
+    void storeWriteFailed(const QString &why);
+
+private:
+    std::unique_ptr<StationStore> m_store;
+    std::unique_ptr<LineForwarder> m_forwarder;
+    bool m_failureSaid = false;
+};
