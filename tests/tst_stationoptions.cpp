@@ -102,6 +102,11 @@ void TestStationOptions::bothReaders_data()
     row("image size", "--max-image-size 3G fw.bin",
         "--max-image-size takes a size from 256 bytes to 2047M, as 16M, 512K or 65536");
     row("two images", "fw.bin fw.bin", "one image only; unexpected: fw.bin");
+    row("the line's store", "--store postgresql://qa@line-b:5433/vantyx fw.bin", "");
+    row("a line's store without its user", "--store postgresql://line-b/vantyx fw.bin",
+        "--store: postgresql://line-b/vantyx: give postgresql://USER@HOST:PORT/DATABASE");
+    row("a store of another kind", "--store mysql://qa@line-b/vantyx fw.bin",
+        "--store: mysql://qa@line-b/vantyx: give postgresql://USER@HOST:PORT/DATABASE");
 }
 
 void TestStationOptions::bothReaders()

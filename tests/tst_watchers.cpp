@@ -162,7 +162,7 @@ void TestWatchers::wholeOnFirstRead_data()
     QTest::addColumn<int>("waitedMs");
     QTest::newRow("saved a minute ago") << "settled" << 5000 << true << 0;
     // Waited for until a second old, by the file system's clock (coarse on some).
-    QTest::newRow("saved just now") << "fresh" << 5000 << true << 500;
+    QTest::newRow("saved just now") << "fresh" << 5000 << true << 800;
     // As the writer: 2 KiB every 0.3 s, held open, then closed.
     QTest::newRow("held open by its writer, growing") << "growing" << 10000 << true << 1500;
     QTest::newRow("held open longer than the wait") << "growing" << 600 << false << 600;
@@ -178,6 +178,9 @@ void TestWatchers::wholeOnFirstRead()
     const QByteArray whole = patternImage(8 * 2048, 5);
     const QString path = dir.filePath(QStringLiteral("growing.bin"));
     std::thread writer;
+    // From before the file is written: a loaded machine may take a while to write it.
+    QElapsedTimer waited;
+    waited.start();
     if (how == QStringLiteral("settled")) {
         writeSettledFile(dir.path(), QStringLiteral("growing.bin"), whole);
     } else if (how == QStringLiteral("fresh")) {
@@ -196,8 +199,6 @@ void TestWatchers::wholeOnFirstRead()
             file->close();
         });
     }
-    QElapsedTimer waited;
-    waited.start();
     QString why;
     const std::optional<PaddedImage> image =
         readWholeImage(files::pathOf(path), &why, ImageReading::rawBytes(), waitMs);

@@ -10,10 +10,9 @@ namespace files {
 
 FileLock::FileLock(const QString &name)
 {
-    const HANDLE handle =
-        CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                    nullptr);
+    const HANDLE handle = CreateFileW(pathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED whole = {};
     if (handle == INVALID_HANDLE_VALUE ||
         !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
