@@ -91,7 +91,8 @@ void TestSerialConnection::reopenReleasesFirstPort()
     QPointer<QSerialPort> first = link.port();
     QVERIFY(first->isOpen());
     link.open(pty.path, &receiver, SLOT(serialRecieve()));
-    QVERIFY(first.isNull());
+    QVERIFY(!first.isNull() && !first->isOpen() && first != link.port());
+    QTRY_VERIFY(first.isNull()); // let go, and deleted once back in the event loop
     QVERIFY(link.port()->isOpen());
     QCOMPARE(link.openCount(), 1);
     link.close();

@@ -11,14 +11,15 @@ class SerialLink : public JobLink
 
 public:
     SerialLink(const QString &name, QObject *parent);
+    ~SerialLink() override;
 
     void open() override;
     void close() override;
-    qint64 read(char *data, qint64 maxSize) override { return m_port.read(data, maxSize); }
-    QByteArray readAll() override { return m_port.readAll(); }
-    qint64 bytesAvailable() const override { return m_port.bytesAvailable(); }
+    qint64 read(char *data, qint64 maxSize) override { return m_port->read(data, maxSize); }
+    QByteArray readAll() override { return m_port->readAll(); }
+    qint64 bytesAvailable() const override { return m_port->bytesAvailable(); }
     void write(const char *data, qint64 size) override;
-    void clearInput() override { m_port.clear(QSerialPort::Input); }
+    void clearInput() override { m_port->clear(QSerialPort::Input); }
     bool isRemote() const override { return false; }
 
 private:
@@ -32,5 +33,5 @@ private:
     // much (0 where the system has no such path).
     qint64 writeStraight(const char *data, qint64 size);
 
-    QSerialPort m_port;
+    QSerialPort *m_port; // released, not deleted, with the link: see closedport.h
 };

@@ -1,5 +1,6 @@
 #include "window/serial/serialconnection.h"
 
+#include "core/serial/closedport.h"
 #include "core/serial/linesettings.h"
 #include "core/serial/porterror.h"
 
@@ -7,22 +8,13 @@
 
 SerialConnection::~SerialConnection()
 {
-    if (m_port) {
-        m_port->close();
-        delete m_port;
-    }
-    // Without a running event loop the deferred deletes would never happen.
-    for (const QPointer<QSerialPort> &port : std::as_const(m_closing))
-        delete port.data();
+    close();
 }
 
 bool SerialConnection::open(const QString &name, QObject *receiver, const char *slot)
 {
     if (m_openCount > 0 && m_port) {
-        m_port->close();
-        delete m_port;
-        m_port = nullptr;
-        --m_openCount;
+        close();
     } else if (m_port) {
         // A port whose open failed: already counted, but still ours to release.
         delete m_port;
@@ -63,9 +55,7 @@ void SerialConnection::close()
     --m_openCount;
     m_port->close();
     m_port->disconnect();
-    m_port->deleteLater();
-    m_closing.removeAll(nullptr);
-    m_closing.append(m_port);
+    releaseClosedPort(m_port);
     m_port = nullptr;
 }
 

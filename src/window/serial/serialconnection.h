@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QList>
-#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -31,8 +29,8 @@ public:
     // Why the port was lost last, in the system's words, for a record.
     QString lossReason() const { return m_lossReason; }
 
-    // Safe inside a slot of the port's own signals: the port is closed at once and deleted
-    // only once control is back in the event loop.
+    // Safe inside a slot of the port's own signals: the port is closed at once and its object
+    // let go (see closedport.h).
     void close();
 
     // What the host rules ask of a line, on the port while there is one: unread input
@@ -50,5 +48,4 @@ private:
     QString m_openFailure;
     std::function<void(const QString &)> m_lost;
     QString m_lossReason;
-    QList<QPointer<QSerialPort>> m_closing; // closed ports awaiting their deferred delete
 };
