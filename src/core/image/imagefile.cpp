@@ -31,7 +31,12 @@ ImageSettling::State ImageSettling::look(QString *why)
         m_seenFor.start();
     }
     // Written longer ago than the steady time by the file's own clock, or seen so for as long.
-    const auto age = std::filesystem::file_time_type::clock::now() - now->modified;
+    // A time in whole seconds (FAT keeps two; some C libraries drop the fraction) may stand for
+    // a write up to two seconds later.
+    auto modified = now->modified;
+    if (modified.time_since_epoch() % std::chrono::seconds(1) == std::chrono::seconds(0))
+        modified += std::chrono::seconds(2);
+    const auto age = std::filesystem::file_time_type::clock::now() - modified;
     const bool steady =
         age >= std::chrono::milliseconds(m_steadyMs) || m_seenFor.elapsed() >= m_steadyMs;
     if (!steady) {
