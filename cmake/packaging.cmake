@@ -69,24 +69,26 @@ if(UNIX AND NOT APPLE)
 endif()
 
 if(WIN32)
-    # Qt's libraries and plugins next to the programs, as windeployqt lays them out. Named
-    # from Qt's own targets rather than through its deploy script, which needs a Windows host
-    # and a newer Qt than 6.4 for what this does, so a cross build packs the same folder.
-    foreach(module Core Gui Widgets SerialPort)
-        install(FILES $<TARGET_FILE:Qt6::${module}> DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # Qt's plugins and every DLL the programs and plugins import, next to the programs, as
+    # windeployqt lays them out. Done here rather than by Qt's deploy script, which needs a
+    # Windows host and a newer Qt than 6.4, so that a cross build packs the same folder.
+    # Plugins are loaded, not imported, so they are named: the platform, the style, the icon
+    # reader, the record stores' drivers, the TLS backends (each in the folder of its type).
+    foreach(plugin QWindowsIntegrationPlugin QWindowsVistaStylePlugin QICOPlugin
+                   QSQLiteDriverPlugin QPSQLDriverPlugin QSchannelBackendPlugin
+                   QTlsBackendCertOnlyPlugin)
+        if(TARGET Qt6::${plugin})
+            get_target_property(type Qt6::${plugin} QT_PLUGIN_TYPE)
+            install(FILES $<TARGET_FILE:Qt6::${plugin}>
+                    DESTINATION ${CMAKE_INSTALL_BINDIR}/${type})
+        endif()
     endforeach()
-    install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
-            DESTINATION ${CMAKE_INSTALL_BINDIR}/platforms)
-    if(TARGET Qt6::QWindowsVistaStylePlugin)
-        install(FILES $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>
-                DESTINATION ${CMAKE_INSTALL_BINDIR}/styles)
-    endif()
-    if(TARGET Qt6::QICOPlugin)
-        install(FILES $<TARGET_FILE:Qt6::QICOPlugin> DESTINATION ${CMAKE_INSTALL_BINDIR}/imageformats)
-    endif()
+    # The DLLs, from what the programs and the plugins import, found in Qt's folder (which has
+    # libsodium and libpq beside Qt's own) and in the compiler's runtime folders; what none of
+    # them holds is Windows' own.
+    set(runtime_folders "$<TARGET_FILE_DIR:Qt6::Core>")
     if(MINGW)
-        # The compiler's own runtime: a machine without MinGW has none of these.
-        foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+        foreach(runtime libstdc++-6.dll libwinpthread-1.dll)
             execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
                             OUTPUT_VARIABLE found OUTPUT_STRIP_TRAILING_WHITESPACE)
             if(NOT IS_ABSOLUTE "${found}")
@@ -96,10 +98,62 @@ if(WIN32)
             if(NOT EXISTS "${found}")
                 message(FATAL_ERROR "cannot find the MinGW runtime ${runtime} to pack")
             endif()
-            install(FILES ${found} DESTINATION ${CMAKE_INSTALL_BINDIR})
+            get_filename_component(folder "${found}" DIRECTORY)
+            list(APPEND runtime_folders "${folder}")
             unset(found)
         endforeach()
-    else()
+    endif()
+    set(quoted_folders "")
+    foreach(folder IN LISTS runtime_folders)
+        string(APPEND quoted_folders " \"${folder}\"")
+    endforeach()
+    set(reader "")
+    if(CMAKE_CROSSCOMPILING) # a Windows binary read on another system: MinGW's objdump
+        set(reader "set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
+            set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
+            set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND \"${CMAKE_OBJDUMP}\")")
+    endif()
+    install(CODE "
+        set(bin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+        set(folders ${quoted_folders})
+        ${reader}
+    ")
+    install(CODE [=[
+        cmake_policy(PUSH)
+        cmake_policy(VERSION 3.21) # the install script's own policies are the oldest
+        file(GLOB programs "${bin}/*.exe")
+        file(GLOB plugins "${bin}/*/*.dll")
+        set(available "")
+        foreach(folder IN LISTS folders)
+            file(GLOB dlls "${folder}/*.dll")
+            list(APPEND available ${dlls})
+        endforeach()
+        # A cross build's reader lowers the names a module imports, which a host that tells
+        # case apart then cannot find: those are matched by hand, and read in turn.
+        set(modules ${plugins})
+        while(TRUE)
+            file(GET_RUNTIME_DEPENDENCIES EXECUTABLES ${programs} MODULES ${modules}
+                 DIRECTORIES ${folders}
+                 PRE_EXCLUDE_REGEXES [[^api-ms-]] [[^ext-ms-]]
+                 RESOLVED_DEPENDENCIES_VAR found UNRESOLVED_DEPENDENCIES_VAR unresolved)
+            set(added FALSE)
+            foreach(dll IN LISTS available)
+                get_filename_component(name "${dll}" NAME)
+                string(TOLOWER "${name}" name)
+                if(name IN_LIST unresolved AND NOT dll IN_LIST modules)
+                    list(APPEND modules "${dll}")
+                    set(added TRUE)
+                endif()
+            endforeach()
+            if(NOT added)
+                break()
+            endif()
+        endwhile()
+        list(REMOVE_ITEM modules ${plugins})
+        file(INSTALL ${found} ${modules} DESTINATION "${bin}")
+        cmake_policy(POP)
+    ]=])
+    if(NOT MINGW)
         set(CMAKE_INSTALL_SYSTEM_RUNTIME_DESTINATION ${CMAKE_INSTALL_BINDIR})
         include(InstallRequiredSystemLibraries)
     endif()

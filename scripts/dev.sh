@@ -35,8 +35,8 @@ case "$mode" in
         ;;
 esac
 kit=${QT_WINDOWS_KIT:-$PWD/../shared/windows}
-if [ "$mode" = windows ] && [ ! -f "$kit/qt-6.4.2-mingw64.tar.xz" ]; then
-    echo "dev.sh windows: no Qt kit: $kit/qt-6.4.2-mingw64.tar.xz is missing (set QT_WINDOWS_KIT)" >&2
+if [ "$mode" = windows ] && [ ! -f "$kit/qt-6.4.2-mingw64-network-sql.tar.xz" ]; then
+    echo "dev.sh windows: no Qt kit: $kit/qt-6.4.2-mingw64-network-sql.tar.xz is missing (set QT_WINDOWS_KIT)" >&2
     exit 1
 fi
 

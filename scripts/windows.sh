@@ -19,11 +19,16 @@ kit=${QT_WINDOWS_KIT:-$root/../shared/windows}
 
 step() { echo "== windows: $*"; }
 
-if [ ! -d "$out/qt6-mingw" ]; then
-    [ -f "$kit/qt-6.4.2-mingw64.tar.xz" ] ||
-        { echo "windows: no Qt kit: $kit/qt-6.4.2-mingw64.tar.xz is missing (set QT_WINDOWS_KIT)" >&2; exit 1; }
+# Qt with Network, HTTP Server, SQL (SQLite and PostgreSQL's driver), libsodium and libpq. A
+# folder unpacked from another kit is replaced, and the build configured afresh on it.
+archive=qt-6.4.2-mingw64-network-sql.tar.xz
+if [ "$(cat "$out/qt6-mingw/.kit" 2>/dev/null)" != "$archive" ]; then
+    [ -f "$kit/$archive" ] ||
+        { echo "windows: no Qt kit: $kit/$archive is missing (set QT_WINDOWS_KIT)" >&2; exit 1; }
+    rm -rf "$out/qt6-mingw" "$out/CMakeCache.txt"
     mkdir -p "$out"
-    tar xJf "$kit/qt-6.4.2-mingw64.tar.xz" -C "$out"
+    tar xJf "$kit/$archive" -C "$out"
+    echo "$archive" > "$out/qt6-mingw/.kit"
 fi
 
 step "cross build"
@@ -148,6 +153,107 @@ done
 [ "$runs" -eq 1 ] || echo "tst_device_port: $((runs - device_failures)) of $runs runs passed"
 record $device_failures tst_device_port
 start_devices # for the ZIP's download below
+
+step "the station's features under Wine"
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+# Waits for `path` to be written whole (a device writes its output at the download's end).
+wait_file() { for _ in $(seq 50); do [ -s "$1" ] && return 0; sleep 0.1; done; return 1; }
+station=$out/station
+rm -rf "$station" && mkdir -p "$station"
+head -c 3000 /dev/urandom > "$station/fw.bin"
+{ cat "$station/fw.bin"; head -c $((3072 - 3000)) /dev/zero | tr '\0' '\377'; } > "$station/fw.expected"
+touch -d '1 minute ago' "$station/fw.bin" # whole on the disk: read at once
+
+# A board behind ser2net on the Linux side, reached through Wine's sockets by rfc2217://.
+status=0
+"$root/build/tools/simulator/vantyx-sim" --pty --output "$station/remote.bin" > "$station/remote.log" 2>&1 &
+devices+=($!)
+remote_port=$(free_port)
+cat > "$station/ser2net.yaml" << EOF_CONFIG
+connection: &remote
+    accepter: telnet(rfc2217),tcp,127.0.0.1,$remote_port
+    connector: serialdev,$(sim_port "$station/remote.log"),115200n81,local
+    options:
+      chardelay: false
+      mdns: false
+EOF_CONFIG
+ser2net -n -d -c "$station/ser2net.yaml" -P "$station/ser2net.pid" 2> /dev/null &
+devices+=($!)
+for _ in $(seq 50); do (exec 3<> "/dev/tcp/127.0.0.1/$remote_port") 2> /dev/null && break; sleep 0.1; done
+run_built "$out/vantyx-flash.exe" --port "rfc2217://127.0.0.1:$remote_port" "Z:$station/fw.bin" \
+    > "$station/remote.out" 2>&1 || status=$?
+wait_file "$station/remote.bin" && cmp "$station/fw.expected" "$station/remote.bin" || status=1
+[ $status -eq 0 ] || cat "$station/remote.out"
+record $status "a download through rfc2217:// to ser2net on Linux"
+
+# /metrics read by Linux's curl while vantyx-flash.exe --watch flashes the slot's board; its
+# records in the Windows SQLite store, read back by Linux's vantyx-records and by the Windows one.
+status=0
+metrics_port=$(free_port)
+printf '[slots]\nW1 = %s\n' "$VANTYX_DEVICE_GOOD2" > "$station/bench.ini"
+# Wine lists the ports of the registry's device map only, which lives as long as its server:
+# the slot's port entered there, as a port driver would.
+wineserver -p > /dev/null 2>&1 || true # already running, as it should be
+wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v VantyxW1 /t REG_SZ \
+    /d "$VANTYX_DEVICE_GOOD2" /f > /dev/null 2>&1 || status=1
+rm -f "$out/devices/good2.bin"
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Brivox/vantyx-records # an earlier run's
+run_serial "Z:$out/vantyx-flash.exe" --watch --slots "Z:$station/bench.ini" --tag wine \
+    --metrics "127.0.0.1:$metrics_port" --log "Z:$station/shift.jsonl" "Z:$station/fw.bin" \
+    > "$station/watch.out" 2>&1 &
+watcher=$!
+scraped=""
+for _ in $(seq 150); do
+    scraped=$(curl -sf "http://127.0.0.1:$metrics_port/metrics" || true)
+    grep -q '^vantyx_boards_total{result="ok"} 1$' <<< "$scraped" && break
+    sleep 0.2
+done
+grep -q '^vantyx_boards_total{result="ok"} 1$' <<< "$scraped" || status=1
+grep -q '^vantyx_flash_info{program="vantyx-flash"' <<< "$scraped" || status=1
+kill -INT $watcher 2> /dev/null || true
+wineserver -k > /dev/null 2>&1 || true
+wait $watcher 2> /dev/null || true
+wineserver -p > /dev/null 2>&1
+# The prefix's services start here, not inside a $(...) whose pipe they would hold open.
+wine reg query 'HKLM\HARDWARE' > /dev/null 2>&1 || true
+wait_file "$out/devices/good2.bin" && cmp "$station/fw.expected" "$out/devices/good2.bin" || status=1
+[ $status -eq 0 ] || { cat "$station/watch.out"; echo "$scraped"; }
+record $status "/metrics read by curl while vantyx-flash.exe --watch flashes"
+
+status=0
+store=$(echo "$WINEPREFIX"/drive_c/users/*/AppData/Local/Brivox/vantyx-records/records.sqlite)
+id=$(sed -n 's/.*"id":"\([0-9a-f-]*\)".*/\1/p' "$station/shift.jsonl" | head -1)
+[ -n "$id" ] && [ -f "$store" ] || status=1
+linux=$("$root/build/src/vantyx-records" export --json --tag wine --database "$store" 2>&1) || status=1
+windows=$(run_built "$out/vantyx-records.exe" export --json --tag wine 2>&1 | tr -d '\r') || status=1
+[ "$linux" = "$(cat "$station/shift.jsonl")" ] && [ "$windows" = "$linux" ] || status=1
+[ $status -eq 0 ] || { echo "store: $store"; echo "linux: $linux"; echo "windows: $windows"; }
+record $status "the Windows store read by Linux's vantyx-records and by vantyx-records.exe"
+
+# A job signed on Linux with minisign: verified and run by the Windows programs; tampered, refused.
+status=0
+if command -v minisign > /dev/null; then
+    minisign -G -W -p "$station/line.pub" -s "$station/line.key" > /dev/null
+    "$root/build/src/vantyx-job" new "$station/fw.bin" --name wine --job-version 1 --count 1 \
+        > /dev/null
+    minisign -S -m "$station/wine.vjob" -s "$station/line.key" -t "approved for Wine" > /dev/null
+    shown=$(run_built "$out/vantyx-job.exe" show "Z:$station/wine.vjob" --trust "Z:$station/line.pub" 2>&1 | tr -d '\r') || status=1
+    grep -q "approved" <<< "$shown" || status=1
+    rm -f "$out/devices/good2.bin"
+    run_serial "Z:$out/vantyx-flash.exe" --job "Z:$station/wine.vjob" --trust "Z:$station/line.pub" \
+        --port "$VANTYX_DEVICE_GOOD2" > "$station/job.out" 2>&1 || status=1
+    wait_file "$out/devices/good2.bin" && cmp "$station/fw.expected" "$out/devices/good2.bin" || status=1
+    printf 'x' | dd of="$station/fw.bin" bs=1 seek=100 conv=notrunc 2> /dev/null
+    refused=0
+    run_built "$out/vantyx-flash.exe" --job "Z:$station/wine.vjob" --trust "Z:$station/line.pub" \
+        --port "$VANTYX_DEVICE_GOOD2" > "$station/tampered.out" 2>&1 || refused=$?
+    [ $refused -eq 2 ] && grep -q "vantyx-flash: " "$station/tampered.out" || status=1
+    [ $status -eq 0 ] || cat "$station/job.out" "$station/tampered.out" <<< "$shown"
+else
+    echo "no minisign: the signed job's row is not run"
+    status=1
+fi
+record $status "a signed job verified and run by the Windows programs, a tampered one refused"
 
 step "the ZIP, unpacked into a clean folder"
 (cd "$out" && rm -f vantyx-firmware-updater-*-win64.zip && cpack -G ZIP > cpack.log) ||

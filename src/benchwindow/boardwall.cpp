@@ -27,7 +27,9 @@ BoardWall::BoardWall(QWidget *parent) : QListView(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setItemDelegate(new TileDelegate(this));
+#if QT_CONFIG(accessibility) // a Qt built without it has no such names
     setAccessibleName(tr("Board wall"));
+#endif
 }
 
 int BoardWall::stateWordPixels() const
