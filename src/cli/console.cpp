@@ -5,7 +5,7 @@
 #include "cli/options.h"
 #include "cli/report.h"
 #include "cli/reporttext.h"
-#include "cli/terminal.h"
+#include "core/terminal/terminal.h"
 #include "engine/flash/flashjob.h"
 #include "engine/flash/flashrun.h"
 

@@ -2,6 +2,7 @@
 // image's boards, a shift's or a day's figures; exports them; imports and rebuilds from the
 // JSON Lines files, and forwards a station's waiting records to the line's store.
 
+#include "core/terminal/terminal.h"
 #include "records/boardlog.h"
 #include "store/lineforwarder.h"
 #include "store/linestore.h"
@@ -21,11 +22,6 @@
 
 #include <cstdio>
 #include <memory>
-
-#ifdef Q_OS_UNIX
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -55,16 +51,6 @@ int failed(const QString &why)
     return 3;
 }
 
-int terminalWidth()
-{
-#ifdef Q_OS_UNIX
-    winsize size{};
-    if (::isatty(STDOUT_FILENO) && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col)
-        return size.ws_col;
-#endif
-    return 160;
-}
-
 // A table that fits the terminal: the last column is cut to what is left.
 void printTable(const QStringList &header, const QList<QStringList> &rows)
 {
@@ -77,7 +63,9 @@ void printTable(const QStringList &header, const QList<QStringList> &rows)
     int used = 0;
     for (int i = 0; i + 1 < widths.size(); ++i)
         used += widths[i] + 2;
-    widths.last() = qMax(8, qMin(widths.last(), terminalWidth() - used - 1));
+    // The terminal's own width; into a file or a pipe, a generous one.
+    const int columns = terminal::isTerminal(stdout) ? terminal::width(stdout) : 160;
+    widths.last() = qMax(8, qMin(widths.last(), columns - used - 1));
     const auto line = [&](const QStringList &cells) {
         QString text;
         for (int i = 0; i < cells.size(); ++i) {

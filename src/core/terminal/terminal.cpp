@@ -1,4 +1,4 @@
-#include "cli/terminal.h"
+#include "core/terminal/terminal.h"
 
 namespace terminal {
 

@@ -4,9 +4,11 @@
 
 #include <cstdio>
 
-// The terminal a stream may draw on, for vantyx-flash's live lines.
+// The terminal a stream may draw on: vantyx-flash's live lines, vantyx-records' tables.
 namespace terminal {
 
+// Whether `stream` is a terminal (or console) at all.
+bool isTerminal(std::FILE *stream);
 // Whether `stream` is a terminal whose lines can be redrawn in place (on Windows, a console
 // that has been switched to take the cursor moves).
 bool canRedraw(std::FILE *stream);

@@ -1,9 +1,14 @@
-#include "cli/terminal.h"
+#include "core/terminal/terminal.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace terminal {
+
+bool isTerminal(std::FILE *stream)
+{
+    return ::isatty(fileno(stream));
+}
 
 bool canRedraw(std::FILE *stream)
 {

@@ -1,4 +1,4 @@
-#include "cli/terminal.h"
+#include "core/terminal/terminal.h"
 
 #include <io.h>
 #include <windows.h>
@@ -13,6 +13,11 @@ HANDLE consoleOf(std::FILE *stream)
 }
 
 } // namespace
+
+bool isTerminal(std::FILE *stream)
+{
+    return _isatty(_fileno(stream));
+}
 
 bool canRedraw(std::FILE *stream)
 {
