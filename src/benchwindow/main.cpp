@@ -2,6 +2,7 @@
 
 #include "benchwindow/benchoptions.h"
 #include "benchwindow/benchwindow.h"
+#include "core/terminal/terminal.h"
 #include "frontend/commandline.h"
 #include "station/processlimits.h"
 
@@ -49,8 +50,7 @@ int main(int argc, char *argv[])
     BenchWindow window(options.station);
     QString error;
     if (!window.startMetrics(&error)) {
-        std::fprintf(stderr, "vantyx-bench: %s\n", error.toLocal8Bit().constData());
-        return WindowCommandLine::cannotStart;
+        return terminal::complain(error, WindowCommandLine::cannotStart);
     }
     window.show();
     if (!options.station.jobProblem.isEmpty())

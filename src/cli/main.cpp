@@ -9,6 +9,7 @@
 #include "core/image/imagefile.h"
 #include "core/serial/portlist.h"
 #include "core/serial/portname.h"
+#include "core/terminal/terminal.h"
 #include "engine/flash/flashrun.h"
 #include "metrics/metricspublisher.h"
 #include "station/processlimits.h"
@@ -51,8 +52,7 @@ int main(int argc, char *argv[])
     FlashOptions options;
     QString error;
     if (!parseFlashOptions(QCoreApplication::arguments(), &options, &error)) {
-        std::fprintf(stderr, "vantyx-flash: %s (try --help)\n", error.toLocal8Bit().constData());
-        return exitstatus::BadUsage;
+        return terminal::complainOfUsage(error);
     }
     switch (options.action) {
     case FlashOptions::Action::Help:

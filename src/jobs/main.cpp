@@ -7,6 +7,7 @@
 
 #include "core/files/filenames.h"
 #include "core/files/replacedfile.h"
+#include "core/terminal/terminal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -32,14 +33,12 @@ const char description[] =
 
 int usage(const QString &why)
 {
-    std::fprintf(stderr, "vantyx-job: %s (try --help)\n", qPrintable(why));
-    return 2;
+    return terminal::complainOfUsage(why);
 }
 
 int cannot(const QString &why)
 {
-    std::fprintf(stderr, "vantyx-job: %s\n", qPrintable(why));
-    return 3;
+    return terminal::complain(why, 3);
 }
 
 int newJob(const QCommandLineParser &parser, const QString &image)

@@ -41,14 +41,12 @@ const char description[] =
 
 int usage(const QString &why)
 {
-    std::fprintf(stderr, "vantyx-records: %s (try --help)\n", qPrintable(why));
-    return 2;
+    return terminal::complainOfUsage(why);
 }
 
 int failed(const QString &why)
 {
-    std::fprintf(stderr, "vantyx-records: %s\n", qPrintable(why));
-    return 3;
+    return terminal::complain(why, 3);
 }
 
 // A table that fits the terminal: the last column is cut to what is left.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdio>
 
@@ -18,5 +19,11 @@ int width(std::FILE *stream);
 int height(std::FILE *stream);
 // Moves the cursor up over `lines` lines drawn before and clears from there down.
 QByteArray rewind(int lines);
+
+// A command line's complaint: one line on standard error, named by the application
+// ("vantyx-job: WHY"); returns `status` for the program to exit with.
+int complain(const QString &why, int status);
+// The same for a command line that cannot be used, with "(try --help)"; status 2.
+int complainOfUsage(const QString &why);
 
 } // namespace terminal
