@@ -782,6 +782,26 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     quietPlatformNotes();
     const QStringList arguments = app.arguments();
+    const char usage[] =
+        "usage: flashloader_bench [--quick] [--rounds N] [--runs N] [--no-metrics]\n"
+        "       flashloader_bench --only rate|wire|cpu|bench|local|crowd|stored|stations|hex|"
+        "window64|store [--runs N] [--quick] [--figures]\n";
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (argument == QLatin1String("--runs") || argument == QLatin1String("--rounds") ||
+            argument == QLatin1String("--only")) {
+            ++i; // its value
+        } else if (argument != QLatin1String("--quick") && argument != QLatin1String("--figures") &&
+                   argument != QLatin1String("--no-metrics")) {
+            std::fprintf(stderr, "flashloader_bench: unknown option %s\n%s", qPrintable(argument),
+                         usage);
+            return 2;
+        }
+    }
     auto number = [&](const char *option, int fallback) {
         const qsizetype at = arguments.indexOf(QLatin1String(option));
         return at > 0 ? qMax(1, arguments.value(at + 1).toInt()) : fallback;
