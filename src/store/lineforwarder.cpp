@@ -11,6 +11,9 @@
 namespace {
 
 constexpr int roundEveryMs = 2000;
+// Boards end in bursts on a bench: their records go in one round, not a round each, whose
+// writes to the station's store would hold up the next board's record.
+constexpr int gatherMs = 1000;
 constexpr int batch = 500;
 
 } // namespace
@@ -107,9 +110,20 @@ public:
         m_timer->setInterval(roundEveryMs);
         connect(m_timer, &QTimer::timeout, this, &ForwardingWorker::round);
         m_timer->start();
+        m_soon = new QTimer(this);
+        m_soon->setSingleShot(true);
+        m_soon->setInterval(gatherMs);
+        connect(m_soon, &QTimer::timeout, this, &ForwardingWorker::round);
         round();
     }
     void round();
+    void soon()
+    {
+        if (!m_soon)
+            round();
+        else if (!m_soon->isActive())
+            m_soon->start();
+    }
 
 signals:
     void unsentChanged(int count);
@@ -124,6 +138,7 @@ private:
     std::atomic<int> *m_unsent;
     QString m_station, m_line;
     QTimer *m_timer = nullptr;
+    QTimer *m_soon = nullptr;
     bool m_lineOpen = false;
     QString m_lastProblem;
     bool m_said = false;
@@ -227,7 +242,7 @@ int LineForwarder::sendNow()
 
 void LineForwarder::nudge()
 {
-    QMetaObject::invokeMethod(m_worker, &ForwardingWorker::round, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_worker, &ForwardingWorker::soon, Qt::QueuedConnection);
 }
 
 #include "lineforwarder.moc"
