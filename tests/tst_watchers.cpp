@@ -252,6 +252,9 @@ void TestWatchers::slotFile_data()
     // A comment after a value is no part of it; inside quotes it is.
     row("a comment after a port", "[slots]\nA1 = /dev/ttyUSB0  # by the door\nA2 = \"x # y\"\n",
         "A1=/dev/ttyUSB0,A2=x # y|");
+    // Found by fuzzing: a quote inside an unquoted port, then a comment; written back whole.
+    row("a quote inside a port, then a comment", "[slots]\nA1 = /dev/serial001\"ch ;\n",
+        "A1=/dev/serial001\"ch|");
     row("a comment after a section", "[slots] ; the bench\nA1 = /dev/ttyUSB0\n",
         "A1=/dev/ttyUSB0|");
     // Names reach terminals and windows: no escape sequence, no NUL.

@@ -15,16 +15,31 @@ namespace slotfile {
 
 namespace {
 
-// The line without a comment after it: a # or ; after a blank, outside quotes, starts one.
+// The line without a comment after it: a # or ; after a blank starts one, except inside a
+// value in quotes, which runs from the quote after = to the line's last quote (so that what the
+// editor writes between quotes reads back whole, quotes and all).
 QString withoutComment(const QString &line)
 {
-    bool quoted = false;
+    qsizetype quoteFrom = -1, quoteTo = -1;
+    const qsizetype equals = line.indexOf(QLatin1Char('='));
+    if (equals >= 0) {
+        qsizetype start = equals + 1;
+        while (start < line.size() && line.at(start).isSpace())
+            ++start;
+        const qsizetype last = line.lastIndexOf(QLatin1Char('"'));
+        if (start < line.size() && line.at(start) == QLatin1Char('"') && last > start) {
+            quoteFrom = start;
+            quoteTo = last;
+        }
+    }
     for (qsizetype i = 0; i < line.size(); ++i) {
+        if (i == quoteFrom) {
+            i = quoteTo;
+            continue;
+        }
         const QChar c = line.at(i);
-        if (c == QLatin1Char('"'))
-            quoted = !quoted;
-        else if (!quoted && (c == QLatin1Char('#') || c == QLatin1Char(';')) &&
-                 (i == 0 || line.at(i - 1).isSpace()))
+        if ((c == QLatin1Char('#') || c == QLatin1Char(';')) &&
+            (i == 0 || line.at(i - 1).isSpace()))
             return line.left(i);
     }
     return line;
