@@ -178,22 +178,6 @@ bool runReference(const QStringList &simArguments, const QByteArray &image, doub
     }
     return simulatorRate(sim, rate);
 }
-// vantyx-flash on `ports`, its output to nowhere (so plain, as a script sees it); its own CPU
-// seconds from the kernel's account of the child.
-quint16 freeLocalPort()
-{
-    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(socket, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(socket);
-    return port;
-}
 
 // GETs http://127.0.0.1:`port`/metrics once a second until `stop`, as Prometheus would; how
 // many scrapes had the boards counter.
@@ -398,6 +382,8 @@ struct Crowd
     double peakMemoryMb = 0;
 };
 
+// vantyx-flash on `ports`, its output to nowhere (so plain, as a script sees it); its own CPU
+// seconds from the kernel's account of the child.
 bool runManyBoards(int boards, int stations, const QByteArray &image, const QString &imagePath,
                    const QString &folder, double *slowestRate, double *cpuPerBoard,
                    bool scraped = false, int *scrapes = nullptr, Crowd *crowd = nullptr,
@@ -426,7 +412,7 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
     }
     double cpu = 0;
     // Served and scraped every second, as the line's monitoring does.
-    const quint16 metricsPort = scraped ? freeLocalPort() : 0;
+    const quint16 metricsPort = scraped ? freeLoopbackPort() : 0;
     std::atomic<bool> done{false};
     std::future<int> scraper;
     std::future<int> crowding;

@@ -1,35 +1,13 @@
 #include "postgresserver.h"
+#include "testrig.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-// A loopback port nobody listens on now.
-quint16 freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-} // namespace
 
 QString PostgresServer::programs()
 {
@@ -80,7 +58,7 @@ QString PostgresServer::start()
                         postgres->pw_gid) != 0)
                 return QStringLiteral("cannot give the server its folder");
         }
-        m_port = freePort();
+        m_port = freeLoopbackPort();
         if (const QString why =
                 run(QStringLiteral("initdb"),
                     {QStringLiteral("-D"), data, QStringLiteral("-U"), QStringLiteral("vantyx"),
