@@ -444,6 +444,34 @@ bool runManyBoards(int boards, int stations, const QByteArray &image, const QStr
     return true;
 }
 
+// The reference host on `boards` boards played by one vantyx-sim at 115200, a thread a board
+// (each blocked in its read, as the plainest host would be): what this machine and simulator
+// let a host reach with as many boards, measured beside the rows that have them.
+bool runReferenceBoards(int boards, const QByteArray &image, double *slowestRate)
+{
+    QProcess sim;
+    const QStringList ports = startBoards(sim, boards);
+    if (ports.size() < boards)
+        return false;
+    const QByteArray padded = paddedImage(image);
+    std::vector<std::future<QString>> hosts;
+    for (const QString &port : ports)
+        hosts.push_back(std::async(std::launch::async, runReferenceHost, port, padded));
+    bool ok = true;
+    for (std::future<QString> &host : hosts)
+        if (const QString failure = host.get(); !failure.isEmpty()) {
+            std::fprintf(stderr, "reference host: %s\n", qPrintable(failure));
+            ok = false;
+        }
+    if (!ok || !sim.waitForFinished(30000))
+        return false;
+    const QList<double> rates = completedRates(sim.readAllStandardOutput());
+    if (rates.size() != boards)
+        return false;
+    *slowestRate = *std::min_element(rates.cbegin(), rates.cend());
+    return true;
+}
+
 // The bench window in this process on `boards` boards played by one vantyx-sim at 115200: the
 // slowest board's image bytes per second, the window's process CPU per second of transfer per
 // board, and the longest its event loop went without a turn.
@@ -626,7 +654,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         if (crowded)
             return figures; // not measured: said in the table
 #endif
-        QList<double> slowest, cpuPerBoard, scrapes, memory, closed;
+        QList<double> slowest, cpuPerBoard, scrapes, memory, closed, reference;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpu = 0;
             int scraped = 0;
@@ -642,6 +670,12 @@ std::optional<Figures> measure(const QString &name, const Options &options)
                 return failed("many boards: vantyx-flash's downloads failed");
             slowest << rate;
             cpuPerBoard << cpu;
+            // The reference host on as many boards, by turns with the row's runs.
+            if (local && !crowded) {
+                if (!runReferenceBoards(boards, benchImage, &rate))
+                    return failed("many boards: the reference host's downloads failed");
+                reference << rate;
+            }
             if (metrics)
                 scrapes << scraped;
             memory << crowd.peakMemoryMb;
@@ -650,6 +684,8 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         figures.add(name + QStringLiteral("_slowest_bytes_per_s"), slowest);
         figures.add(name + QStringLiteral("_cpu_per_board"), cpuPerBoard);
         figures.add(name + QStringLiteral("_peak_memory_mb"), memory);
+        if (!reference.isEmpty())
+            figures.add(name + QStringLiteral("_reference_bytes_per_s"), reference);
         if (crowded)
             figures.add(QStringLiteral("crowd_closed"), closed);
         else
@@ -693,7 +729,7 @@ std::optional<Figures> measure(const QString &name, const Options &options)
         const QByteArray benchImage = patternImage(sizes.bench, 4);
         const QString benchPath =
             writeSettledFile(dir.path(), QStringLiteral("bench.bin"), benchImage);
-        QList<double> slowest, cpu, gaps;
+        QList<double> slowest, cpu, gaps, reference;
         for (int i = 0; i < runs; ++i) {
             double rate = 0, cpuPerBoard = 0, gap = 0;
             if (!runBenchWindow(64, benchImage, benchPath, dir.path(), &rate, &cpuPerBoard, &gap))
@@ -701,10 +737,14 @@ std::optional<Figures> measure(const QString &name, const Options &options)
             slowest << rate;
             cpu << cpuPerBoard;
             gaps << gap;
+            if (!runReferenceBoards(64, benchImage, &rate))
+                return failed("bench window: the reference host's downloads failed");
+            reference << rate;
         }
         figures.add(QStringLiteral("window64_slowest_bytes_per_s"), slowest);
         figures.add(QStringLiteral("window64_cpu_per_board"), cpu);
         figures.add(QStringLiteral("window64_gap_ms"), gaps);
+        figures.add(QStringLiteral("window64_reference_bytes_per_s"), reference);
     } else if (name == QLatin1String("store")) {
         // A million records (twenty thousand quickly) in both stores; run once, it is long.
         QString why;

@@ -28,8 +28,12 @@ QList<SummaryFigure> summaryOf(const Figures &f)
          has("crowd_slowest_bytes_per_s")},
         {"crowd128_cpu_per_board", middle("crowd_cpu_per_board"), 5, has("crowd_cpu_per_board")},
         {"crowd128_peak_memory_mb", middle("crowd_peak_memory_mb"), 1, has("crowd_peak_memory_mb")},
+        {"local128_reference_wire_ratio", ratio("local_reference_bytes_per_s", lineLimit), 3,
+         has("local_reference_bytes_per_s")},
         {"stored128_min_wire_ratio", ratio("stored_slowest_bytes_per_s", lineLimit), 3,
          has("stored_slowest_bytes_per_s")},
+        {"stored128_reference_wire_ratio", ratio("stored_reference_bytes_per_s", lineLimit), 3,
+         has("stored_reference_bytes_per_s")},
         {"stored128_cpu_per_board", middle("stored_cpu_per_board"), 5, has("stored_cpu_per_board")},
         {"stations64_min_wire_ratio", ratio("stations_slowest_bytes_per_s", lineLimit), 3,
          has("stations_slowest_bytes_per_s")},
@@ -39,6 +43,8 @@ QList<SummaryFigure> summaryOf(const Figures &f)
          has("hex_convert_ms")},
         {"window64_min_wire_ratio", ratio("window64_slowest_bytes_per_s", lineLimit), 3,
          has("window64_slowest_bytes_per_s")},
+        {"window64_reference_wire_ratio", ratio("window64_reference_bytes_per_s", lineLimit), 3,
+         has("window64_reference_bytes_per_s")},
         {"window64_cpu_per_board", middle("window64_cpu_per_board"), 5,
          has("window64_cpu_per_board")},
         {"window64_longest_gap_ms", middle("window64_gap_ms"), 1, has("window64_gap_ms")},
@@ -80,6 +86,18 @@ void printTable(const Figures &f, const Options &options)
     auto shareRow = [&](const QString &label, const char *figure, const char *goal) {
         std::printf("%-38s %12.5f s %16s %8s %8s\n", qPrintable(label), middle(figure), "", "",
                     goal);
+    };
+    // The reference host on as many boards in the same measure, and how far the row is below it.
+    auto referenceRows = [&](const QString &row, const char *ratioName) {
+        const QString figure = row + QStringLiteral("_reference_bytes_per_s");
+        if (!has(qPrintable(figure)))
+            return;
+        const QString reference = QString::fromLatin1(ratioName).replace(
+            QLatin1String("_min_wire_ratio"), QLatin1String("_reference_wire_ratio"));
+        rateRow(QStringLiteral("  the reference host on as many"), qPrintable(figure), lineLimit,
+                value(qPrintable(reference)), "B/s", "");
+        std::printf("%-38s %+11.3f %19s %8s %8s\n", "  its ratio less the reference host's",
+                    value(ratioName) - value(qPrintable(reference)), "", "", ">=-0.01");
     };
     std::printf("%-38s %14s %16s %8s %8s\n", "measure (median of runs)", "updater", "limit",
                 "ratio", "goal");
@@ -127,6 +145,7 @@ void printTable(const Figures &f, const Options &options)
         rateRow(QLatin1String(row.label) + QStringLiteral(", slowest"),
                 qPrintable(name + QStringLiteral("_slowest_bytes_per_s")), lineLimit,
                 value(row.ratio), "B/s", ">=0.97");
+        referenceRows(name, row.ratio);
         shareRow(QStringLiteral("  vantyx-flash CPU per s per board"),
                  qPrintable(name + QStringLiteral("_cpu_per_board")), "<=0.002");
         if (name == QLatin1String("crowd"))
@@ -150,6 +169,7 @@ void printTable(const Figures &f, const Options &options)
     if (has("window64_slowest_bytes_per_s")) {
         rateRow(QStringLiteral("bench window, 64 boards, slowest"), "window64_slowest_bytes_per_s",
                 lineLimit, value("window64_min_wire_ratio"), "B/s", ">=0.97");
+        referenceRows(QStringLiteral("window64"), "window64_min_wire_ratio");
         shareRow(QStringLiteral("  its CPU per s per board"), "window64_cpu_per_board", "<=0.003");
         std::printf("%-38s %11.1f ms %16s %8s %8s\n", "  longest event-loop gap",
                     middle("window64_gap_ms"), "", "", "<=50");
