@@ -23,8 +23,18 @@ Console::Console(FlashRun &run, const FlashOptions &options, std::function<QStri
 {
     m_drawTimer.setSingleShot(true);
     connect(&m_drawTimer, &QTimer::timeout, this, &Console::draw);
+    // The live lines look at the downloads ten times a second: a signal a block from every
+    // port thread would wake this loop thousands of times a second.
+    m_progressTimer.setInterval(drawEveryMs);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (m_run.running().isEmpty())
+            m_progressTimer.stop();
+        else
+            markDirty();
+    });
     connect(&run, &FlashRun::jobStarted, this, &Console::onJobStarted);
-    connect(&run, &FlashRun::jobFinished, this, &Console::onJobFinished);
+    connect(&run, &FlashRun::jobFinished, this,
+            [this](FlashJob *, const BoardRecord &board) { onJobFinished(board); });
     connect(&run, &FlashRun::noPorts, this,
             [] { complain(QStringLiteral("no serial ports found")); });
     connect(&run, &FlashRun::portIgnored, this, [this](const QString &port, const QString &why) {
@@ -100,36 +110,35 @@ void Console::sayWaiting()
 void Console::onJobStarted(FlashJob *job)
 {
     m_portWidth = qMax(m_portWidth, int(label(job).size()));
-    connect(job, &FlashJob::phaseChanged, this, [this, job] { onPhaseChanged(job); });
-    if (m_live)
-        connect(job, &FlashJob::progressed, this, &Console::markDirty);
-    else
-        connect(job, &FlashJob::progressed, this, [this, job] { onProgressed(job); });
-    onPhaseChanged(job);
+    connect(job, &FlashJob::phaseChanged, this,
+            [this, job](FlashJob::Phase phase) { onPhaseChanged(job, phase); });
+    if (!m_live)
+        connect(job, &FlashJob::passedTenth, this,
+                [this, job](int tenths) { onProgressed(job, tenths); });
+    else if (!m_progressTimer.isActive())
+        m_progressTimer.start();
+    onPhaseChanged(job, job->phase());
 }
 
-void Console::onProgressed(FlashJob *job)
+void Console::onProgressed(FlashJob *job, int tenths)
 {
     // Without a terminal: a line at every further tenth, so a log shows the download moving.
-    const int tenths = job->imageSize() > 0 ? int(job->bytesSent() * 10 / job->imageSize()) : 0;
-    int &printed = m_printedTenths[job];
-    if (tenths <= printed || tenths >= 10)
+    if (tenths >= 10)
         return;
-    printed = tenths;
     print(m_human, QStringLiteral("%1: sending, %2%").arg(label(job)).arg(tenths * 10));
 }
 
-void Console::onPhaseChanged(FlashJob *job)
+void Console::onPhaseChanged(FlashJob *job, FlashJob::Phase phase)
 {
+    // The phase it changed to: the job runs on, on its own thread, and may be further by now.
     if (m_live)
         markDirty();
-    else if (job->result() == BoardResult::Pending)
-        print(m_human, QStringLiteral("%1: %2").arg(label(job), phaseName(job->phase())));
+    else if (phase != FlashJob::Phase::Done && phase != FlashJob::Phase::Failed)
+        print(m_human, QStringLiteral("%1: %2").arg(label(job), phaseName(phase)));
 }
 
-void Console::onJobFinished(FlashJob *job, const BoardRecord &board)
+void Console::onJobFinished(const BoardRecord &board)
 {
-    m_printedTenths.remove(job);
     // A failure's reason goes to standard error, once; a cancelled board's stays on its line.
     const bool failed = board.result != BoardResult::Ok && board.result != BoardResult::Cancelled;
     const QString error =

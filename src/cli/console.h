@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/flash/flashjob.h"
 #include "records/boardrecord.h"
 
 #include <QElapsedTimer>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <functional>
 
-class FlashJob;
 class FlashRun;
 struct FlashOptions;
 
@@ -39,9 +39,9 @@ private:
     void say(const QString &line);
     void sayWaiting();
     void onJobStarted(FlashJob *job);
-    void onPhaseChanged(FlashJob *job);
-    void onProgressed(FlashJob *job);
-    void onJobFinished(FlashJob *job, const BoardRecord &board);
+    void onPhaseChanged(FlashJob *job, FlashJob::Phase phase);
+    void onProgressed(FlashJob *job, int tenths);
+    void onJobFinished(const BoardRecord &board);
     void markDirty();
     void draw();
     static void print(std::FILE *stream, const QString &line);
@@ -54,10 +54,10 @@ private:
     int m_portWidth = 12;
     bool m_latencySaid = false;
     bool m_finishing = false;
-    QHash<FlashJob *, int> m_printedTenths;
     QStringList m_pendingLines;
     QStringList m_pendingErrors;
     QTimer m_drawTimer;
+    QTimer m_progressTimer; // while boards are flashed
     QElapsedTimer m_sinceDraw;
     QList<int> m_drawnLengths; // of the live lines on the terminal now
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -15,6 +16,8 @@ void releaseClosedPort(QSerialPort *port)
     // for them: the system completes each later, writing into the OVERLAPPED structures and the
     // read buffer that live in the port object. Deleted at once, that memory may be another
     // object's by then (seen as a corrupted heap after some hundred closes).
-    port->setParent(QCoreApplication::instance());
+    // On a thread of its own, it stays there: the thread ends with the application.
+    const bool here = port->thread() == QCoreApplication::instance()->thread();
+    port->setParent(here ? QCoreApplication::instance() : nullptr);
     QTimer::singleShot(heldAfterCloseMs, port, &QObject::deleteLater);
 }

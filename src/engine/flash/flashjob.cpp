@@ -5,6 +5,19 @@
 #include "core/protocol/quenlark.h"
 #include "engine/link/joblink.h"
 
+#include <QDeadlineTimer>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+
+qint64 nowMs()
+{
+    return QDeadlineTimer::current(Qt::PreciseTimer).deadline();
+}
+
+} // namespace
+
 FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const PaddedImage> image,
                    int detectTimeoutMs, QObject *parent)
     : QObject(parent), m_portName(port), m_image(std::move(image)),
@@ -22,7 +35,28 @@ FlashJob::FlashJob(const QString &port, JobLink *link, std::shared_ptr<const Pad
 
 double FlashJob::seconds() const
 {
-    return double(m_endMs >= 0 ? m_endMs : m_sinceStart.elapsed()) / 1000.0;
+    const qint64 start = m_startMs, end = m_endMs;
+    if (start < 0)
+        return 0;
+    return double(end >= 0 ? end : nowMs() - start) / 1000.0;
+}
+
+QString FlashJob::message() const
+{
+    QMutexLocker locked(&m_lock);
+    return m_message;
+}
+
+QDateTime FlashJob::startedAt() const
+{
+    QMutexLocker locked(&m_lock);
+    return m_startedAt;
+}
+
+QDateTime FlashJob::endedAt() const
+{
+    QMutexLocker locked(&m_lock);
+    return m_endedAt;
 }
 
 bool FlashJob::isRemote() const
@@ -32,22 +66,31 @@ bool FlashJob::isRemote() const
 
 double FlashJob::replyLatencyMs() const
 {
-    if (m_replies == 0)
+    const int replies = m_replies;
+    if (replies == 0)
         return 0;
-    return qMax(0.0, double(m_replyNs) / m_replies / 1e6 - quenlark::blockExchangeWireMs);
+    return qMax(0.0, double(m_replyNs) / replies / 1e6 - quenlark::blockExchangeWireMs);
 }
 
 double FlashJob::transferSeconds() const
 {
-    if (!m_sinceFirstBlock.isValid())
+    const qint64 first = m_firstBlockMs, end = m_transferEndMs;
+    if (first < 0)
         return 0;
-    return double(m_transferEndMs >= 0 ? m_transferEndMs : m_sinceFirstBlock.elapsed()) / 1000.0;
+    return double(end >= 0 ? end : nowMs() - first) / 1000.0;
 }
 
 void FlashJob::start()
 {
-    m_sinceStart.start();
-    m_startedAt = QDateTime::currentDateTime();
+    if (thread() != QThread::currentThread()) {
+        QMetaObject::invokeMethod(this, &FlashJob::start, Qt::QueuedConnection);
+        return;
+    }
+    {
+        QMutexLocker locked(&m_lock);
+        m_startedAt = QDateTime::currentDateTime();
+    }
+    m_startMs = nowMs();
     connect(m_link, &JobLink::opened, this, &FlashJob::onOpened);
     connect(m_link, &JobLink::readyRead, this, &FlashJob::onReadyRead);
     connect(m_link, &JobLink::lost, this,
@@ -65,25 +108,34 @@ void FlashJob::onOpened()
 
 void FlashJob::cancel()
 {
+    if (thread() != QThread::currentThread()) {
+        QMetaObject::invokeMethod(this, &FlashJob::cancel, Qt::BlockingQueuedConnection);
+        return;
+    }
     finish(Result::Cancelled, QStringLiteral("interrupted"));
 }
 
 void FlashJob::setPhase(Phase phase)
 {
     m_phase = phase;
-    emit phaseChanged();
+    emit phaseChanged(phase);
 }
 
 void FlashJob::finish(Result result, const QString &message)
 {
     if (m_result != Result::Pending)
         return;
+    {
+        QMutexLocker locked(&m_lock);
+        m_message = message;
+        m_endedAt = QDateTime::currentDateTime();
+    }
+    const qint64 now = nowMs();
+    if (m_startMs >= 0)
+        m_endMs = now - m_startMs;
+    if (m_firstBlockMs >= 0)
+        m_transferEndMs = now - m_firstBlockMs;
     m_result = result;
-    m_message = message;
-    m_endMs = m_sinceStart.elapsed();
-    if (m_sinceFirstBlock.isValid())
-        m_transferEndMs = m_sinceFirstBlock.elapsed();
-    m_endedAt = QDateTime::currentDateTime();
     m_wakeTimer.stop();
     m_detectLimit.stop();
     m_step.stop();
@@ -136,7 +188,7 @@ void FlashJob::handleReply(const QByteArray &read)
         return;
     case quenlark::Read::StartBlocks:
         setPhase(Phase::Sending);
-        m_sinceFirstBlock.start();
+        m_firstBlockMs = nowMs();
         sendBlock();
         return;
     case quenlark::Read::Deafened: // the block in flight ends as a time-out
@@ -153,20 +205,29 @@ void FlashJob::handleReply(const QByteArray &read)
     case quenlark::BlockReply::Accepted:
         m_blockOffset += quenlark::blockSize;
         m_resends.accepted();
+        m_resent = m_resends.sent();
         emit progressed();
+        if (const int tenths = int(qint64(m_blockOffset) * 10 / qMax<qint64>(1, m_image->size));
+            tenths > m_tenths) {
+            m_tenths = tenths;
+            emit passedTenth(tenths);
+        }
         if (m_blockOffset >= m_image->size)
             finish(Result::Ok, QString());
         else
             sendBlock();
         return;
-    case quenlark::BlockReply::Resend:
-        if (!m_resends.sendAgain()) {
+    case quenlark::BlockReply::Resend: {
+        const bool again = m_resends.sendAgain();
+        m_resent = m_resends.sent();
+        if (!again) {
             finish(Result::Failed, quenlark::failure::endlessResends(block));
             return;
         }
         emit progressed();
         sendBlock();
         return;
+    }
     case quenlark::BlockReply::Bad:
         finish(Result::Failed, quenlark::failure::badBlockReply(block, read));
         return;

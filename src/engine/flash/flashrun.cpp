@@ -3,9 +3,11 @@
 #include "core/serial/portlist.h"
 #include "core/serial/portname.h"
 #include "engine/flash/flashjob.h"
+#include "engine/flash/portthreads.h"
 #include "engine/link/portlinks.h"
 #include "records/recordjson.h"
 
+#include <QCoreApplication>
 #include <QUuid>
 
 #include <algorithm>
@@ -57,6 +59,24 @@ FlashRun::FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, Q
     connect(&m_lookTimer, &QTimer::timeout, this, &FlashRun::look);
 }
 
+FlashRun::~FlashRun()
+{
+    // Jobs still running end here, as cancelled and unrecorded, as a closed program's would.
+    for (FlashJob *job : QList<FlashJob *>(m_running)) {
+        job->disconnect(this);
+        job->cancel();
+        letGo(job);
+    }
+}
+
+void FlashRun::letGo(FlashJob *job)
+{
+    // Deleted on its own thread once what it said before it ended has been heard here: the
+    // application's queue has those signals ahead of this.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [job] { job->deleteLater(); }, Qt::QueuedConnection);
+}
+
 bool FlashRun::start(QString *why)
 {
     if (!m_plan.log.isEmpty() && !m_log.open(m_plan.log, why))
@@ -103,8 +123,11 @@ void FlashRun::interrupt()
         return;
     m_interrupted = true;
     m_lookTimer.stop();
-    for (FlashJob *job : QList<FlashJob *>(m_running))
-        job->cancel(); // finishes it, and the run once the last one has
+    // Each one ends, is recorded and leaves the list before this returns.
+    for (FlashJob *job : QList<FlashJob *>(m_running)) {
+        job->cancel();
+        onFinished(job);
+    }
     if (m_running.isEmpty())
         QMetaObject::invokeMethod(this, &FlashRun::endIfDone, Qt::QueuedConnection);
 }
@@ -180,8 +203,15 @@ void FlashRun::startJob(const QString &port)
         m_countRefusalSaid = true;
         return;
     }
-    auto *job = new FlashJob(port, linkForPort(port, nullptr), m_image.image(),
-                             m_plan.detectTimeoutMs, this);
+    // Made on a port thread, its link and timers with it.
+    FlashJob *job = nullptr;
+    QMetaObject::invokeMethod(
+        portthreads::next(),
+        [&] {
+            job = new FlashJob(port, linkForPort(port, nullptr), m_image.image(),
+                               m_plan.detectTimeoutMs);
+        },
+        Qt::BlockingQueuedConnection);
     m_recordIds.insert(job, id);
     m_running << job;
     m_jobKeys.insert(job, portKey(port));
@@ -197,6 +227,8 @@ void FlashRun::startJob(const QString &port)
 
 void FlashRun::onFinished(FlashJob *job)
 {
+    if (!m_running.contains(job))
+        return; // ended by interrupt(), which recorded it
     BoardRecord board = recordOf(*job, listedInfo(job->port()));
     board.boardId = m_jobBoardIds.take(job); // this board's alone
     board.id = m_recordIds.take(job);
@@ -221,7 +253,8 @@ void FlashRun::onFinished(FlashJob *job)
     }
     m_running.removeOne(job);
     m_jobKeys.remove(job);
-    job->deleteLater();
+    job->disconnect(this);
+    letGo(job);
     emit recordWritten(line);
     emit jobFinished(job, board);
     if (m_running.isEmpty() && (!m_plan.watch || m_interrupted))

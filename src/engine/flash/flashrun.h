@@ -23,7 +23,7 @@
 
 class FlashJob;
 
-// A run of many boards: a job per port on one event loop, or a shift that flashes every board
+// A run of many boards: a job per port, on the port threads, or a shift that flashes every board
 // as it is plugged in, each finished board recorded and logged. It prints nothing: a front end
 // follows its signals and the jobs'.
 class FlashRun : public QObject
@@ -65,6 +65,7 @@ public:
     };
 
     FlashRun(const Plan &plan, std::shared_ptr<const PaddedImage> image, QObject *parent = nullptr);
+    ~FlashRun() override;
 
     // Starts the jobs (or the watch). False, with the reason, when the log cannot be opened:
     // nothing has started then.
@@ -135,6 +136,7 @@ private:
     // Whether a port the station sees may be flashed without asking; says why not, once.
     bool takes(const QString &port, bool named);
     void onFinished(FlashJob *job);
+    void letGo(FlashJob *job);
     void look();
     bool imageStillCurrent();
     QSerialPortInfo listedInfo(const QString &port);

@@ -1,0 +1,73 @@
+#include "engine/flash/portthreads.h"
+
+#include <QCoreApplication>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+// Owned by the application, so that its threads end before it does.
+class Pool : public QObject
+{
+public:
+    explicit Pool(QObject *parent) : QObject(parent)
+    {
+        // Polling a few hundred ports costs a loop more than its replies do: a share each,
+        // and more loops than cores, since a write to a port may wait on the system.
+        const int count = qBound(2, QThread::idealThreadCount() * 4, 8);
+        for (int i = 0; i < count; ++i) {
+            auto thread = std::make_unique<QThread>();
+            thread->setObjectName(QStringLiteral("ports %1").arg(i + 1));
+            auto *anchor = new QObject;
+            anchor->moveToThread(thread.get());
+            connect(thread.get(), &QThread::finished, anchor, &QObject::deleteLater);
+            thread->start();
+            m_anchors << anchor;
+            m_threads.push_back(std::move(thread));
+        }
+    }
+    ~Pool() override { stop(); }
+    // Before the application is taken down: what the threads still do (a port let go) may ask
+    // for it.
+    void stop()
+    {
+        for (const auto &thread : m_threads)
+            thread->quit();
+        for (const auto &thread : m_threads)
+            thread->wait();
+    }
+    QObject *next()
+    {
+        m_turn = (m_turn + 1) % m_anchors.size();
+        return m_anchors.at(m_turn);
+    }
+
+private:
+    std::vector<std::unique_ptr<QThread>> m_threads;
+    QList<QObject *> m_anchors;
+    qsizetype m_turn = -1;
+};
+
+QPointer<Pool> pool;
+
+void stopPool()
+{
+    if (pool)
+        pool->stop();
+}
+
+} // namespace
+
+QObject *portthreads::next()
+{
+    if (!pool) {
+        pool = new Pool(QCoreApplication::instance());
+        qAddPostRoutine(stopPool); // run first as the application ends
+    }
+    return pool->next();
+}
