@@ -7,7 +7,6 @@
 #include "engine/link/portlinks.h"
 #include "records/recordjson.h"
 
-#include <QCoreApplication>
 #include <QUuid>
 
 #include <algorithm>
@@ -65,16 +64,8 @@ FlashRun::~FlashRun()
     for (FlashJob *job : QList<FlashJob *>(m_running)) {
         job->disconnect(this);
         job->cancel();
-        letGo(job);
+        portthreads::letGo(job); // once what it said before it ended is heard
     }
-}
-
-void FlashRun::letGo(FlashJob *job)
-{
-    // Deleted on its own thread once what it said before it ended has been heard here: the
-    // application's queue has those signals ahead of this.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [job] { job->deleteLater(); }, Qt::QueuedConnection);
 }
 
 bool FlashRun::start(QString *why)
@@ -254,7 +245,7 @@ void FlashRun::onFinished(FlashJob *job)
     m_running.removeOne(job);
     m_jobKeys.remove(job);
     job->disconnect(this);
-    letGo(job);
+    portthreads::letGo(job); // once what it said before it ended is heard
     emit recordWritten(line);
     emit jobFinished(job, board);
     if (m_running.isEmpty() && (!m_plan.watch || m_interrupted))

@@ -136,7 +136,6 @@ private:
     // Whether a port the station sees may be flashed without asking; says why not, once.
     bool takes(const QString &port, bool named);
     void onFinished(FlashJob *job);
-    void letGo(FlashJob *job);
     void look();
     bool imageStillCurrent();
     QSerialPortInfo listedInfo(const QString &port);

@@ -15,7 +15,7 @@ namespace {
 class Pool : public QObject
 {
 public:
-    explicit Pool(QObject *parent) : QObject(parent)
+    explicit Pool(QObject *parent) : QObject(parent), m_reaper(new QObject(this))
     {
         // Polling a few hundred ports costs a loop more than its replies do: a share each,
         // and more loops than cores, since a write to a port may wait on the system.
@@ -36,6 +36,7 @@ public:
     // for it.
     void stop()
     {
+        QCoreApplication::sendPostedEvents(m_reaper, QEvent::MetaCall); // nothing left undeleted
         for (const auto &thread : m_threads)
             thread->quit();
         for (const auto &thread : m_threads)
@@ -46,10 +47,16 @@ public:
         m_turn = (m_turn + 1) % m_anchors.size();
         return m_anchors.at(m_turn);
     }
+    void letGo(QObject *object)
+    {
+        QMetaObject::invokeMethod(
+            m_reaper, [object] { object->deleteLater(); }, Qt::QueuedConnection);
+    }
 
 private:
     std::vector<std::unique_ptr<QThread>> m_threads;
     QList<QObject *> m_anchors;
+    QObject *m_reaper; // here: its queue comes after what was queued before
     qsizetype m_turn = -1;
 };
 
@@ -70,4 +77,12 @@ QObject *portthreads::next()
         qAddPostRoutine(stopPool); // run first as the application ends
     }
     return pool->next();
+}
+
+void portthreads::letGo(QObject *object)
+{
+    if (pool)
+        pool->letGo(object);
+    else
+        object->deleteLater(); // made before the application's end, on no port thread
 }

@@ -9,5 +9,8 @@ namespace portthreads {
 
 // An object living on the next thread, by turns: what a job is made on.
 QObject *next();
+// Deletes `object`, living on a port thread, on its thread once what this thread has queued so
+// far has been handled (its signals heard here first), at the latest as the application ends.
+void letGo(QObject *object);
 
 } // namespace portthreads
