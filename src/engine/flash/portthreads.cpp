@@ -36,7 +36,16 @@ public:
     // for it.
     void stop()
     {
-        QCoreApplication::sendPostedEvents(m_reaper, QEvent::MetaCall); // nothing left undeleted
+        // Nothing left undeleted: the jobs let go, then the ports they let go in turn, each
+        // deleted on its thread before the thread ends.
+        if (m_stopped)
+            return; // the anchors went with the threads
+        m_stopped = true;
+        QCoreApplication::sendPostedEvents(m_reaper, QEvent::MetaCall);
+        for (int round = 0; round < 2; ++round)
+            for (QObject *anchor : std::as_const(m_anchors))
+                QMetaObject::invokeMethod(
+                    anchor, [] {}, Qt::BlockingQueuedConnection);
         for (const auto &thread : m_threads)
             thread->quit();
         for (const auto &thread : m_threads)
@@ -57,6 +66,7 @@ private:
     std::vector<std::unique_ptr<QThread>> m_threads;
     QList<QObject *> m_anchors;
     QObject *m_reaper; // here: its queue comes after what was queued before
+    bool m_stopped = false;
     qsizetype m_turn = -1;
 };
 
